@@ -1,0 +1,67 @@
+// What a scan found, and how its totals become the rows of the result list.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/categories.h"
+#include "platform/fs_services.h"
+
+namespace clearnook {
+
+// One file the walk recorded: its path as enumerated (the name the delete pass removes) and its
+// identity when it was seen.
+struct FoundFile {
+    std::string path;
+    platform::FileIdentity identity;
+};
+
+// Byte totals per category, 64-bit: a single file of 4 GiB must not vanish from its row.
+using CategoryTotals = std::array<std::uint64_t, CATEGORY_COUNT>;
+
+// Six path lists and six byte totals, indexed by category. The scan worker is the only writer.
+// Totals may be read by any thread at any time; the lists only after the completion flag has been
+// seen (ScanState::m_bScanDone).
+struct CategoryResults {
+    std::array<std::vector<FoundFile>, CATEGORY_COUNT> lists;
+    std::array<std::atomic<std::uint64_t>, CATEGORY_COUNT> totals{};
+
+    [[nodiscard]] CategoryTotals SnapshotTotals() const;
+};
+
+// One row of the result list.
+struct ResultRow {
+    int row = 0;            // consecutive from 0
+    std::string name;       // column 0: the category name
+    int image = 0;          // image-list position: the category index
+    std::string size;       // column 1: FormatSize of the total
+    int category = 0;       // item data: the category index
+};
+
+// The size text of a byte total: "N bytes" up to 1,024, then KB, MB, GB chosen by decimal
+// thresholds (1,000,000 and 1,000,000,000) but divided by powers of 1,024, two decimals.
+[[nodiscard]] std::string FormatSize(std::uint64_t total);
+
+// The rows for `totals`, in category order, categories with a zero total left out.
+[[nodiscard]] std::vector<ResultRow> BuildResultRows(const CategoryTotals& totals);
+
+// The operations of the window's result list that the engine uses. Implemented by each front
+// end; called on the UI thread.
+class ResultListView {
+public:
+    virtual ~ResultListView() = default;
+    virtual void DeleteAllItems() = 0;
+    virtual void InsertItem(int row, std::string_view text, int image) = 0;
+    virtual void SetItemText(int row, int column, std::string_view text) = 0;
+    virtual void SetItemData(int row, int data) = 0;
+};
+
+// Empties `list` and fills it with BuildResultRows(totals): for each row, insert it with text and
+// image, set column 1, set the item data.
+void RebuildResultList(ResultListView& list, const CategoryTotals& totals);
+
+}  // namespace clearnook

@@ -1,0 +1,53 @@
+// The drive scan: a depth-first, pre-order walk on a worker thread that sorts every file
+// ClassifyFile recognises into the per-category lists and totals.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/results.h"
+
+namespace clearnook {
+
+// Where the walk sends its progress text. Called on the worker thread, once per directory
+// entered and once per return to a directory; must not wait for the UI thread.
+class StatusSink {
+public:
+    virtual ~StatusSink() = default;
+    virtual void SetStatusText(std::string_view text) = 0;
+};
+
+// Everything the worker and the window share. Held by shared pointers on both sides, so a window
+// that closes during a walk can never leave the worker writing into freed memory.
+struct ScanState {
+    CategoryResults results;
+    // Raised (release) by the worker after its last write to `results`; readers acquire.
+    std::atomic<bool> m_bScanDone{false};
+    // Set by the owner to end the walk early; the walk looks at it before every entry.
+    std::atomic<bool> stopRequested{false};
+};
+
+// The worker's record.
+struct ScanParams {
+    std::string path;                        // directory to walk, as the user gave it
+    std::shared_ptr<StatusSink> statusSink;  // may be null: no progress text
+    std::shared_ptr<ScanState> state;        // never null
+};
+
+// The progress text for `path`: "Scanning " followed by the path.
+inline constexpr std::string_view kScanningPrefix = "Scanning ";
+
+// Walks `params.path` to the end (or until a stop request), recording into params.state. Sends
+// "Scanning " + path at every directory entered and at every return to a directory. Runs on the
+// calling thread; does not raise the completion flag.
+void ScanDirectory(ScanParams params);
+
+// The worker's entry: walks a private copy of `shared`, then raises m_bScanDone. Returns 0.
+unsigned ScanThreadProc(ScanParams shared);
+
+// Starts ScanThreadProc on a new detached thread. Nobody waits for it.
+void StartScanThread(ScanParams params);
+
+}  // namespace clearnook

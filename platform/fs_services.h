@@ -1,0 +1,102 @@
+// File-system services the engine needs from the operating system. This header is the whole
+// seam: it names no OS type, so the engine stays portable; each OS has its own .cpp behind it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace clearnook::platform {
+
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// What a directory entry is, as far as the walk cares.
+enum class EntryType : std::uint8_t {
+    Directory,  // descended into, never classified
+    File,       // regular file or symbolic link: classified
+    Other,      // device, FIFO, socket: ignored
+};
+
+// The identity of a file on its file system. The delete pass compares it with what is on disk
+// just before removing, so that it never removes a file the scan did not see. Zero where the
+// platform does not give one.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+struct FileInfo {
+    std::uint64_t size = 0;  // bytes; a symbolic link's own size, never its target's
+    FileIdentity identity;
+};
+
+// One entry of the directory on top of a DirectoryStack. `name` stays valid until the next call
+// that changes the stack (EnterChild, Leave).
+struct DirEntry {
+    std::string_view name;
+    EntryType type = EntryType::Other;
+};
+
+// The directories along the path a walk is on, from its root down to the directory it lists now.
+// Each directory's listing is read whole when it is entered, in the order the file system gives
+// it. Only the bottom directories keep a descriptor open, so depth is limited by memory alone.
+// Children are opened relative to their parent, never through a symbolic link, and never on
+// another mount. One thread at a time; the destructor closes everything.
+class DirectoryStack {
+public:
+    DirectoryStack();
+    ~DirectoryStack();
+    DirectoryStack(const DirectoryStack&) = delete;
+    DirectoryStack& operator=(const DirectoryStack&) = delete;
+
+    enum class EnterResult {
+        Entered,     // the child is now on top, its listing ready
+        Unlistable,  // a directory that cannot be opened or listed: it contributes nothing
+        Skipped,     // the name is not a directory of the walk's file system (another mount)
+    };
+
+    // Opens the walk's root (a symbolic link naming the root itself is followed) and reads its
+    // listing. False when it cannot be listed; the stack stays empty.
+    [[nodiscard]] bool OpenRoot(const std::string& path);
+
+    // Opens the directory `name` of the top directory and pushes it.
+    [[nodiscard]] EnterResult EnterChild(std::string_view name);
+
+    // Pops the top directory. The directory below becomes the top and resumes where it was.
+    void Leave();
+
+    // The next entry of the top directory, dots left out. False when the listing is exhausted.
+    [[nodiscard]] bool NextEntry(DirEntry& entry);
+
+    // Size and identity of the file `name` of the top directory, not following links. Empty when
+    // the file is gone.
+    [[nodiscard]] std::optional<FileInfo> StatEntry(std::string_view name);
+
+    [[nodiscard]] std::size_t Depth() const;
+
+    // How many descriptors the stack may hold open at once (at least 2).
+    [[nodiscard]] std::size_t DescriptorBudget() const;
+
+    // Descriptors open right now; never more than DescriptorBudget().
+    [[nodiscard]] std::size_t OpenDescriptors() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// True when `path` names a directory this process can list.
+[[nodiscard]] bool IsListableDirectory(const std::string& path);
+
+// Appends `name` in the form classification compares: ASCII A-Z lowered, every other byte in its
+// place. (The Windows build lowers in the ANSI code page instead.)
+void AppendLowered(std::string& out, std::string_view name);
+
+}  // namespace clearnook::platform

@@ -1,0 +1,391 @@
+#include "engine/scan.h"
+
+#include <dirent.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/posix_testing.h"
+#include "tests/support/temp_tree.h"
+
+namespace clearnook {
+namespace {
+
+using testing::TempDir;
+
+// Keeps every status text, and lets a test act on each one.
+class RecordingSink : public StatusSink {
+public:
+    std::vector<std::string> texts;
+    std::function<void()> onText;
+    void SetStatusText(std::string_view text) override {
+        texts.emplace_back(text);
+        if (onText) {
+            onText();
+        }
+    }
+};
+
+struct Scan {
+    std::shared_ptr<ScanState> state = std::make_shared<ScanState>();
+    std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
+
+    void Run(const std::string& root) {
+        ScanParams p;
+        p.path = root;
+        p.statusSink = sink;
+        p.state = state;
+        EXPECT_EQ(ScanThreadProc(p), 0u);
+        EXPECT_TRUE(state->m_bScanDone.load());
+    }
+    std::vector<std::string> Paths(int c) const {
+        std::vector<std::string> out;
+        for (const FoundFile& f : state->results.lists[static_cast<std::size_t>(c)]) {
+            out.push_back(f.path);
+        }
+        return out;
+    }
+    std::uint64_t Total(int c) const {
+        return state->results.totals[static_cast<std::size_t>(c)].load();
+    }
+    std::size_t Recorded() const {
+        std::size_t n = 0;
+        for (const auto& l : state->results.lists) {
+            n += l.size();
+        }
+        return n;
+    }
+};
+
+// The names of `dir` in the order the file system lists them, dots left out.
+std::vector<std::string> ListingOrder(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* d = ::opendir(dir.c_str());
+    while (const dirent* e = d != nullptr ? ::readdir(d) : nullptr) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+            names.emplace_back(e->d_name);
+        }
+    }
+    if (d != nullptr) {
+        ::closedir(d);
+    }
+    return names;
+}
+
+TEST(ScanTest, RecordsPathsAsEnumeratedAndSizesPerCategory) {
+    TempDir t;
+    t.File("Photos/Thumbs.db", 20480);
+    t.File("backup.tmp/Notes.TXT", 7);
+    t.File("backup.tmp/Old.Tmp", 11);
+    t.File("WINDOWS/Help/System.GID", 3);
+    t.File("src/Build/App.PCH", 100);
+    t.File("Docs/Recent/Letter.LNK", 1);
+    t.File("Docs/Desktop/Letter.lnk", 1);
+    t.File("x.tmp", 0);
+    Scan s;
+    s.Run(t.path());
+    EXPECT_EQ(s.Paths(CAT_THUMBNAIL_CACHE), std::vector<std::string>{t / "Photos/Thumbs.db"});
+    EXPECT_EQ(s.Total(CAT_THUMBNAIL_CACHE), 20480u);
+    // a directory named backup.tmp is walked, never recorded itself
+    std::vector<std::string> temp = s.Paths(CAT_TEMP_FILES);
+    std::sort(temp.begin(), temp.end());
+    EXPECT_EQ(temp, (std::vector<std::string>{t / "backup.tmp/Old.Tmp", t / "x.tmp"}));
+    EXPECT_EQ(s.Total(CAT_TEMP_FILES), 11u);  // the empty x.tmp is listed but adds nothing
+    EXPECT_EQ(s.Paths(CAT_HELP_SUPPORT_FILES), std::vector<std::string>{t / "WINDOWS/Help/System.GID"});
+    EXPECT_EQ(s.Paths(CAT_PRECOMPILED_HEADERS), std::vector<std::string>{t / "src/Build/App.PCH"});
+    EXPECT_EQ(s.Paths(CAT_RECENT_DOCUMENTS), std::vector<std::string>{t / "Docs/Recent/Letter.LNK"});
+    EXPECT_TRUE(s.Paths(CAT_TEMP_INTERNET_FILES).empty());
+}
+
+TEST(ScanTest, ListsKeepEnumerationOrder) {
+    TempDir t;
+    for (int i = 0; i < 50; ++i) {
+        t.File("Temp/f" + std::to_string(i), i % 3 == 0 ? 3u : 5u);
+    }
+    Scan s;
+    s.Run(t.path());
+    std::vector<std::string> expected;
+    std::uint64_t total = 0;
+    for (const std::string& n : ListingOrder(t / "Temp")) {
+        expected.push_back(t / "Temp/" + n);
+        total += std::stoi(n.substr(1)) % 3 == 0 ? 3u : 5u;
+    }
+    EXPECT_EQ(s.Paths(CAT_TEMP_FILES), expected);
+    EXPECT_EQ(s.Total(CAT_TEMP_FILES), total);
+}
+
+TEST(ScanTest, StatusTextsAtEveryDirectoryEnteredAndEveryReturn) {
+    TempDir t;
+    t.File("WINDOWS/Temp/a.txt");
+    t.Dir("WINDOWS/Temp/Sub");
+    Scan s;
+    s.Run(t.path());
+    const std::string r = "Scanning " + t.path();
+    EXPECT_EQ(s.sink->texts,
+              (std::vector<std::string>{r, r + "/WINDOWS", r + "/WINDOWS/Temp",
+                                        r + "/WINDOWS/Temp/Sub", r + "/WINDOWS/Temp",
+                                        r + "/WINDOWS", r}));
+}
+
+TEST(ScanTest, RootGivenWithTrailingSlashJoinsWithOneSlash) {
+    TempDir t;
+    t.File("a/b.tmp", 1);
+    Scan s;
+    s.Run(t.path() + "/");
+    EXPECT_EQ(s.Paths(CAT_TEMP_FILES), std::vector<std::string>{t.path() + "/a/b.tmp"});
+    EXPECT_EQ(s.sink->texts.front(), "Scanning " + t.path() + "/");
+}
+
+TEST(ScanTest, UnlistableRootEndsAtOnceWithTheFlagRaised) {
+    TempDir t;
+    Scan s;
+    s.Run(t / "missing");
+    EXPECT_EQ(s.Recorded(), 0u);
+    EXPECT_EQ(s.sink->texts, std::vector<std::string>{"Scanning " + (t / "missing")});
+    for (int c = 0; c < CATEGORY_COUNT; ++c) {
+        EXPECT_EQ(s.Total(c), 0u);
+    }
+}
+
+TEST(ScanTest, LinksAreFilesAndAreNeverFollowed) {
+    TempDir t;
+    t.File("target/inner.tmp", 4);
+    ASSERT_EQ(::symlink((t / "target").c_str(), (t / "dirlink").c_str()), 0);
+    ASSERT_EQ(::symlink("/", (t / "rootlink").c_str()), 0);
+    ASSERT_EQ(::symlink(".", (t / "loop").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", (t / "dangling.tmp").c_str()), 0);
+    ASSERT_EQ(::mkfifo((t / "pipe.tmp").c_str(), 0644), 0);
+    Scan s;
+    s.Run(t.path());
+    std::vector<std::string> temp = s.Paths(CAT_TEMP_FILES);
+    std::sort(temp.begin(), temp.end());
+    EXPECT_EQ(temp, (std::vector<std::string>{t / "dangling.tmp", t / "target/inner.tmp"}));
+    EXPECT_EQ(s.Total(CAT_TEMP_FILES), 4u + std::strlen("nowhere"));  // the link's own size
+}
+
+TEST(ScanTest, CaseAndOddBytesOnlyMatterThroughLowering) {
+    TempDir t;
+    const std::string odd = "caf\xe9\xff";  // not UTF-8
+    t.File("TEMP/" + odd, 2);
+    t.File(odd + ".TMP", 3);
+    t.File("Recent/" + odd + ".Lnk", 5);
+    t.File("a\\temp\\b.txt", 7);  // a backslash in a Linux name reads as a separator
+    t.File("tEmP\\c.txt", 11);
+    Scan s;
+    s.Run(t.path());
+    std::vector<std::string> temp = s.Paths(CAT_TEMP_FILES);
+    std::sort(temp.begin(), temp.end());
+    std::vector<std::string> expected = {t / "TEMP/" + odd, t / odd + ".TMP",
+                                         t / "a\\temp\\b.txt", t / "tEmP\\c.txt"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(temp, expected);
+    EXPECT_EQ(s.Total(CAT_TEMP_FILES), 23u);
+    EXPECT_EQ(s.Paths(CAT_RECENT_DOCUMENTS), std::vector<std::string>{t / "Recent/" + odd + ".Lnk"});
+}
+
+TEST(ScanTest, SparseFilesPast4GiBCountInFull) {
+    TempDir t;
+    const std::uint64_t big = 5ull << 30;
+    t.File("huge.tmp", big);
+    t.File("Temp/other", 1);
+    Scan s;
+    s.Run(t.path());
+    EXPECT_EQ(s.Total(CAT_TEMP_FILES), big + 1);
+    EXPECT_EQ(FormatSize(s.Total(CAT_TEMP_FILES)), "5.00 GB");
+}
+
+TEST(ScanTest, LargeDirectory) {
+    TempDir t;
+    t.Dir("big");
+    for (int i = 0; i < 20000; ++i) {
+        t.File("big/" + std::to_string(i) + (i % 4 == 0 ? ".tmp" : ".dat"));
+    }
+    Scan s;
+    s.Run(t.path());
+    EXPECT_EQ(s.Paths(CAT_TEMP_FILES).size(), 5000u);
+}
+
+// Descriptors this process has open right now.
+std::size_t OpenDescriptors() {
+    return ListingOrder("/proc/self/fd").size() - 1;  // less the one listing it
+}
+
+class DeepChainTest : public ::testing::TestWithParam<rlim_t> {};
+
+TEST_P(DeepChainTest, WalksAHundredThousandLevelsWithFewDescriptors) {
+    TempDir t;
+    constexpr std::size_t kDepth = 100000;
+    testing::MakeChain(t.path(), kDepth, "d", "bottom.tmp");
+
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    struct rlimit low = saved;
+    low.rlim_cur = std::min(saved.rlim_cur, GetParam());
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+
+    const std::size_t before = OpenDescriptors();
+    std::size_t most = 0;
+    std::size_t calls = 0;
+    Scan s;
+    s.sink->onText = [&] {
+        if (++calls % 997 == 0) {
+            most = std::max(most, OpenDescriptors());
+        }
+        s.sink->texts.clear();  // keep memory flat: the texts here are 200 KB long
+    };
+    s.Run(t.path());
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    std::string bottom = t.path();
+    for (std::size_t i = 0; i < kDepth; ++i) {
+        bottom += "/d";
+    }
+    EXPECT_EQ(s.Paths(CAT_TEMP_FILES), std::vector<std::string>{bottom + "/bottom.tmp"});
+    EXPECT_LE(most, before + std::min<std::size_t>(64, GetParam() / 8) + 1);
+    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(calls, 2 * kDepth + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(SoftLimits, DeepChainTest, ::testing::Values(rlim_t{16}, rlim_t{4096}));
+
+TEST(ScanTest, StopRequestEndsTheWalk) {
+    TempDir t;
+    for (int i = 0; i < 20; ++i) {
+        t.File("d" + std::to_string(i) + "/x.tmp", 1);
+    }
+    Scan s;
+    s.sink->onText = [&] {
+        if (s.sink->texts.size() == 3) {
+            s.state->stopRequested = true;
+        }
+    };
+    s.Run(t.path());
+    EXPECT_LE(s.Recorded(), 2u);
+    EXPECT_EQ(s.sink->texts.size(), 3u);
+}
+
+TEST(ScanTest, WorkerPublishesListsWithTheFlag) {
+    TempDir t;
+    for (int i = 0; i < 200; ++i) {
+        t.File("Temp/" + std::to_string(i / 20) + "/f" + std::to_string(i), 1);
+    }
+    ScanParams p;
+    p.path = t.path();
+    p.state = std::make_shared<ScanState>();
+    std::shared_ptr<ScanState> state = p.state;
+    StartScanThread(std::move(p));
+    std::uint64_t last = 0;
+    while (!state->m_bScanDone.load(std::memory_order_acquire)) {
+        const std::uint64_t now = state->results.SnapshotTotals()[CAT_TEMP_FILES];
+        EXPECT_GE(now, last);  // totals only grow
+        last = now;
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(state->results.lists[CAT_TEMP_FILES].size(), 200u);
+    EXPECT_EQ(state->results.SnapshotTotals()[CAT_TEMP_FILES], 200u);
+}
+
+// Mount points inside the tree are not entered, bind mounts of the same file system included.
+class MountTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(MountTest, OtherMountsAreNotEntered) {
+    TempDir t;
+    t.File("plain/a.tmp", 1);
+    t.File("source/b.tmp", 2);
+    t.Dir("bound");
+    t.Dir("tmpfs");
+    if (::mount((t / "source").c_str(), (t / "bound").c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
+    }
+    const bool haveTmpfs = ::mount("none", (t / "tmpfs").c_str(), "tmpfs", 0, nullptr) == 0;
+    if (haveTmpfs) {
+        t.File("tmpfs/c.tmp", 4);
+    }
+    platform::posix_testing::UseOpenat2(GetParam());
+    Scan s;
+    s.Run(t.path());
+    platform::posix_testing::UseOpenat2(true);
+    ::umount2((t / "bound").c_str(), MNT_DETACH);
+    if (haveTmpfs) {
+        ::umount2((t / "tmpfs").c_str(), MNT_DETACH);
+    }
+    std::vector<std::string> temp = s.Paths(CAT_TEMP_FILES);
+    std::sort(temp.begin(), temp.end());
+    EXPECT_EQ(temp, (std::vector<std::string>{t / "plain/a.tmp", t / "source/b.tmp"}));
+    EXPECT_EQ(s.Total(CAT_TEMP_FILES), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(OpenMethods, MountTest, ::testing::Values(true, false),
+                         [](const auto& p) { return p.param ? "openat2" : "openat"; });
+
+// A plain recursive reference: readdir order, whole-path ClassifyFile.
+void ReferenceWalk(const std::string& dir, std::array<std::vector<std::string>, CATEGORY_COUNT>& out) {
+    std::vector<std::string> names = ListingOrder(dir);
+    for (const std::string& n : names) {
+        const std::string p = dir + "/" + n;
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0) {
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            ReferenceWalk(p, out);
+        } else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+            std::string lower = p;
+            for (char& c : lower) {
+                c = c == '/' ? '\\' : (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+            }
+            std::string lname = n;
+            for (char& c : lname) {
+                c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+            }
+            if (const auto c = ClassifyFile(lower, lname)) {
+                out[static_cast<std::size_t>(*c)].push_back(p);
+            }
+        }
+    }
+}
+
+TEST(ScanTest, AgreesWithAWholePathReferenceOnRandomTrees) {
+    const char* dirNames[] = {"Temp", "TEMP", "temp", "te", "mp", "Recent", "x",
+                              "Temporary Internet Files", "Content.IE5", "content.ie5", "a\\temp"};
+    const char* fileNames[] = {"a.TMP", "b.swp", "c.gid", "d.pch", "e.lnk", "Thumbs.db", "f",
+                               "g.", ".swp", "h.tmp.txt", "p\\temp\\q", "r\\recent\\s.lnk",
+                               "\xff\xfe.TMP"};
+    for (unsigned seed = 1; seed <= 5; ++seed) {
+        TempDir t;
+        std::mt19937 rng(seed);
+        std::vector<std::string> dirs = {""};
+        for (int i = 0; i < 60; ++i) {
+            const std::string parent = dirs[rng() % dirs.size()];
+            const std::string d = parent + (parent.empty() ? "" : "/") + dirNames[rng() % std::size(dirNames)];
+            t.Dir(d);
+            dirs.push_back(d);
+        }
+        for (int i = 0; i < 300; ++i) {
+            const std::string parent = dirs[rng() % dirs.size()];
+            t.File(parent + (parent.empty() ? "" : "/") + fileNames[rng() % std::size(fileNames)], 1);
+        }
+        std::array<std::vector<std::string>, CATEGORY_COUNT> expected;
+        ReferenceWalk(t.path(), expected);
+        Scan s;
+        s.Run(t.path());
+        for (int c = 0; c < CATEGORY_COUNT; ++c) {
+            EXPECT_EQ(s.Paths(c), expected[static_cast<std::size_t>(c)]) << "seed " << seed << " category " << c;
+            EXPECT_EQ(s.Total(c), expected[static_cast<std::size_t>(c)].size());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace clearnook

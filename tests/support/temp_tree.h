@@ -1,0 +1,42 @@
+// Real directory trees in a temporary folder, for tests that walk and delete on disk.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace clearnook::testing {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with everything below it on destruction,
+// however deep, whatever the permissions.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    [[nodiscard]] const std::string& path() const { return m_path; }
+    // path() + "/" + relative
+    [[nodiscard]] std::string operator/(std::string_view relative) const;
+
+    // Creates the file `relative` (and its missing directories) holding `size` bytes; sizes of
+    // 64 KiB or more are sparse.
+    void File(std::string_view relative, std::uint64_t size = 0) const;
+    // Creates the directory `relative` and its missing parents.
+    void Dir(std::string_view relative) const;
+
+private:
+    std::string m_path;
+};
+
+// Removes `path` and everything below it, without recursion and with a few descriptors, so a
+// chain of 100,000 nested directories goes too. Makes unreadable directories readable first.
+void RemoveTree(const std::string& path);
+
+// Creates a chain of `depth` nested directories named `name` below `base`, each opened from its
+// parent (no path length limit); the bottom directory gets the empty file `leaf` when not empty.
+void MakeChain(const std::string& base, std::size_t depth, std::string_view name,
+               std::string_view leaf);
+
+}  // namespace clearnook::testing
