@@ -14,10 +14,14 @@
 
 namespace clearnook::testing {
 
-TempDir::TempDir() {
+TempDir::TempDir(Where where) {
     const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                       "/clearnook-test-XXXXXX";
+    std::string dir = base != nullptr && *base != '\0' ? base : "/tmp";
+    struct stat st {};
+    if (where == Where::Memory && ::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode)) {
+        dir = "/dev/shm";
+    }
+    std::string tmpl = dir + "/clearnook-test-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     if (::mkdtemp(buf.data()) == nullptr) {
