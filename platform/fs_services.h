@@ -81,6 +81,10 @@ public:
 
     [[nodiscard]] std::size_t Depth() const;
 
+    // The identity of the directory OpenRoot opened (zero before it succeeded). The delete pass
+    // checks it, so a root swapped for another directory after the walk is not mistaken for it.
+    [[nodiscard]] FileIdentity RootIdentity() const;
+
     // How many descriptors the stack may hold open at once (at least 2).
     [[nodiscard]] std::size_t DescriptorBudget() const;
 

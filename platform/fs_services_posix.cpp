@@ -54,6 +54,82 @@ std::uint64_t MountIdOf(int fd) {
     return 0;
 }
 
+// The file system and mount a tree is confined to: its root's device and, where the kernel
+// tells, its mount id.
+struct RootMount {
+    std::uint64_t device = 0;
+    std::uint64_t mountId = 0;
+};
+
+// Opens the root of a tree (a symbolic link naming the root itself is followed, as the user gave
+// it) and tells its identity and mount. -1 when it is not an openable directory.
+int OpenRootDirectory(const char* path, FileIdentity& identity, RootMount& mount) {
+    const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        CloseKeepErrno(fd);
+        return -1;
+    }
+    identity = IdentityOf(st);
+    mount.device = static_cast<std::uint64_t>(st.st_dev);
+    mount.mountId = MountIdOf(fd);
+    return fd;
+}
+
+// Opens the subdirectory `name` of `parent` without following links and without leaving the
+// root's mount. -1 with `otherMount` set for a mount point, -1 alone (errno set) for any other
+// failure. Both the walk and the delete pass come down through here, so they agree on what lies
+// inside a tree.
+int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& otherMount) {
+    otherMount = false;
+    if (g_tryOpenat2) {
+        struct open_how how {};
+        how.flags = static_cast<std::uint64_t>(kDirOpenFlags);
+        how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        const long fd = ::syscall(SYS_openat2, parent, name, &how, sizeof how);
+        if (fd >= 0) {
+            return static_cast<int>(fd);
+        }
+        if (errno == EXDEV) {
+            otherMount = true;
+            return -1;
+        }
+        if (errno != ENOSYS && errno != EPERM && errno != E2BIG) {
+            return -1;
+        }
+        g_tryOpenat2 = false;
+    }
+    const int fd = ::openat(parent, name, kDirOpenFlags);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat st {};
+    const bool sameMount =
+        ::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == root.device &&
+        (root.mountId == 0 || MountIdOf(fd) == root.mountId);
+    if (!sameMount) {
+        CloseKeepErrno(fd);
+        errno = EXDEV;
+        otherMount = true;
+        return -1;
+    }
+    return fd;
+}
+
+// How many directory descriptors one walker may keep open: an eighth of the soft limit, between
+// 2 and 64, so the rest of the process keeps room.
+std::size_t DirectoryDescriptorBudget() {
+    struct rlimit rl {};
+    rlim_t soft = 64;
+    if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) {
+        soft = rl.rlim_cur;
+    }
+    return std::clamp<std::size_t>(static_cast<std::size_t>(soft / 8), 2, 64);
+}
+
 }  // namespace
 
 void posix_testing::UseOpenat2(bool use) { g_tryOpenat2 = use; }
@@ -75,17 +151,10 @@ struct DirectoryStack::Impl {
     std::size_t budget = 2;
     std::size_t open = 0;
     std::size_t firstMaybeOpen = 0;
-    std::uint64_t rootDevice = 0;
-    std::uint64_t rootMountId = 0;
+    RootMount rootMount;
+    FileIdentity rootIdentity;  // of the directory OpenRoot opened; kept after the walk leaves it
 
-    Impl() {
-        struct rlimit rl {};
-        rlim_t soft = 64;
-        if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) {
-            soft = rl.rlim_cur;
-        }
-        budget = std::clamp<std::size_t>(static_cast<std::size_t>(soft / 8), 2, 64);
-    }
+    Impl() : budget(DirectoryDescriptorBudget()) {}
 
     ~Impl() {
         for (Level& level : levels) {
@@ -183,43 +252,6 @@ struct DirectoryStack::Impl {
             CloseLevel(level);
         }
     }
-
-    // Opens the subdirectory `name` of `parent` without following links and without leaving the
-    // root's mount. -1 with `otherMount` set for a mount point, -1 alone for any other failure.
-    int OpenChild(int parent, const char* name, bool& otherMount) {
-        otherMount = false;
-        if (g_tryOpenat2) {
-            struct open_how how {};
-            how.flags = static_cast<std::uint64_t>(kDirOpenFlags);
-            how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-            const long fd = ::syscall(SYS_openat2, parent, name, &how, sizeof how);
-            if (fd >= 0) {
-                return static_cast<int>(fd);
-            }
-            if (errno == EXDEV) {
-                otherMount = true;
-                return -1;
-            }
-            if (errno != ENOSYS && errno != EPERM && errno != E2BIG) {
-                return -1;
-            }
-            g_tryOpenat2 = false;
-        }
-        const int fd = ::openat(parent, name, kDirOpenFlags);
-        if (fd < 0) {
-            return -1;
-        }
-        struct stat st {};
-        const bool sameMount =
-            ::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == rootDevice &&
-            (rootMountId == 0 || MountIdOf(fd) == rootMountId);
-        if (!sameMount) {
-            CloseKeepErrno(fd);
-            otherMount = true;
-            return -1;
-        }
-        return fd;
-    }
 };
 
 DirectoryStack::DirectoryStack() : m_impl(std::make_unique<Impl>()) {}
@@ -230,18 +262,13 @@ bool DirectoryStack::OpenRoot(const std::string& path) {
     if (!d.levels.empty()) {
         return false;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    FileIdentity identity;
+    const int fd = OpenRootDirectory(path.c_str(), identity, d.rootMount);
     if (fd < 0) {
         return false;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        CloseKeepErrno(fd);
-        return false;
-    }
-    d.rootDevice = static_cast<std::uint64_t>(st.st_dev);
-    d.rootMountId = MountIdOf(fd);
-    return d.PushLevel(fd, IdentityOf(st));
+    d.rootIdentity = identity;
+    return d.PushLevel(fd, identity);
 }
 
 DirectoryStack::EnterResult DirectoryStack::EnterChild(std::string_view name) {
@@ -252,7 +279,7 @@ DirectoryStack::EnterResult DirectoryStack::EnterChild(std::string_view name) {
     d.MakeRoom();
     d.nameBuf.assign(name);
     bool otherMount = false;
-    const int fd = d.OpenChild(d.levels.back().fd, d.nameBuf.c_str(), otherMount);
+    const int fd = OpenSubdirectory(d.levels.back().fd, d.nameBuf.c_str(), d.rootMount, otherMount);
     if (fd < 0) {
         return otherMount ? EnterResult::Skipped : EnterResult::Unlistable;
     }
@@ -353,6 +380,9 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
 }
 
 std::size_t DirectoryStack::Depth() const { return m_impl->levels.size(); }
+FileIdentity DirectoryStack::RootIdentity() const {
+    return m_impl->rootIdentity;
+}
 std::size_t DirectoryStack::DescriptorBudget() const { return m_impl->budget; }
 std::size_t DirectoryStack::OpenDescriptors() const { return m_impl->open; }
 
