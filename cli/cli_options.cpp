@@ -16,9 +16,10 @@ const char* CliUsage() {
            "  -0        with --list: end each path with NUL instead of a line break\n"
            "  --quiet   no progress line on stderr\n"
            "  --delete KEY[,KEY...]\n"
-           "            after the rows, permanently remove the recorded files of these categories\n"
-           "            (those with a row only): temp, internet, help, pch, recent, thumbs, or 0-5;\n"
-           "            asks on the terminal first, and prints how many files were removed\n"
+           "            after the rows, permanently remove the recorded files of these\n"
+           "            categories (those with a row only): temp, internet, help, pch,\n"
+           "            recent, thumbs, or 0-5; asks on the terminal first, and prints how\n"
+           "            many files were removed\n"
            "  --yes     with --delete: do not ask\n"
            "Exit status: 0 done, 1 some files could not be removed, 2 bad usage.\n";
 }
@@ -43,8 +44,7 @@ std::string ValidKeys() {
 
 int CategoryOfKey(std::string_view key) {
     for (int c = 0; c < CATEGORY_COUNT; ++c) {
-        if (key == CategoryKey(c) ||
-            (key.size() == 1 && key[0] == static_cast<char>('0' + c))) {
+        if (key == CategoryKey(c) || (key.size() == 1 && key[0] == static_cast<char>('0' + c))) {
             return c;
         }
     }

@@ -13,7 +13,7 @@ struct CliOptions {
     bool nul = false;    // with --list: NUL after each path instead of a line break
     bool quiet = false;  // no progress line
     bool help = false;
-    bool deleteRequested = false;      // --delete: remove categories after the rows
+    bool deleteRequested = false;       // --delete: remove categories after the rows
     std::vector<int> deleteCategories;  // their indexes, ascending, each once
     bool yes = false;                   // --yes: delete without asking
     std::string root;    // trailing slashes dropped ("/" stays "/")

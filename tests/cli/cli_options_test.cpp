@@ -99,7 +99,8 @@ TEST_P(CategoryKeysTest, ParsesOrNamesTheValidKeys) {
     if (GetParam().ok) {
         EXPECT_EQ(categories, GetParam().categories);
     } else {
-        EXPECT_NE(error.find("temp, internet, help, pch, recent, thumbs, or 0-5"), std::string::npos)
+        EXPECT_NE(error.find("temp, internet, help, pch, recent, thumbs, or 0-5"),
+                  std::string::npos)
             << error;
         EXPECT_EQ(error.find('\n'), std::string::npos);
     }

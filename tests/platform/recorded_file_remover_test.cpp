@@ -85,7 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, RemovePathTest,
     ::testing::Values(
         PathCase{"file_in_root", "", "/a.tmp", "a.tmp", RemoveResult::Removed},
-        PathCase{"file_two_down", "", "/sub/deeper/c.tmp", "sub/deeper/c.tmp", RemoveResult::Removed},
+        PathCase{"file_two_down", "", "/sub/deeper/c.tmp", "sub/deeper/c.tmp",
+                 RemoveResult::Removed},
         PathCase{"root_with_trailing_slash", "/", "/a.tmp", "a.tmp", RemoveResult::Removed},
         PathCase{"root_with_two_slashes", "//", "//sub/b.tmp", "sub/b.tmp", RemoveResult::Removed},
         PathCase{"identity_of_another_file", "", "/a.tmp", "file.txt", RemoveResult::Changed},
