@@ -49,12 +49,27 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgsCase{{"--delete", "temp", "--list", "x"}, false, ""},
                       ArgsCase{{"--delete", "bogus", "x"}, false, ""}));
 
+// A readable, single-line form of `text` for test names.
+std::string Shown(const std::string& text) {
+    std::string out = "'";
+    for (const char c : text) {
+        out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : std::string(1, c);
+    }
+    return out + "'";
+}
+
 // What --delete and --yes leave in the options.
 struct DeleteArgsCase {
     std::vector<std::string> args;
     std::vector<int> categories;
     bool yes;
 };
+
+void PrintTo(const DeleteArgsCase& c, std::ostream* os) {
+    for (const std::string& a : c.args) {
+        *os << '[' << a << ']';
+    }
+}
 
 class DeleteArgsTest : public ::testing::TestWithParam<DeleteArgsCase> {};
 
@@ -90,6 +105,8 @@ struct KeysCase {
     std::vector<int> categories;
 };
 
+void PrintTo(const KeysCase& c, std::ostream* os) { *os << Shown(c.keys); }
+
 class CategoryKeysTest : public ::testing::TestWithParam<KeysCase> {};
 
 TEST_P(CategoryKeysTest, ParsesOrNamesTheValidKeys) {
@@ -122,6 +139,8 @@ struct AnswerCase {
     std::string line;
     bool yes;
 };
+
+void PrintTo(const AnswerCase& c, std::ostream* os) { *os << Shown(c.line); }
 
 class YesAnswerTest : public ::testing::TestWithParam<AnswerCase> {};
 

@@ -288,6 +288,11 @@ struct AnswerRunCase {
     bool deletes;
 };
 
+void PrintTo(const AnswerRunCase& c, std::ostream* os) {
+    const std::string typed = c.typed;
+    *os << "typed '" << typed.substr(0, typed.size() - 1) << "' and Enter";
+}
+
 class CliConfirmTest : public ::testing::TestWithParam<AnswerRunCase> {};
 
 TEST_P(CliConfirmTest, AsksOnTheTerminalAfterTheRows) {

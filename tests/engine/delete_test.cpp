@@ -103,6 +103,10 @@ struct ReportCase {
     std::string expected;
 };
 
+void PrintTo(const ReportCase& c, std::ostream* os) {
+    *os << c.removed << (c.note ? " with the note" : " without the note");
+}
+
 class DeleteReportTest : public ::testing::TestWithParam<ReportCase> {};
 
 TEST_P(DeleteReportTest, TextIsExact) {
