@@ -198,16 +198,27 @@ TEST_P(DeleteAttackTest, RecordedFileReplacedByAnotherOfTheSameName) {
     ASSERT_EQ(List(CAT_TEMP_FILES).size(), 5u);
 
     const std::string temp = t / "scan/Temp";
-    // A new file renamed over the old one: created first, so it cannot reuse the old inode.
+    // Each replacement is made while the recorded file still exists and then moved into its
+    // place, so it cannot be given the recorded file's inode number again. (A file system that
+    // reuses a freed number for a new entry of the same directory makes that entry look like the
+    // recorded file; it is still only a name in this directory, never a file elsewhere.)
+    const auto replace = [&](const char* name) {
+        const std::string from = temp + "/" + name + ".new";
+        const std::string to = temp + "/" + name;
+        struct stat st {};
+        if (::lstat(from.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            ASSERT_EQ(::unlink(to.c_str()), 0);  // a directory cannot be renamed over a file
+        }
+        ASSERT_EQ(::rename(from.c_str(), to.c_str()), 0) << name;
+    };
     t.File("scan/Temp/plain.log.new", 1);
-    ASSERT_EQ(::rename((temp + "/plain.log.new").c_str(), (temp + "/plain.log").c_str()), 0);
-    // A symbolic link, a hard link to a file outside, and a directory in place of a file.
-    ASSERT_EQ(::unlink((temp + "/linked.log").c_str()), 0);
-    ASSERT_EQ(::symlink((t / "victim/secret").c_str(), (temp + "/linked.log").c_str()), 0);
-    ASSERT_EQ(::unlink((temp + "/hardlinked.log").c_str()), 0);
-    ASSERT_EQ(::link((t / "victim/secret").c_str(), (temp + "/hardlinked.log").c_str()), 0);
-    ASSERT_EQ(::unlink((temp + "/dir.log").c_str()), 0);
-    t.File("scan/Temp/dir.log/inside", 1);
+    replace("plain.log");
+    ASSERT_EQ(::symlink((t / "victim/secret").c_str(), (temp + "/linked.log.new").c_str()), 0);
+    replace("linked.log");
+    ASSERT_EQ(::link((t / "victim/secret").c_str(), (temp + "/hardlinked.log.new").c_str()), 0);
+    replace("hardlinked.log");
+    t.File("scan/Temp/dir.log.new/inside", 1);
+    replace("dir.log");
 
     EXPECT_EQ(PassKeepingAllButRecorded(t.path()).text, Report(1, true));  // kept.log only
     EXPECT_EQ(IdentityAt(temp + "/kept.log"), platform::FileIdentity{});
