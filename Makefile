@@ -3,7 +3,10 @@
 SHELL := /bin/bash
 TEST_PRESETS ?= release asan tsan
 
-.PHONY: all deps test bench run clean $(addprefix test-,$(TEST_PRESETS))
+screenshots: deps
+	scripts/screenshots
+
+.PHONY: all deps test bench run clean screenshots $(addprefix test-,$(TEST_PRESETS))
 
 all:
 	cmake --preset release >/dev/null
@@ -24,9 +27,8 @@ test-%:
 bench: deps all
 	bench/run-bench
 
-run: all
-	@echo "The window arrives in a later version. Meanwhile, scan a tree with:"
-	@echo "  build/bin/clearnook-cli [--json] [--list] [-0] [--quiet] ROOT"
+run: deps all
+	build/bin/clearnook
 
 clean:
 	rm -rf build

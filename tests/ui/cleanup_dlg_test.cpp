@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -633,6 +637,41 @@ TEST(CleanupDlg, DeleteRunsThePassOnTickedRowsShowsReportAndEnds) {
         EXPECT_EQ(d.dlg->GetState(), CCleanupDlg::State::Ended);
     }
 }
+
+#ifndef _WIN32
+TEST(CleanupDlg, TheEnginesPassRemovesTickedFilesAndReportsTheCount) {
+    struct Case {
+        const char* what;
+        std::vector<int> tickedRows;
+        const char* report;
+        bool thumbsLeft;
+    };
+    const Case cases[] = {
+        {"nothing ticked", {}, "0 files were removed.\nThank you for using Clearnook!", true},
+        {"thumbnails", {2}, "1 files were removed.\nThank you for using Clearnook!", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Tree tree;
+        FakeView view(FakeView::WorkerMode::Deferred);
+        CCleanupDlg dlg(view);  // the program's own delete pass
+        dlg.OnInitDialog({tree.Entry()});
+        dlg.OnOK();
+        view.RunWorker();
+        DeliverWakes(view, dlg);
+        dlg.OnTimer();
+        ASSERT_EQ(dlg.GetState(), CCleanupDlg::State::Complete);
+        for (const int row : c.tickedRows) {
+            view.screen.rows[static_cast<std::size_t>(row)].ticked = true;
+        }
+        dlg.OnDeleteSelected();
+        EXPECT_EQ(view.informations, (std::vector<Message>{{c.report, std::nullopt}}));
+        EXPECT_EQ(::access((tree.root + "/photos/Thumbs.db").c_str(), F_OK) == 0, c.thumbsLeft);
+        EXPECT_EQ(::access((tree.root + "/photos/holiday.jpg").c_str(), F_OK), 0);
+        EXPECT_EQ(::access((tree.root + "/src/build/app.pch").c_str(), F_OK), 0);
+    }
+}
+#endif
 
 TEST(CleanupDlg, NoToTheConfirmationChangesNothing) {
     Tree tree;
