@@ -3,9 +3,6 @@
 SHELL := /bin/bash
 TEST_PRESETS ?= release asan tsan
 
-screenshots: deps
-	scripts/screenshots
-
 .PHONY: all deps test bench run clean screenshots $(addprefix test-,$(TEST_PRESETS))
 
 all:
@@ -29,6 +26,9 @@ bench: deps all
 
 run: deps all
 	build/bin/clearnook
+
+screenshots: deps
+	scripts/screenshots
 
 clean:
 	rm -rf build
