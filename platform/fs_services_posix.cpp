@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/fs_services.h"
+#include "platform/posix_syscalls.h"
 #include "platform/posix_testing.h"
 
 namespace clearnook::platform {
@@ -31,7 +32,7 @@ bool g_tryOpenat2 = true;
 
 int CloseKeepErrno(int fd) {
     const int saved = errno;
-    const int rc = ::close(fd);
+    const int rc = posix::Close(fd);
     errno = saved;
     return rc;
 }
@@ -64,12 +65,12 @@ struct RootMount {
 // Opens the root of a tree (a symbolic link naming the root itself is followed, as the user gave
 // it) and tells its identity and mount. -1 when it is not an openable directory.
 int OpenRootDirectory(const char* path, FileIdentity& identity, RootMount& mount) {
-    const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = posix::Open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return -1;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
+    if (posix::Fstat(fd, &st) != 0) {
         CloseKeepErrno(fd);
         return -1;
     }
@@ -89,7 +90,7 @@ int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& 
         struct open_how how {};
         how.flags = static_cast<std::uint64_t>(kDirOpenFlags);
         how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-        const long fd = ::syscall(SYS_openat2, parent, name, &how, sizeof how);
+        const long fd = posix::Openat2(parent, name, &how, sizeof how);
         if (fd >= 0) {
             return static_cast<int>(fd);
         }
@@ -102,13 +103,13 @@ int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& 
         }
         g_tryOpenat2 = false;
     }
-    const int fd = ::openat(parent, name, kDirOpenFlags);
+    const int fd = posix::Openat(parent, name, kDirOpenFlags);
     if (fd < 0) {
         return -1;
     }
     struct stat st {};
     const bool sameMount =
-        ::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == root.device &&
+        posix::Fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == root.device &&
         (root.mountId == 0 || MountIdOf(fd) == root.mountId);
     if (!sameMount) {
         CloseKeepErrno(fd);
@@ -175,7 +176,7 @@ struct DirectoryStack::Impl {
     bool ReadListing(int fd) {
         bool first = true;
         for (;;) {
-            const long n = ::syscall(SYS_getdents64, fd, scratch.data(), scratch.size());
+            const long n = posix::Getdents64(fd, scratch.data(), scratch.size());
             if (n < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -244,7 +245,7 @@ struct DirectoryStack::Impl {
                 continue;
             }
             struct stat st {};
-            if (::fstat(level.fd, &st) == 0) {
+            if (posix::Fstat(level.fd, &st) == 0) {
                 level.identity = IdentityOf(st);
             } else {
                 level.dead = true;
@@ -300,10 +301,10 @@ void DirectoryStack::Leave() {
             // the very directory we left, so a tree moved meanwhile cannot steer the walk away.
             int fd = -1;
             if (child.fd >= 0) {
-                fd = ::openat(child.fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                fd = posix::Openat(child.fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             }
             struct stat st {};
-            if (fd >= 0 && ::fstat(fd, &st) == 0 && IdentityOf(st) == parent.identity) {
+            if (fd >= 0 && posix::Fstat(fd, &st) == 0 && IdentityOf(st) == parent.identity) {
                 parent.fd = fd;
                 ++d.open;
                 d.firstMaybeOpen = std::min(d.firstMaybeOpen, top - 1);
@@ -348,7 +349,7 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
         }
         // The file system did not say what it is (some network and FUSE file systems): ask.
         struct stat st {};
-        if (::fstatat(level.fd, rec + kRecHeader, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (posix::Fstatat(level.fd, rec + kRecHeader, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             continue;
         }
         if (S_ISDIR(st.st_mode)) {
@@ -370,7 +371,7 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
     }
     d.nameBuf.assign(name);
     struct stat st {};
-    if (::fstatat(d.levels.back().fd, d.nameBuf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (posix::Fstatat(d.levels.back().fd, d.nameBuf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return std::nullopt;
     }
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
@@ -387,12 +388,12 @@ std::size_t DirectoryStack::DescriptorBudget() const { return m_impl->budget; }
 std::size_t DirectoryStack::OpenDescriptors() const { return m_impl->open; }
 
 bool IsListableDirectory(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = posix::Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
     char buf[4096];
-    const long n = ::syscall(SYS_getdents64, fd, buf, sizeof buf);
+    const long n = posix::Getdents64(fd, buf, sizeof buf);
     CloseKeepErrno(fd);
     return n >= 0;
 }
@@ -592,7 +593,7 @@ struct RecordedFileRemover::Impl {
         }
         nameBuf.assign(parts.back());
         struct stat st {};
-        if (::fstatat(dirFd, nameBuf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (posix::Fstatat(dirFd, nameBuf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             return ResultOfErrno(errno);
         }
         if (S_ISDIR(st.st_mode) || IdentityOf(st) != identity) {
@@ -601,7 +602,7 @@ struct RecordedFileRemover::Impl {
         // Someone able to write this directory could still swap the name between the check and
         // the unlink; what they could make us remove is then a name in a directory they can
         // already change, never a file elsewhere. Flags 0: unlinkat never removes a directory.
-        if (::unlinkat(dirFd, nameBuf.c_str(), 0) != 0) {
+        if (posix::Unlinkat(dirFd, nameBuf.c_str(), 0) != 0) {
             return ResultOfErrno(errno);
         }
         return RemoveResult::Removed;
