@@ -3,6 +3,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/path_classifier.h"
 #include "platform/fs_services.h"
 
 namespace clearnook {
@@ -10,26 +11,18 @@ namespace {
 
 constexpr char kSep = platform::kPathSeparator;
 
-// One directory on the walk's current path: where its own path ends in the two path buffers,
-// and which path markers it carries.
+// One directory on the walk's current path: where its own path ends in the status text.
 struct Frame {
     std::size_t statusLen;
-    std::size_t lowerLen;
-    PathMarkers markers;
 };
 
 // The walk's two views of the current path, grown and cut back as it moves: the status text
-// ("Scanning " + path as enumerated), and the classification form (backslashes, lowered, with a
-// trailing backslash).
+// ("Scanning " + path as enumerated), and the classifier's form of it.
 class Walk {
 public:
     explicit Walk(const ScanParams& params)
-        : m_state(*params.state), m_sink(params.statusSink.get()) {
+        : m_state(*params.state), m_sink(params.statusSink.get()), m_classifier(params.path) {
         m_status.append(kScanningPrefix).append(params.path);
-        AppendClassificationForm(m_lower, params.path);
-        if (m_lower.empty() || m_lower.back() != '\\') {
-            m_lower.push_back('\\');
-        }
     }
 
     void Run(const std::string& root) {
@@ -38,7 +31,7 @@ public:
             return;
         }
         m_state.results.rootIdentity = m_dirs.RootIdentity();
-        m_frames.push_back({m_status.size(), m_lower.size(), FindPathMarkers(m_lower)});
+        m_frames.push_back({m_status.size()});
         platform::DirEntry entry;
         while (!m_frames.empty()) {
             if (m_state.stopRequested.load(std::memory_order_relaxed)) {
@@ -55,16 +48,6 @@ public:
     }
 
 private:
-    static void AppendClassificationForm(std::string& out, std::string_view path) {
-        const std::size_t at = out.size();
-        platform::AppendLowered(out, path);
-        for (std::size_t i = at; i < out.size(); ++i) {
-            if (out[i] == kSep) {
-                out[i] = '\\';
-            }
-        }
-    }
-
     void SendStatus() {
         if (m_sink != nullptr) {
             m_sink->SetStatusText(m_status);
@@ -73,7 +56,6 @@ private:
 
     void CutBackToTop() {
         m_status.resize(m_frames.back().statusLen);
-        m_lower.resize(m_frames.back().lowerLen);
     }
 
     void EnterDirectory(std::string_view name) {
@@ -82,17 +64,13 @@ private:
             m_status.push_back(kSep);
         }
         m_status.append(name);
-        const std::size_t parentLowerLen = m_lower.size();
-        AppendClassificationForm(m_lower, name);
-        m_lower.push_back('\\');
         const std::string_view childName(m_status.data() + m_status.size() - name.size(),
                                          name.size());
         switch (m_dirs.EnterChild(childName)) {
             case platform::DirectoryStack::EnterResult::Entered:
                 SendStatus();
-                m_frames.push_back({m_status.size(), m_lower.size(),
-                                    ExtendPathMarkers(m_frames.back().markers, m_lower,
-                                                      parentLowerLen)});
+                m_frames.push_back({m_status.size()});
+                m_classifier.EnterDirectory(childName);
                 break;
             case platform::DirectoryStack::EnterResult::Unlistable:
                 // Still a directory the walk met: the line shows it, then its parent again.
@@ -109,6 +87,7 @@ private:
     void LeaveDirectory() {
         m_dirs.Leave();
         m_frames.pop_back();
+        m_classifier.LeaveDirectory();
         if (!m_frames.empty()) {
             CutBackToTop();
             SendStatus();
@@ -116,16 +95,7 @@ private:
     }
 
     void VisitFile(std::string_view name) {
-        m_name.clear();
-        AppendClassificationForm(m_name, name);
-        std::optional<CleanupCategory> category;
-        if (m_name.find('\\') == std::string::npos) {
-            category = ClassifyWithMarkers(m_frames.back().markers, m_name);
-        } else {
-            // A name holding a backslash can complete a marker on its own: classify the whole path.
-            m_full.assign(m_lower).append(m_name);
-            category = ClassifyFile(m_full, m_name);
-        }
+        const std::optional<CleanupCategory> category = m_classifier.Classify(name);
         if (!category) {
             return;
         }
@@ -150,12 +120,10 @@ private:
 
     ScanState& m_state;
     StatusSink* m_sink;
+    PathClassifier m_classifier;
     platform::DirectoryStack m_dirs;
     std::vector<Frame> m_frames;
     std::string m_status;
-    std::string m_lower;
-    std::string m_name;
-    std::string m_full;
 };
 
 }  // namespace

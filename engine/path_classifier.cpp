@@ -1,0 +1,51 @@
+#include "engine/path_classifier.h"
+
+#include "platform/fs_services.h"
+
+namespace clearnook {
+
+void PathClassifier::AppendClassificationForm(std::string& out, std::string_view path) {
+    const std::size_t at = out.size();
+    platform::AppendLowered(out, path);
+    for (std::size_t i = at; i < out.size(); ++i) {
+        if (out[i] == platform::kPathSeparator) {
+            out[i] = '\\';
+        }
+    }
+}
+
+PathClassifier::PathClassifier(std::string_view root) {
+    AppendClassificationForm(m_lower, root);
+    if (m_lower.empty() || m_lower.back() != '\\') {
+        m_lower.push_back('\\');
+    }
+    m_levels.push_back({m_lower.size(), FindPathMarkers(m_lower)});
+}
+
+void PathClassifier::EnterDirectory(std::string_view name) {
+    const std::size_t parentLen = m_lower.size();
+    AppendClassificationForm(m_lower, name);
+    m_lower.push_back('\\');
+    m_levels.push_back(
+        {m_lower.size(), ExtendPathMarkers(m_levels.back().markers, m_lower, parentLen)});
+}
+
+void PathClassifier::LeaveDirectory() {
+    if (m_levels.size() > 1) {
+        m_levels.pop_back();
+        m_lower.resize(m_levels.back().lowerLen);
+    }
+}
+
+std::optional<CleanupCategory> PathClassifier::Classify(std::string_view name) {
+    m_name.clear();
+    AppendClassificationForm(m_name, name);
+    if (m_name.find('\\') == std::string::npos) {
+        return ClassifyWithMarkers(m_levels.back().markers, m_name);
+    }
+    // A name holding a backslash can complete a marker on its own: classify the whole path.
+    m_full.assign(m_lower).append(m_name);
+    return ClassifyFile(m_full, m_name);
+}
+
+}  // namespace clearnook

@@ -1,0 +1,55 @@
+// Classification of the files a walk meets, at a cost per name rather than per path.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/categories.h"
+
+namespace clearnook {
+
+// Follows a depth-first walk down and up a tree and classifies each file the walk meets exactly as
+// ClassifyFile would on the file's whole path: the path in classification form (separators turned
+// into backslashes, ASCII A-Z lowered), the name likewise. The path markers of each directory on
+// the way are worked out once, from its parent's and its own name, so a deep walk does not search
+// its whole path per file. One thread at a time.
+class PathClassifier {
+public:
+    // Starts at the walk's root, `root` as the user gave it (any case, the platform's separators,
+    // with or without a trailing separator).
+    explicit PathClassifier(std::string_view root);
+
+    // Goes down into the directory `name` (one component, never "." or "..") of the current one.
+    void EnterDirectory(std::string_view name);
+
+    // Goes back up to the parent of the current directory. Does nothing at the root.
+    void LeaveDirectory();
+
+    // The category of the file `name` (one component) of the current directory, or none.
+    [[nodiscard]] std::optional<CleanupCategory> Classify(std::string_view name);
+
+    // Directories entered and not yet left; 0 at the root.
+    [[nodiscard]] std::size_t Depth() const { return m_levels.size() - 1; }
+
+    // The current directory's path in classification form, ending with a backslash. Valid until
+    // the next call that moves.
+    [[nodiscard]] std::string_view LowerPath() const { return m_lower; }
+
+private:
+    struct Level {
+        std::size_t lowerLen;  // where this directory's part of m_lower ends
+        PathMarkers markers;   // the markers of m_lower up to there
+    };
+
+    static void AppendClassificationForm(std::string& out, std::string_view path);
+
+    std::vector<Level> m_levels;
+    std::string m_lower;  // the current directory, classification form, trailing backslash
+    std::string m_name;   // scratch: the file name in classification form
+    std::string m_full;   // scratch: the whole path, for a name holding a backslash
+};
+
+}  // namespace clearnook
