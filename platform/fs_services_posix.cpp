@@ -142,8 +142,11 @@ struct DirectoryStack::Impl {
         std::size_t begin = 0;  // its listing in the arena: [begin, end)
         std::size_t end = 0;
         std::size_t pos = 0;
+        std::size_t last = kNoRecord;    // the record NextEntry returned last
+        std::size_t nameAt = kNoRecord;  // its own name, NUL-terminated, in its parent's listing
         bool dead = false;  // lost its descriptor and could not get it back: lists no further
     };
+    static constexpr std::size_t kNoRecord = static_cast<std::size_t>(-1);
 
     std::vector<Level> levels;
     std::vector<char> arena;
@@ -154,6 +157,7 @@ struct DirectoryStack::Impl {
     std::size_t firstMaybeOpen = 0;
     RootMount rootMount;
     FileIdentity rootIdentity;  // of the directory OpenRoot opened; kept after the walk leaves it
+    std::string rootPath;       // as OpenRoot was given it
 
     Impl() : budget(DirectoryDescriptorBudget()) {}
 
@@ -236,6 +240,47 @@ struct DirectoryStack::Impl {
         return true;
     }
 
+    // Gives the closed level `target` its descriptor back when climbing through ".." could not:
+    // opens the root again by its path and comes down one name at a time, accepting each
+    // directory only if it is the very one the walk left there. Only called when every level
+    // above `target` is closed, so it never holds more than two descriptors. False when some
+    // directory on the way cannot be opened or is not the one left there.
+    bool Reopen(std::size_t target) {
+        FileIdentity identity;
+        RootMount mount;
+        int fd = OpenRootDirectory(rootPath.c_str(), identity, mount);
+        if (fd < 0) {
+            return false;
+        }
+        if (identity != rootIdentity) {
+            CloseKeepErrno(fd);
+            return false;
+        }
+        for (std::size_t i = 1; i <= target; ++i) {
+            const Level& level = levels[i];
+            if (level.nameAt == kNoRecord || level.identity == FileIdentity{}) {
+                CloseKeepErrno(fd);
+                return false;
+            }
+            bool otherMount = false;
+            const int child = OpenSubdirectory(fd, arena.data() + level.nameAt, rootMount, otherMount);
+            CloseKeepErrno(fd);
+            struct stat st {};
+            if (child < 0) {
+                return false;
+            }
+            if (posix::Fstat(child, &st) != 0 || IdentityOf(st) != level.identity) {
+                CloseKeepErrno(child);
+                return false;
+            }
+            fd = child;
+        }
+        levels[target].fd = fd;
+        ++open;
+        firstMaybeOpen = std::min(firstMaybeOpen, target);
+        return true;
+    }
+
     // Keeps the descriptor count within budget by closing the shallowest open level. Its identity
     // is recorded first so that Leave can check the directory it gets back through "..".
     void MakeRoom() {
@@ -269,6 +314,7 @@ bool DirectoryStack::OpenRoot(const std::string& path) {
         return false;
     }
     d.rootIdentity = identity;
+    d.rootPath = path;
     return d.PushLevel(fd, identity);
 }
 
@@ -284,7 +330,19 @@ DirectoryStack::EnterResult DirectoryStack::EnterChild(std::string_view name) {
     if (fd < 0) {
         return otherMount ? EnterResult::Skipped : EnterResult::Unlistable;
     }
-    return d.PushLevel(fd, {}) ? EnterResult::Entered : EnterResult::Unlistable;
+    // Where the child's name lies in this listing, should the child have to be found again.
+    const Impl::Level& parent = d.levels.back();
+    std::size_t nameAt = Impl::kNoRecord;
+    if (parent.last != Impl::kNoRecord &&
+        std::string_view(d.arena.data() + parent.last + kRecHeader,
+                         static_cast<unsigned char>(d.arena[parent.last + 1])) == name) {
+        nameAt = parent.last + kRecHeader;
+    }
+    if (!d.PushLevel(fd, {})) {
+        return EnterResult::Unlistable;
+    }
+    d.levels.back().nameAt = nameAt;
+    return EnterResult::Entered;
 }
 
 void DirectoryStack::Leave() {
@@ -312,7 +370,9 @@ void DirectoryStack::Leave() {
                 if (fd >= 0) {
                     CloseKeepErrno(fd);
                 }
-                parent.dead = true;
+                // One failed climb must not cost the rest of the walk: come down from the root.
+                d.CloseLevel(child);
+                parent.dead = !d.Reopen(top - 1);
             }
         }
         d.CloseLevel(child);
@@ -335,6 +395,7 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
     }
     while (level.pos < level.end) {
         const char* rec = d.arena.data() + level.pos;
+        level.last = level.pos;
         const auto kind = static_cast<unsigned char>(rec[0]);
         const auto len = static_cast<std::size_t>(static_cast<unsigned char>(rec[1]));
         level.pos += kRecHeader + len + 1;
