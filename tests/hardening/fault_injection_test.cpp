@@ -1,4 +1,5 @@
-// The walk on a file system whose calls fail.
+// The walk and the delete pass on a file system whose calls fail: each kind of failure, struck at
+// chosen calls, must leave a consistent result and a truthful report.
 #include <sys/resource.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/delete.h"
 #include "engine/scan.h"
 #include "platform/posix_testing.h"
 #include "tests/support/fault_syscalls.h"
@@ -22,6 +24,7 @@ namespace {
 using testing::Fault;
 using testing::FaultInjector;
 using testing::FaultOp;
+using testing::FaultPoint;
 using testing::TempDir;
 
 // How the services run while the faults strike.
@@ -31,6 +34,16 @@ enum class Mode {
     FewDescriptors,  // a soft limit of 16 descriptors: directories are closed and opened again
     OpenatFallback,  // openat plus a mount check, as on kernels without openat2
 };
+
+const char* ModeName(Mode m) {
+    switch (m) {
+        case Mode::Plain: return "plain";
+        case Mode::UnknownTypes: return "unknown_types";
+        case Mode::FewDescriptors: return "few_descriptors";
+        case Mode::OpenatFallback: return "openat_fallback";
+    }
+    return "?";
+}
 
 // Puts a mode in place for its lifetime.
 class ModeGuard {
@@ -101,6 +114,95 @@ void MakeFaultTree(const TempDir& t) {
     t.File(d + "/z.tmp", 33);
 }
 
+// One kind of fault: the pass it strikes, how the services run, the call and its error.
+struct FaultKind {
+    enum class Pass { Scan, Delete } pass;
+    Mode mode;
+    FaultOp op;
+    int error;                  // 0 with List: a short listing
+    std::uint64_t listCall = 0; // List: which read of a listing (1: the first, 2: a later one)
+};
+
+std::string KindName(const FaultKind& k) {
+    std::string s = k.pass == FaultKind::Pass::Scan ? "scan_" : "delete_";
+    s += ModeName(k.mode);
+    s += "_";
+    s += testing::FaultOpName(k.op);
+    s += "_";
+    s += k.error == 0 ? "short" : strerrorname_np(k.error);
+    if (k.op == FaultOp::List) {
+        s += k.listCall == 1 ? "_at_start" : "_mid_listing";
+    }
+    return s;
+}
+
+void PrintTo(const FaultKind& k, std::ostream* os) { *os << KindName(k); }
+
+// The calls a kind's faults strike: by count (the first, the second, the middle and the last of
+// a clean run, and every one from the middle on) and by name, where the clean run used the name.
+std::vector<FaultPoint> PointsFor(const FaultKind& k, std::uint64_t calls,
+                                  const std::set<std::string>& names) {
+    std::vector<FaultPoint> points;
+    if (k.op == FaultOp::List) {
+        // a listing read is struck wherever it is the chosen read of its directory
+        points.push_back({0, false, "", k.listCall});
+        points.push_back({1, false, "", 0});
+    } else {
+        for (const std::uint64_t n : {std::uint64_t{1}, std::uint64_t{2}, calls / 2, calls}) {
+            if (n >= 1 && n <= calls) {
+                points.push_back({n, false, "", 0});
+            }
+        }
+        if (calls >= 2) {
+            points.push_back({calls / 2, true, "", 0});
+        }
+    }
+    std::vector<std::string> candidates;
+    const bool scan = k.pass == FaultKind::Pass::Scan;
+    switch (k.op) {
+        case FaultOp::Open: candidates = {"Temp", "AB12", "c", "..", "deep"}; break;
+        case FaultOp::List: candidates = {"Temp", "many", "c", "Content.IE5"}; break;
+        case FaultOp::Stat:
+            candidates = scan ? std::vector<std::string>{"x.tmp", "Thumbs.db", "c", "deep", "b"}
+                              : std::vector<std::string>{"x.tmp", "Thumbs.db", "z.tmp"};
+            break;
+        case FaultOp::Unlink: candidates = {"x.tmp", "Thumbs.db", "z.tmp", "page.htm"}; break;
+        case FaultOp::Close: candidates = {"c", "Temp"}; break;
+    }
+    for (const std::string& n : candidates) {
+        if (names.count(n) != 0) {
+            points.push_back({0, false, n, k.op == FaultOp::List ? k.listCall : 0});
+        }
+    }
+    return points;
+}
+
+std::string PointName(const FaultPoint& p) {
+    std::string s;
+    if (p.nth != 0) {
+        s += "call " + std::to_string(p.nth) + (p.onward ? " onward" : "");
+    }
+    if (!p.name.empty()) {
+        s += (s.empty() ? "" : ", ") + std::string("name '") + p.name + "'";
+    }
+    if (p.listCall != 0) {
+        s += (s.empty() ? "" : ", ") + std::string("read ") + std::to_string(p.listCall) +
+             " of a listing";
+    }
+    return s.empty() ? "every call" : s;
+}
+
+// What a struck call can take with it: a directory's subtree, or a file.
+std::vector<std::string> Targets(const FaultInjector& injector) {
+    std::vector<std::string> out;
+    for (const testing::FaultHit& h : injector.Hits()) {
+        if (h.op != FaultOp::Close) {
+            out.push_back(h.path);
+        }
+    }
+    return out;
+}
+
 class RecordingSink : public StatusSink {
 public:
     std::vector<std::string> texts;
@@ -122,6 +224,8 @@ ScanRun Scan(const std::string& root) {
     EXPECT_TRUE(run.state->m_bScanDone.load());
     return run;
 }
+
+const std::vector<int> kAllCategories = {0, 1, 2, 3, 4, 5};
 
 // With few descriptors the walk closes the directories above it and climbs back through "..".
 // When that climb fails, the directory is found again from the root, by name: nothing is lost,
@@ -167,6 +271,113 @@ TEST(ClimbBackTest, ALostDirectoryCostsOnlyItsOwnEntries) {
         EXPECT_TRUE(testing::ScanHolds(run->state->results, reference, lost));
     }
 }
+
+class FaultTest : public ::testing::TestWithParam<FaultKind> {};
+
+TEST_P(FaultTest, WalkGoesOnAndResultsStayConsistent) {
+    const FaultKind& k = GetParam();
+    const bool scanPass = k.pass == FaultKind::Pass::Scan;
+
+    // A clean run counts the calls and names the points aim at.
+    std::uint64_t calls = 0;
+    std::set<std::string> names;
+    {
+        TempDir t(TempDir::Where::Memory);
+        MakeFaultTree(t);
+        std::optional<ScanRun> run;
+        if (!scanPass) {
+            run = Scan(t.path());
+        }
+        FaultInjector counter;
+        counter.SetListChunk(512);
+        const ModeGuard mode(k.mode, counter);
+        if (scanPass) {
+            run = Scan(t.path());
+        } else {
+            (void)RunDeletePass(kAllCategories, run->state->results, t.path());
+        }
+        calls = counter.Calls(k.op);
+        names = counter.Names(k.op);
+    }
+    ASSERT_GT(calls, 0u) << "the clean run makes no such call";
+
+    std::size_t struck = 0;
+    for (const FaultPoint& point : PointsFor(k, calls, names)) {
+        SCOPED_TRACE(PointName(point));
+        TempDir t(TempDir::Where::Memory);
+        MakeFaultTree(t);
+        const std::vector<testing::ReferenceFile> reference = testing::ReadReferenceTree(t.path());
+        std::optional<ScanRun> run;
+        if (!scanPass) {
+            run = Scan(t.path());
+            ASSERT_TRUE(testing::ScanHolds(run->state->results, reference, {}));
+        }
+        FaultInjector injector({Fault{k.op, k.error, point}});
+        injector.SetListChunk(512);
+        std::optional<DeleteReport> report;
+        {
+            const ModeGuard mode(k.mode, injector);
+            if (scanPass) {
+                run = Scan(t.path());
+            } else {
+                report = RunDeletePass(kAllCategories, run->state->results, t.path());
+            }
+        }
+        const std::vector<std::string> targets = Targets(injector);
+        if (injector.Hits().empty()) {
+            ADD_FAILURE() << "no call was struck";
+            continue;
+        }
+        ++struck;
+        EXPECT_EQ(injector.OpenDescriptors(), std::vector<std::string>{}) << "descriptors leaked";
+        if (scanPass) {
+            EXPECT_TRUE(testing::ScanHolds(run->state->results, reference, targets));
+            ASSERT_FALSE(run->sink->texts.empty());
+            EXPECT_EQ(run->sink->texts.front(), "Scanning " + t.path());
+            EXPECT_EQ(run->sink->texts.back(), "Scanning " + t.path());
+        } else {
+            EXPECT_TRUE(testing::DeleteHolds(*report, kAllCategories, run->state->results,
+                                             reference, targets));
+        }
+    }
+    EXPECT_GT(struck, 0u);
+    RecordProperty("points_struck", static_cast<int>(struck));
+}
+
+std::vector<FaultKind> AllKinds() {
+    std::vector<FaultKind> kinds;
+    using Pass = FaultKind::Pass;
+    for (const Mode mode : {Mode::Plain, Mode::UnknownTypes, Mode::FewDescriptors,
+                            Mode::OpenatFallback}) {
+        for (const int e : {EACCES, ENOENT, EMFILE, ENAMETOOLONG}) {
+            kinds.push_back({Pass::Scan, mode, FaultOp::Open, e});
+        }
+        kinds.push_back({Pass::Scan, mode, FaultOp::List, EIO, 1});
+        kinds.push_back({Pass::Scan, mode, FaultOp::List, ENOENT, 1});
+        kinds.push_back({Pass::Scan, mode, FaultOp::List, EIO, 2});
+        kinds.push_back({Pass::Scan, mode, FaultOp::List, 0, 2});
+        for (const int e : {EACCES, ENOENT, EIO}) {
+            kinds.push_back({Pass::Scan, mode, FaultOp::Stat, e});
+        }
+        kinds.push_back({Pass::Scan, mode, FaultOp::Close, EIO});
+    }
+    for (const Mode mode : {Mode::Plain, Mode::FewDescriptors, Mode::OpenatFallback}) {
+        for (const int e : {EACCES, ENOENT, EMFILE, ENAMETOOLONG}) {
+            kinds.push_back({Pass::Delete, mode, FaultOp::Open, e});
+        }
+        for (const int e : {EACCES, ENOENT, EIO}) {
+            kinds.push_back({Pass::Delete, mode, FaultOp::Stat, e});
+        }
+        for (const int e : {EACCES, EPERM, ENOENT, EIO, EBUSY, EROFS}) {
+            kinds.push_back({Pass::Delete, mode, FaultOp::Unlink, e});
+        }
+        kinds.push_back({Pass::Delete, mode, FaultOp::Close, EIO});
+    }
+    return kinds;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FaultTest, ::testing::ValuesIn(AllKinds()),
+                         [](const auto& p) { return KindName(p.param); });
 
 }  // namespace
 }  // namespace clearnook
