@@ -62,6 +62,20 @@ std::vector<FaultHit> FaultInjector::Hits() const {
     return m_hits;
 }
 
+std::vector<FaultHit> FaultInjector::Failures() const {
+    const std::lock_guard lock(m_mutex);
+    return m_failures;
+}
+
+long FaultInjector::Failed(long rc, FaultOp op, const std::string& path) {
+    if (rc < 0) {
+        const int saved = errno;
+        m_failures.push_back({op, saved, path});
+        errno = saved;
+    }
+    return rc;
+}
+
 std::set<std::string> FaultInjector::Names(FaultOp op) const {
     const std::lock_guard lock(m_mutex);
     const auto it = m_names.find(op);
@@ -129,6 +143,7 @@ int FaultInjector::Open(void* self, const char* path, int flags) {
         return -1;
     }
     const int fd = posix::RealSyscalls().open(nullptr, path, flags);
+    d.Failed(fd, FaultOp::Open, full);
     d.Opened(fd, full);
     return fd;
 }
@@ -143,6 +158,7 @@ int FaultInjector::Openat(void* self, int dirFd, const char* path, int flags) {
         return -1;
     }
     const int fd = posix::RealSyscalls().openat(nullptr, dirFd, path, flags);
+    d.Failed(fd, FaultOp::Open, full);
     d.Opened(fd, full);
     return fd;
 }
@@ -158,6 +174,7 @@ long FaultInjector::Openat2(void* self, int dirFd, const char* path, open_how* h
         return -1;
     }
     const long fd = posix::RealSyscalls().openat2(nullptr, dirFd, path, how, size);
+    d.Failed(fd, FaultOp::Open, full);
     d.Opened(static_cast<int>(fd), full);
     return fd;
 }
@@ -178,7 +195,8 @@ long FaultInjector::Getdents64(void* self, int fd, void* buffer, std::size_t siz
     if (d.m_listChunk != 0) {
         size = std::min(size, d.m_listChunk);
     }
-    const long n = posix::RealSyscalls().getdents64(nullptr, fd, buffer, size);
+    const long n = d.Failed(posix::RealSyscalls().getdents64(nullptr, fd, buffer, size),
+                            FaultOp::List, path);
     if (n > 0 && d.m_hideTypes) {
         char* bytes = static_cast<char*>(buffer);
         for (long off = 0; off < n;) {
@@ -199,7 +217,8 @@ int FaultInjector::Fstatat(void* self, int dirFd, const char* path, struct stat*
         errno = error;
         return -1;
     }
-    return posix::RealSyscalls().fstatat(nullptr, dirFd, path, st, flags);
+    return static_cast<int>(d.Failed(posix::RealSyscalls().fstatat(nullptr, dirFd, path, st, flags),
+                                     FaultOp::Stat, d.PathAt(dirFd, path)));
 }
 
 int FaultInjector::Fstat(void* self, int fd, struct stat* st) {
@@ -211,7 +230,8 @@ int FaultInjector::Fstat(void* self, int fd, struct stat* st) {
         errno = error;
         return -1;
     }
-    return posix::RealSyscalls().fstat(nullptr, fd, st);
+    return static_cast<int>(
+        d.Failed(posix::RealSyscalls().fstat(nullptr, fd, st), FaultOp::Stat, path));
 }
 
 int FaultInjector::Unlinkat(void* self, int dirFd, const char* path, int flags) {
@@ -222,7 +242,8 @@ int FaultInjector::Unlinkat(void* self, int dirFd, const char* path, int flags) 
         errno = error;
         return -1;
     }
-    return posix::RealSyscalls().unlinkat(nullptr, dirFd, path, flags);
+    return static_cast<int>(d.Failed(posix::RealSyscalls().unlinkat(nullptr, dirFd, path, flags),
+                                     FaultOp::Unlink, d.PathAt(dirFd, path)));
 }
 
 int FaultInjector::Close(void* self, int fd) {

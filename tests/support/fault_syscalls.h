@@ -69,6 +69,8 @@ public:
     // Calls of `op` made so far, those that failed included.
     [[nodiscard]] std::uint64_t Calls(FaultOp op) const;
     [[nodiscard]] std::vector<FaultHit> Hits() const;
+    // Calls that went through to the kernel and failed there, with the kernel's errno.
+    [[nodiscard]] std::vector<FaultHit> Failures() const;
     // The names (last components) the calls of `op` were made on so far, each once.
     [[nodiscard]] std::set<std::string> Names(FaultOp op) const;
     // Descriptors opened through the injector and not closed yet, with their paths.
@@ -88,6 +90,8 @@ private:
     // with `error` set, the hit recorded. Called with m_mutex held.
     bool Strikes(FaultOp op, const std::string& name, const std::string& path,
                  std::uint64_t listCall, int& error);
+    // Notes a call that went through and failed; returns `rc`, errno kept.
+    long Failed(long rc, FaultOp op, const std::string& path);
     std::string PathAt(int dirFd, const char* name) const;
     std::string PathOf(int fd) const;
     void Opened(int fd, std::string path);
@@ -97,6 +101,7 @@ private:
     std::map<FaultOp, std::uint64_t> m_calls;
     std::map<FaultOp, std::set<std::string>> m_names;
     std::vector<FaultHit> m_hits;
+    std::vector<FaultHit> m_failures;
     std::map<int, std::string> m_paths;
     std::map<int, std::uint64_t> m_listReads;
     std::size_t m_listChunk = 0;
