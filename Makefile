@@ -3,7 +3,7 @@
 SHELL := /bin/bash
 TEST_PRESETS ?= release asan tsan
 
-.PHONY: all deps test bench run clean screenshots $(addprefix test-,$(TEST_PRESETS))
+.PHONY: all deps test stress bench run clean screenshots $(addprefix test-,$(TEST_PRESETS))
 
 all:
 	cmake --preset release >/dev/null
@@ -20,6 +20,15 @@ test-%:
 	cmake --preset $* >/dev/null
 	cmake --build --preset $*
 	ctest --preset $* -j2
+
+# The hostile cases too large for `make test`: a million entries in one directory, and the
+# churn and descriptor tests many times over. Release build.
+stress: deps
+	cmake --preset release >/dev/null
+	cmake --build --preset release --target stress_tests hardening_tests
+	build/release/tests/stress_tests
+	build/release/tests/hardening_tests --gtest_brief=1 --gtest_repeat=50 \
+	    --gtest_filter='ChurnTest.*:DescriptorTest.*:ClimbBackTest.*'
 
 bench: deps all
 	bench/run-bench
