@@ -1,7 +1,7 @@
 # The one entry point. `make` builds the release programs into build/bin; `make test` installs
 # what is missing, then builds and runs every suite (release, then the sanitizer builds).
 SHELL := /bin/bash
-TEST_PRESETS ?= release asan tsan
+TEST_PRESETS ?= release asan tsan fuzz
 
 .PHONY: all deps test stress bench run clean screenshots $(addprefix test-,$(TEST_PRESETS))
 
@@ -29,6 +29,15 @@ stress: deps
 	build/release/tests/stress_tests
 	build/release/tests/hardening_tests --gtest_brief=1 --gtest_repeat=50 \
 	    --gtest_filter='ChurnTest.*:DescriptorTest.*:ClimbBackTest.*'
+
+# The fuzz targets run for a bounded time each (CLEARNOOK_FUZZ_SECONDS, 30 s); print what they did.
+test-fuzz:
+	@echo "== fuzz =="
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+	ctest --preset fuzz -j2
+	@awk '/^[0-9]+\/[0-9]+ Test: /{t=$$3} /^Done [0-9]+ runs/{print t ": " $$0}' \
+	    build/fuzz/Testing/Temporary/LastTest.log
 
 bench: deps all
 	bench/run-bench
