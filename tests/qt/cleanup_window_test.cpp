@@ -59,6 +59,8 @@ std::vector<std::shared_ptr<BoxAnswer>> AnswerBoxes(std::vector<QMessageBox::Sta
         box->button(buttons[*next])->click();
         if (++*next < buttons.size()) {
             QTimer::singleShot(10, *poll);
+        } else {
+            *poll = nullptr;  // it held itself: let it go once every box is answered
         }
     };
     QTimer::singleShot(0, *poll);
