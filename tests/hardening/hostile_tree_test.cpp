@@ -825,6 +825,12 @@ private:
 };
 
 TEST(DescriptorTest, RunningOutOfDescriptorsLosesOnlyWhatCouldNotBeOpened) {
+#ifdef __SANITIZE_ADDRESS__
+    // UBSan, built in with ASan here, probes memory through a pipe while checking a call; with no
+    // descriptor left that probe fails and it reports an object it could not read.
+    GTEST_SKIP() << "the sanitizers need free descriptors themselves; the fault table's EMFILE "
+                    "cases cover this build";
+#endif
     for (const int free : {0, 1, 2, 3, 5}) {
         SCOPED_TRACE(std::to_string(free) + " descriptors free");
         TempDir t(TempDir::Where::Memory);
