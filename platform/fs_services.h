@@ -12,8 +12,13 @@ namespace clearnook::platform {
 
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
+// The file system ignores case, so the lists record the lowered, backslash-separated path that
+// classification sees; it names the same file.
+inline constexpr bool kRecordLowerCasePaths = true;
 #else
 inline constexpr char kPathSeparator = '/';
+// Case matters here: the lists record the path as enumerated, byte for byte.
+inline constexpr bool kRecordLowerCasePaths = false;
 #endif
 
 // What a directory entry is, as far as the walk cares.
@@ -48,7 +53,9 @@ struct DirEntry {
 // Each directory's listing is read whole when it is entered, in the order the file system gives
 // it. Only the bottom directories keep a descriptor open, so depth is limited by memory alone.
 // Children are opened relative to their parent, never through a symbolic link, and never on
-// another mount. One thread at a time; the destructor closes everything.
+// another mount. (On Windows a listing's find handle is closed as soon as it is read, and the
+// directory attribute alone decides, so junctions and directory links are walked into.) One
+// thread at a time; the destructor closes everything.
 class DirectoryStack {
 public:
     DirectoryStack();
@@ -92,11 +99,13 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
-// True when `path` names a directory this process can list.
+// True when `path` names a directory this process can list. On Windows, as for a walk, a path
+// of 256 characters or more cannot be listed (its pattern path + "\\*.*" exceeds MAX_PATH).
 [[nodiscard]] bool IsListableDirectory(const std::string& path);
 
-// Appends `name` in the form classification compares: ASCII A-Z lowered, every other byte in its
-// place. (The Windows build lowers in the ANSI code page instead.)
+// Appends `name` in the form classification compares, every byte in its place: on Linux ASCII
+// A-Z lowered; on Windows the ANSI code page's lowering, where a double-byte character's two
+// bytes are kept as they are. Any thread.
 void AppendLowered(std::string& out, std::string_view name);
 
 }  // namespace clearnook::platform
