@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace clearnook::cli {
@@ -12,6 +13,9 @@ struct CliOptions {
     bool nul = false;    // with --list: NUL after each path instead of a line break
     bool quiet = false;  // no progress line
     bool help = false;
+    bool deleteRequested = false;       // --delete: remove categories after the rows
+    std::vector<int> deleteCategories;  // their indexes, ascending, each once
+    bool yes = false;                   // --yes: delete without asking
     std::string root;    // trailing slashes dropped ("/" stays "/")
 };
 
@@ -21,7 +25,14 @@ struct ParseResult {
     CliOptions options;
 };
 
+// Parses the arguments after the program name. Pure: touches neither the disk nor the terminal.
 [[nodiscard]] ParseResult ParseCliArgs(const std::vector<std::string>& args);
+
+// Adds to `categories` the categories named by `keys`, a comma-separated list of category keys
+// (temp, internet, help, pch, recent, thumbs) or indexes 0-5, keeping them ascending and each
+// once. False with a one-line `error` that names the valid keys when one is unknown or empty.
+[[nodiscard]] bool ParseCategoryKeys(std::string_view keys, std::vector<int>& categories,
+                                     std::string& error);
 
 [[nodiscard]] const char* CliUsage();
 

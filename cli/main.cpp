@@ -1,5 +1,5 @@
 // clearnook-cli: the scan engine without a window. Scans a directory tree, prints the rows the
-// window would show, and optionally the recorded paths or a JSON report.
+// window would show, and optionally the recorded paths or a JSON report, or deletes categories.
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -7,12 +7,15 @@
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/confirm.h"
 #include "cli/json_text.h"
+#include "engine/delete.h"
 #include "engine/results.h"
 #include "engine/scan.h"
 #include "platform/fs_services.h"
@@ -116,6 +119,30 @@ void PrintJson(const std::string& root, const CategoryResults& results, bool wit
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
+// Deletes the chosen categories that have a row, as the window offers only those, once the
+// person at the terminal (if asked) said yes; prints the report. The exit status: 0, or 1 when the
+// report carries the note.
+int DeleteCategories(const cli::CliOptions& opt, const ScanState& state,
+                     const std::optional<cli::ConfirmTerminal>& terminal) {
+    const CategoryTotals totals = state.results.SnapshotTotals();
+    std::vector<int> ticked;
+    for (const int c : opt.deleteCategories) {
+        if (totals[static_cast<std::size_t>(c)] != 0) {
+            ticked.push_back(c);
+        }
+    }
+    if (terminal && !terminal->Ask(cli::kConfirmQuestion)) {
+        std::fputs("clearnook-cli: not confirmed; nothing was removed\n", stderr);
+        return 0;
+    }
+    const DeleteReport report = RunDeletePass(ticked, state.results, opt.root);
+    std::printf("%s\n", report.text.c_str());
+    if (std::fflush(stdout) != 0) {
+        return 1;
+    }
+    return report.anyFailed ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -133,6 +160,16 @@ int main(int argc, char** argv) {
     if (!platform::IsListableDirectory(opt.root)) {
         std::fprintf(stderr, "clearnook-cli: '%s' is not a directory that can be listed\n",
                      opt.root.c_str());
+        return 2;
+    }
+
+    // Known before the walk, which can take long on a whole drive, that no one could say yes.
+    const std::optional<cli::ConfirmTerminal> terminal =
+        opt.deleteRequested && !opt.yes ? cli::ConfirmTerminal::Open() : std::nullopt;
+    if (opt.deleteRequested && !opt.yes && !terminal) {
+        std::fputs("clearnook-cli: --delete asks for confirmation on a terminal and there is "
+                   "none; nothing was removed (give --yes to delete without asking)\n",
+                   stderr);
         return 2;
     }
 
@@ -156,5 +193,11 @@ int main(int argc, char** argv) {
     } else {
         PrintRows(state->results.SnapshotTotals());
     }
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    if (std::fflush(stdout) != 0) {
+        return 1;
+    }
+    if (!opt.deleteRequested) {
+        return 0;
+    }
+    return DeleteCategories(opt, *state, terminal);
 }

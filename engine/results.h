@@ -29,6 +29,9 @@ using CategoryTotals = std::array<std::uint64_t, CATEGORY_COUNT>;
 struct CategoryResults {
     std::array<std::vector<FoundFile>, CATEGORY_COUNT> lists;
     std::array<std::atomic<std::uint64_t>, CATEGORY_COUNT> totals{};
+    // The identity of the directory the walk started from (zero when it could not be opened).
+    // The recorded paths mean something only under that very directory; published like the lists.
+    platform::FileIdentity rootIdentity;
 
     [[nodiscard]] CategoryTotals SnapshotTotals() const;
 };

@@ -37,6 +37,7 @@ public:
         if (!m_dirs.OpenRoot(root)) {
             return;
         }
+        m_state.results.rootIdentity = m_dirs.RootIdentity();
         m_frames.push_back({m_status.size(), m_lower.size(), FindPathMarkers(m_lower)});
         platform::DirEntry entry;
         while (!m_frames.empty()) {

@@ -88,6 +88,11 @@ public:
 
     [[nodiscard]] std::size_t Depth() const;
 
+    // The identity of the directory OpenRoot opened (zero before it succeeded). The delete pass
+    // checks it, so a root swapped for another directory after the walk is not mistaken for it.
+    // Always zero on Windows.
+    [[nodiscard]] FileIdentity RootIdentity() const;
+
     // How many descriptors the stack may hold open at once (at least 2).
     [[nodiscard]] std::size_t DescriptorBudget() const;
 
@@ -107,5 +112,55 @@ private:
 // A-Z lowered; on Windows the ANSI code page's lowering, where a double-byte character's two
 // bytes are kept as they are. Any thread.
 void AppendLowered(std::string& out, std::string_view name);
+
+}  // namespace clearnook::platform
+
+// ---- Removing the files a walk recorded ----
+
+namespace clearnook::platform {
+
+// What became of one file the remover was asked to delete.
+enum class RemoveResult : std::uint8_t {
+    Removed,  // this call deleted it
+    Missing,  // the file, or a directory on its way, no longer exists
+    Changed,  // something on its way or in its place is not what the walk saw: a symbolic link,
+              // another mount, another file, a directory, a root that is now elsewhere
+    Refused,  // the file is still there but the system would not delete it (immutable,
+              // read-only file system, busy, ...)
+};
+
+// Deletes, for good, files that a walk from `root` recorded, and nothing else. Each file's
+// directory is reached from the root one component at a time, never through a symbolic link and
+// never onto another mount; the entry is removed only when it is still the file recorded (same
+// device and inode) and not a directory. A directory is never removed. The root must still be
+// the directory the walk saw (`rootIdentity`). Directories stay open between calls, so files
+// given in walk order cost one open per directory, within a bounded number of descriptors.
+// One thread at a time; the destructor closes everything.
+// On Windows, where the file system ignores case and the lists hold lowered paths, a file is
+// removed by its path with DeleteFileA, as the program always did; identities and the root are
+// not looked at there, and nothing stays open.
+class RecordedFileRemover {
+public:
+    // `root` exactly as the walk was given it; `rootIdentity` as the walk recorded it
+    // (zero: nothing is ever removed). Opens nothing yet.
+    RecordedFileRemover(std::string root, FileIdentity rootIdentity);
+    ~RecordedFileRemover();
+    RecordedFileRemover(const RecordedFileRemover&) = delete;
+    RecordedFileRemover& operator=(const RecordedFileRemover&) = delete;
+
+    // Deletes the file the walk recorded as `path` (which begins with the root) with `identity`.
+    [[nodiscard]] RemoveResult Remove(std::string_view path, const FileIdentity& identity);
+
+    // Directories opened so far, the root included: what the reuse of open directories saves.
+    [[nodiscard]] std::uint64_t DirectoryOpens() const;
+
+    // Descriptors open right now, the root included; never more than DescriptorBudget() + 1.
+    [[nodiscard]] std::size_t OpenDescriptors() const;
+    [[nodiscard]] std::size_t DescriptorBudget() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
 
 }  // namespace clearnook::platform

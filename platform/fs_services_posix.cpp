@@ -54,6 +54,82 @@ std::uint64_t MountIdOf(int fd) {
     return 0;
 }
 
+// The file system and mount a tree is confined to: its root's device and, where the kernel
+// tells, its mount id.
+struct RootMount {
+    std::uint64_t device = 0;
+    std::uint64_t mountId = 0;
+};
+
+// Opens the root of a tree (a symbolic link naming the root itself is followed, as the user gave
+// it) and tells its identity and mount. -1 when it is not an openable directory.
+int OpenRootDirectory(const char* path, FileIdentity& identity, RootMount& mount) {
+    const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        CloseKeepErrno(fd);
+        return -1;
+    }
+    identity = IdentityOf(st);
+    mount.device = static_cast<std::uint64_t>(st.st_dev);
+    mount.mountId = MountIdOf(fd);
+    return fd;
+}
+
+// Opens the subdirectory `name` of `parent` without following links and without leaving the
+// root's mount. -1 with `otherMount` set for a mount point, -1 alone (errno set) for any other
+// failure. Both the walk and the delete pass come down through here, so they agree on what lies
+// inside a tree.
+int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& otherMount) {
+    otherMount = false;
+    if (g_tryOpenat2) {
+        struct open_how how {};
+        how.flags = static_cast<std::uint64_t>(kDirOpenFlags);
+        how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        const long fd = ::syscall(SYS_openat2, parent, name, &how, sizeof how);
+        if (fd >= 0) {
+            return static_cast<int>(fd);
+        }
+        if (errno == EXDEV) {
+            otherMount = true;
+            return -1;
+        }
+        if (errno != ENOSYS && errno != EPERM && errno != E2BIG) {
+            return -1;
+        }
+        g_tryOpenat2 = false;
+    }
+    const int fd = ::openat(parent, name, kDirOpenFlags);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat st {};
+    const bool sameMount =
+        ::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == root.device &&
+        (root.mountId == 0 || MountIdOf(fd) == root.mountId);
+    if (!sameMount) {
+        CloseKeepErrno(fd);
+        errno = EXDEV;
+        otherMount = true;
+        return -1;
+    }
+    return fd;
+}
+
+// How many directory descriptors one walker may keep open: an eighth of the soft limit, between
+// 2 and 64, so the rest of the process keeps room.
+std::size_t DirectoryDescriptorBudget() {
+    struct rlimit rl {};
+    rlim_t soft = 64;
+    if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) {
+        soft = rl.rlim_cur;
+    }
+    return std::clamp<std::size_t>(static_cast<std::size_t>(soft / 8), 2, 64);
+}
+
 }  // namespace
 
 void posix_testing::UseOpenat2(bool use) { g_tryOpenat2 = use; }
@@ -75,17 +151,10 @@ struct DirectoryStack::Impl {
     std::size_t budget = 2;
     std::size_t open = 0;
     std::size_t firstMaybeOpen = 0;
-    std::uint64_t rootDevice = 0;
-    std::uint64_t rootMountId = 0;
+    RootMount rootMount;
+    FileIdentity rootIdentity;  // of the directory OpenRoot opened; kept after the walk leaves it
 
-    Impl() {
-        struct rlimit rl {};
-        rlim_t soft = 64;
-        if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) {
-            soft = rl.rlim_cur;
-        }
-        budget = std::clamp<std::size_t>(static_cast<std::size_t>(soft / 8), 2, 64);
-    }
+    Impl() : budget(DirectoryDescriptorBudget()) {}
 
     ~Impl() {
         for (Level& level : levels) {
@@ -183,43 +252,6 @@ struct DirectoryStack::Impl {
             CloseLevel(level);
         }
     }
-
-    // Opens the subdirectory `name` of `parent` without following links and without leaving the
-    // root's mount. -1 with `otherMount` set for a mount point, -1 alone for any other failure.
-    int OpenChild(int parent, const char* name, bool& otherMount) {
-        otherMount = false;
-        if (g_tryOpenat2) {
-            struct open_how how {};
-            how.flags = static_cast<std::uint64_t>(kDirOpenFlags);
-            how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-            const long fd = ::syscall(SYS_openat2, parent, name, &how, sizeof how);
-            if (fd >= 0) {
-                return static_cast<int>(fd);
-            }
-            if (errno == EXDEV) {
-                otherMount = true;
-                return -1;
-            }
-            if (errno != ENOSYS && errno != EPERM && errno != E2BIG) {
-                return -1;
-            }
-            g_tryOpenat2 = false;
-        }
-        const int fd = ::openat(parent, name, kDirOpenFlags);
-        if (fd < 0) {
-            return -1;
-        }
-        struct stat st {};
-        const bool sameMount =
-            ::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == rootDevice &&
-            (rootMountId == 0 || MountIdOf(fd) == rootMountId);
-        if (!sameMount) {
-            CloseKeepErrno(fd);
-            otherMount = true;
-            return -1;
-        }
-        return fd;
-    }
 };
 
 DirectoryStack::DirectoryStack() : m_impl(std::make_unique<Impl>()) {}
@@ -230,18 +262,13 @@ bool DirectoryStack::OpenRoot(const std::string& path) {
     if (!d.levels.empty()) {
         return false;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    FileIdentity identity;
+    const int fd = OpenRootDirectory(path.c_str(), identity, d.rootMount);
     if (fd < 0) {
         return false;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        CloseKeepErrno(fd);
-        return false;
-    }
-    d.rootDevice = static_cast<std::uint64_t>(st.st_dev);
-    d.rootMountId = MountIdOf(fd);
-    return d.PushLevel(fd, IdentityOf(st));
+    d.rootIdentity = identity;
+    return d.PushLevel(fd, identity);
 }
 
 DirectoryStack::EnterResult DirectoryStack::EnterChild(std::string_view name) {
@@ -252,7 +279,7 @@ DirectoryStack::EnterResult DirectoryStack::EnterChild(std::string_view name) {
     d.MakeRoom();
     d.nameBuf.assign(name);
     bool otherMount = false;
-    const int fd = d.OpenChild(d.levels.back().fd, d.nameBuf.c_str(), otherMount);
+    const int fd = OpenSubdirectory(d.levels.back().fd, d.nameBuf.c_str(), d.rootMount, otherMount);
     if (fd < 0) {
         return otherMount ? EnterResult::Skipped : EnterResult::Unlistable;
     }
@@ -353,6 +380,9 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
 }
 
 std::size_t DirectoryStack::Depth() const { return m_impl->levels.size(); }
+FileIdentity DirectoryStack::RootIdentity() const {
+    return m_impl->rootIdentity;
+}
 std::size_t DirectoryStack::DescriptorBudget() const { return m_impl->budget; }
 std::size_t DirectoryStack::OpenDescriptors() const { return m_impl->open; }
 
@@ -375,5 +405,224 @@ void AppendLowered(std::string& out, std::string_view name) {
         *dst++ = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
     }
 }
+
+// ---- Removing the files a walk recorded ----
+
+namespace {
+
+// The parts of a recorded path below the walk's root: the directories on the way, then the file
+// name. False for a path that does not lie below `root` the way the walk builds paths, or that
+// holds an empty, "." or ".." component, which the walk never records.
+bool SplitRecordedPath(std::string_view root, std::string_view path,
+                       std::vector<std::string_view>& parts) {
+    parts.clear();
+    if (root.empty() || path.size() <= root.size() || path.substr(0, root.size()) != root) {
+        return false;
+    }
+    std::string_view rest = path.substr(root.size());
+    if (root.back() != '/') {
+        if (rest.front() != '/') {
+            return false;  // "/data/tmp" is not below "/data/t"
+        }
+        rest.remove_prefix(1);
+    }
+    for (;;) {
+        const std::size_t slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        if (part.empty() || part == "." || part == "..") {
+            return false;
+        }
+        parts.push_back(part);
+        if (slash == std::string_view::npos) {
+            return true;
+        }
+        rest.remove_prefix(slash + 1);
+    }
+}
+
+RemoveResult ResultOfErrno(int err) {
+    switch (err) {
+        case ENOENT: return RemoveResult::Missing;
+        case ELOOP:    // a symbolic link where a directory was
+        case ENOTDIR:  // a file where a directory was
+        case EXDEV:    // another mount
+        case EISDIR:   // a directory where the file was
+            return RemoveResult::Changed;
+        default: return RemoveResult::Refused;
+    }
+}
+
+}  // namespace
+
+struct RecordedFileRemover::Impl {
+    enum class RootState : std::uint8_t { NotOpened, Open, Missing, Changed };
+
+    // One directory on the way from the root to the last file's directory. `fd` is -1 once it
+    // has been closed to save descriptors; it is opened again by name from its parent if needed.
+    struct Level {
+        std::string name;
+        int fd = -1;
+    };
+
+    std::string root;
+    FileIdentity rootIdentity;
+    RootState rootState = RootState::NotOpened;
+    int rootFd = -1;
+    RootMount rootMount;
+    std::vector<Level> chain;
+    std::size_t open = 0;            // open descriptors in `chain`
+    std::size_t firstMaybeOpen = 0;  // every level above this index is closed
+    std::size_t budget;
+    std::uint64_t opens = 0;
+    std::vector<std::string_view> parts;
+    std::string nameBuf;
+
+    Impl(std::string rootPath, FileIdentity identity)
+        : root(std::move(rootPath)), rootIdentity(identity), budget(DirectoryDescriptorBudget()) {}
+
+    ~Impl() {
+        Truncate(0);
+        if (rootFd >= 0) {
+            CloseKeepErrno(rootFd);
+        }
+    }
+
+    // Drops the levels from `depth` down, closing their descriptors.
+    void Truncate(std::size_t depth) {
+        while (chain.size() > depth) {
+            if (chain.back().fd >= 0) {
+                CloseKeepErrno(chain.back().fd);
+                --open;
+            }
+            chain.pop_back();
+        }
+        firstMaybeOpen = std::min(firstMaybeOpen, chain.size());
+    }
+
+    // Closes the shallowest open levels until the budget holds. The deepest level stays: it is
+    // the one the next files of the same directory need.
+    void MakeRoom() {
+        while (open > budget && firstMaybeOpen + 1 < chain.size()) {
+            Level& level = chain[firstMaybeOpen++];
+            if (level.fd >= 0) {
+                CloseKeepErrno(level.fd);
+                level.fd = -1;
+                --open;
+            }
+        }
+    }
+
+    // Opens the root once and checks it is the directory the walk started from. On failure,
+    // `failure` says why, for this and every later file.
+    bool EnsureRoot(RemoveResult& failure) {
+        if (rootState == RootState::NotOpened) {
+            rootState = RootState::Changed;
+            if (rootIdentity != FileIdentity{}) {
+                FileIdentity seen;
+                rootFd = OpenRootDirectory(root.c_str(), seen, rootMount);
+                if (rootFd < 0) {
+                    if (errno == ENOENT) {
+                        rootState = RootState::Missing;
+                    }
+                } else if (seen != rootIdentity) {
+                    CloseKeepErrno(rootFd);  // another directory now answers to the root's name
+                    rootFd = -1;
+                } else {
+                    ++opens;
+                    rootState = RootState::Open;
+                }
+            }
+        }
+        switch (rootState) {
+            case RootState::Open: return true;
+            case RootState::Missing: failure = RemoveResult::Missing; return false;
+            default: failure = RemoveResult::Changed; return false;
+        }
+    }
+
+    // The descriptor of the directory `depth` levels below the root (0: the root), opening from
+    // the deepest open level above it whatever is closed or not yet open. On failure the levels
+    // from the one that failed down are dropped and `failure` says why.
+    bool OpenDepth(std::size_t depth, int& out, RemoveResult& failure) {
+        std::size_t from = depth;
+        while (from > 0 && chain[from - 1].fd < 0) {
+            --from;
+        }
+        int fd = from == 0 ? rootFd : chain[from - 1].fd;
+        for (std::size_t d = from; d < depth; ++d) {
+            bool otherMount = false;
+            const int child = OpenSubdirectory(fd, chain[d].name.c_str(), rootMount, otherMount);
+            if (child < 0) {
+                failure = otherMount ? RemoveResult::Changed : ResultOfErrno(errno);
+                Truncate(d);
+                return false;
+            }
+            ++opens;
+            chain[d].fd = child;
+            ++open;
+            firstMaybeOpen = std::min(firstMaybeOpen, d);
+            MakeRoom();
+            fd = child;
+        }
+        out = fd;
+        return true;
+    }
+
+    RemoveResult Remove(std::string_view path, const FileIdentity& identity) {
+        if (identity == FileIdentity{} || !SplitRecordedPath(root, path, parts)) {
+            return RemoveResult::Changed;
+        }
+        RemoveResult failure = RemoveResult::Changed;
+        if (!EnsureRoot(failure)) {
+            return failure;
+        }
+        // Keep the way shared with the previous file; files in walk order mostly share all of it.
+        const std::size_t depth = parts.size() - 1;
+        std::size_t common = 0;
+        while (common < depth && common < chain.size() && chain[common].name == parts[common]) {
+            ++common;
+        }
+        Truncate(common);
+        for (std::size_t i = common; i < depth; ++i) {
+            chain.push_back({std::string(parts[i]), -1});
+        }
+        int dirFd = -1;
+        if (!OpenDepth(depth, dirFd, failure)) {
+            return failure;
+        }
+        nameBuf.assign(parts.back());
+        struct stat st {};
+        if (::fstatat(dirFd, nameBuf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            return ResultOfErrno(errno);
+        }
+        if (S_ISDIR(st.st_mode) || IdentityOf(st) != identity) {
+            return RemoveResult::Changed;
+        }
+        // Someone able to write this directory could still swap the name between the check and
+        // the unlink; what they could make us remove is then a name in a directory they can
+        // already change, never a file elsewhere. Flags 0: unlinkat never removes a directory.
+        if (::unlinkat(dirFd, nameBuf.c_str(), 0) != 0) {
+            return ResultOfErrno(errno);
+        }
+        return RemoveResult::Removed;
+    }
+};
+
+RecordedFileRemover::RecordedFileRemover(std::string root, FileIdentity rootIdentity)
+    : m_impl(std::make_unique<Impl>(std::move(root), rootIdentity)) {}
+
+RecordedFileRemover::~RecordedFileRemover() = default;
+
+RemoveResult RecordedFileRemover::Remove(std::string_view path, const FileIdentity& identity) {
+    return m_impl->Remove(path, identity);
+}
+
+std::uint64_t RecordedFileRemover::DirectoryOpens() const { return m_impl->opens; }
+
+std::size_t RecordedFileRemover::OpenDescriptors() const {
+    return m_impl->open + (m_impl->rootFd >= 0 ? 1 : 0);
+}
+
+std::size_t RecordedFileRemover::DescriptorBudget() const { return m_impl->budget; }
 
 }  // namespace clearnook::platform

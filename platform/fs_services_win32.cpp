@@ -212,6 +212,8 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
 }
 
 std::size_t DirectoryStack::Depth() const { return m_impl->levels.size(); }
+// Windows files are removed by path, as the program always did: no identity is kept.
+FileIdentity DirectoryStack::RootIdentity() const { return {}; }
 // Listings are read whole and their handles closed at once: no level keeps one open.
 std::size_t DirectoryStack::DescriptorBudget() const { return 2; }
 std::size_t DirectoryStack::OpenDescriptors() const { return 0; }
@@ -229,6 +231,27 @@ bool IsListableDirectory(const std::string& path) {
     FindClose(find);
     return true;
 }
+
+struct RecordedFileRemover::Impl {};
+
+RecordedFileRemover::RecordedFileRemover(std::string, FileIdentity) {}
+RecordedFileRemover::~RecordedFileRemover() = default;
+
+RemoveResult RecordedFileRemover::Remove(std::string_view path, const FileIdentity&) {
+    const std::string p(path);
+    if (DeleteFileA(p.c_str()) != 0) {
+        return RemoveResult::Removed;
+    }
+    switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return RemoveResult::Missing;
+        default: return RemoveResult::Refused;  // in use, read-only, a directory now, ...
+    }
+}
+
+std::uint64_t RecordedFileRemover::DirectoryOpens() const { return 0; }
+std::size_t RecordedFileRemover::OpenDescriptors() const { return 0; }
+std::size_t RecordedFileRemover::DescriptorBudget() const { return 0; }
 
 void AppendLowered(std::string& out, std::string_view name) {
     const AnsiLowering& t = Lowering();

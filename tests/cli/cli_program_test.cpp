@@ -1,10 +1,23 @@
 // Runs the built clearnook-cli on real trees, as a user would.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "tests/support/temp_tree.h"
 
@@ -75,6 +88,260 @@ TEST(CliProgramTest, BadUsageAndUnlistableRootExitTwo) {
     EXPECT_EQ(Cli("--frobnicate " + Quote(t.path())).status, 2);
     EXPECT_EQ(Cli(Quote(t / "missing")).status, 2);
     EXPECT_EQ(Cli(Quote(t / "file.txt")).status, 2);
+}
+
+struct CliSession {
+    int status = -1;
+    std::string out;
+    std::string err;
+    std::string terminal;  // what the program wrote on its terminal
+};
+
+// Runs clearnook-cli in a session of its own, stdin from /dev/null. Without `typed` it has no
+// terminal at all, whatever terminal the tests were started from; with `typed` a new
+// pseudo-terminal is its controlling terminal, and `typed` is typed on it once the program has
+// asked its question.
+CliSession RunCli(const std::vector<std::string>& args, std::optional<std::string> typed = {}) {
+    CliSession r;
+    int out[2];
+    int err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe: " << std::strerror(errno);
+        return r;
+    }
+    int master = -1;
+    std::string slaveName;
+    if (typed) {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+            ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
+            return r;
+        }
+        slaveName = ::ptsname(master);
+    }
+    std::vector<std::string> argStore = {CLEARNOOK_CLI};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argStore) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setsid();
+        if (!slaveName.empty()) {
+            // A session leader without a terminal gets the first one it opens.
+            const int slave = ::open(slaveName.c_str(), O_RDWR);
+            if (slave < 0) {
+                ::_exit(120);
+            }
+            ::ioctl(slave, TIOCSCTTY, 0);
+        }
+        const int devnull = ::open("/dev/null", O_RDONLY);
+        ::dup2(devnull, STDIN_FILENO);
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+
+    bool answered = false;
+    std::vector<pollfd> fds = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    if (master >= 0) {
+        fds.push_back({master, POLLIN, 0});
+    }
+    std::string* sinks[] = {&r.out, &r.err, &r.terminal};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    for (;;) {
+        if (fds[0].fd < 0 && fds[1].fd < 0) {
+            break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ADD_FAILURE() << "clearnook-cli did not finish";
+            break;
+        }
+        if (::poll(fds.data(), fds.size(), 1000) < 0 && errno != EINTR) {
+            break;
+        }
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            char buf[4096];
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n <= 0) {
+                fds[i].fd = -1;  // end of output, or EIO once the terminal has no one left on it
+                continue;
+            }
+            sinks[i]->append(buf, static_cast<std::size_t>(n));
+        }
+        if (typed && !answered && r.terminal.find("[y/N] ") != std::string::npos) {
+            answered = true;
+            EXPECT_EQ(::write(master, typed->data(), typed->size()),
+                      static_cast<ssize_t>(typed->size()));
+        }
+    }
+    ::close(out[0]);
+    ::close(err[0]);
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    if (master >= 0) {
+        ::close(master);
+    }
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+const std::string kThanks = " files were removed.\nThank you for using Clearnook!\n";
+const std::string kNote =
+    "\nNOTE: All selected files could not be removed. Try closing all running programs and "
+    "re-scanning your hard drive.\n";
+
+// Temporary files of 8 bytes, a precompiled header of 9, an empty thumbnail cache (recorded, but
+// its total of 0 gives it no row) and a file of no category.
+void MakeTree(const TempDir& t) {
+    t.File("Temp/a.log", 3);
+    t.File("Temp/sub/b.log", 4);
+    t.File("x.tmp", 1);
+    t.File("src/app.pch", 9);
+    t.File("Photos/Thumbs.db", 0);
+    t.File("notes.txt", 2);
+}
+
+const std::string kRows =
+    "Temporary Files                 8 bytes\n"
+    "Pre-Compiled Header Files       9 bytes\n";
+
+struct DeleteRunCase {
+    const char* label;
+    std::vector<std::string> options;    // before ROOT
+    std::vector<std::string> removed;    // of the tree above
+    int count;
+};
+
+void PrintTo(const DeleteRunCase& c, std::ostream* os) { *os << c.label; }
+
+class CliDeleteTest : public ::testing::TestWithParam<DeleteRunCase> {};
+
+TEST_P(CliDeleteTest, DeletesChosenCategoriesWithARowAndReports) {
+    TempDir t;
+    MakeTree(t);
+    std::vector<std::string> args = GetParam().options;
+    args.push_back(t.path() + "/");
+    const CliSession r = RunCli(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, kRows + std::to_string(GetParam().count) + kThanks);
+    for (const char* f : {"Temp/a.log", "Temp/sub/b.log", "x.tmp", "src/app.pch",
+                          "Photos/Thumbs.db", "notes.txt"}) {
+        const bool removed = std::find(GetParam().removed.begin(), GetParam().removed.end(),
+                                       std::string(f)) != GetParam().removed.end();
+        EXPECT_EQ(Exists(t / f), !removed) << f;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CliDeleteTest,
+    ::testing::Values(
+        DeleteRunCase{"temp_by_key", {"--delete", "temp", "--yes"},
+                      {"Temp/a.log", "Temp/sub/b.log", "x.tmp"}, 3},
+        DeleteRunCase{"by_index", {"--yes", "--delete=3"}, {"src/app.pch"}, 1},
+        DeleteRunCase{"zero_total_category_untouched", {"--delete", "thumbs", "-y"}, {}, 0},
+        DeleteRunCase{"mixed", {"--delete", "thumbs,pch,0", "--yes", "--quiet"},
+                      {"Temp/a.log", "Temp/sub/b.log", "x.tmp", "src/app.pch"}, 4},
+        DeleteRunCase{"category_not_found", {"--delete", "recent", "--yes"}, {}, 0}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+TEST(CliProgramTest, DeleteWithoutYesAndWithoutTerminalRemovesNothing) {
+    TempDir t;
+    MakeTree(t);
+    const CliSession r = RunCli({"--delete", "temp,pch", t.path()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");  // refused before the walk
+    EXPECT_NE(r.err.find("--yes"), std::string::npos) << r.err;
+    EXPECT_TRUE(Exists(t / "Temp/a.log"));
+    EXPECT_TRUE(Exists(t / "src/app.pch"));
+}
+
+TEST(CliProgramTest, DeleteWithUnknownKeyNamesTheValidOnes) {
+    TempDir t;
+    MakeTree(t);
+    const CliSession r = RunCli({"--delete", "temp,cookies", "--yes", t.path()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("'cookies'"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("temp, internet, help, pch, recent, thumbs, or 0-5"), std::string::npos)
+        << r.err;
+    EXPECT_TRUE(Exists(t / "Temp/a.log"));
+}
+
+struct AnswerRunCase {
+    const char* typed;
+    bool deletes;
+};
+
+void PrintTo(const AnswerRunCase& c, std::ostream* os) {
+    const std::string typed = c.typed;
+    *os << "typed '" << typed.substr(0, typed.size() - 1) << "' and Enter";
+}
+
+class CliConfirmTest : public ::testing::TestWithParam<AnswerRunCase> {};
+
+TEST_P(CliConfirmTest, AsksOnTheTerminalAfterTheRows) {
+    TempDir t;
+    MakeTree(t);
+    const CliSession r = RunCli({"--delete", "pch", t.path()}, std::string(GetParam().typed));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.terminal.find("Are you sure you want to permanently remove the selected items? "
+                              "[y/N] "),
+              0u)
+        << r.terminal;
+    EXPECT_EQ(r.out, GetParam().deletes ? kRows + "1" + kThanks : kRows);
+    EXPECT_EQ(Exists(t / "src/app.pch"), !GetParam().deletes);
+    EXPECT_TRUE(Exists(t / "Temp/a.log"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, CliConfirmTest,
+                         ::testing::Values(AnswerRunCase{"y\n", true}, AnswerRunCase{"YES\n", true},
+                                           AnswerRunCase{"n\n", false}, AnswerRunCase{"\n", false},
+                                           AnswerRunCase{"yep\n", false}));
+
+// Sets or clears the immutable attribute (chattr +i), which stops even root from deleting.
+bool SetImmutable(const std::string& path, bool on) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+TEST(CliProgramTest, DeleteFailureAddsTheNoteAndExitsOne) {
+    TempDir t;
+    MakeTree(t);
+    if (!SetImmutable(t / "Temp/a.log", true)) {
+        GTEST_SKIP() << "the file system here has no immutable attribute";
+    }
+    const CliSession r = RunCli({"--delete", "temp", "--yes", t.path()});
+    SetImmutable(t / "Temp/a.log", false);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, kRows + "2" + kThanks + kNote);
+    EXPECT_TRUE(Exists(t / "Temp/a.log"));
+    EXPECT_FALSE(Exists(t / "x.tmp"));
 }
 
 }  // namespace

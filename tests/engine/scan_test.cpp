@@ -158,6 +158,26 @@ TEST(ScanTest, UnlistableRootEndsAtOnceWithTheFlagRaised) {
     }
 }
 
+TEST(ScanTest, RecordsTheIdentityOfTheRootItWalked) {
+    TempDir t;
+    t.File("real/a.tmp", 1);
+    ASSERT_EQ(::symlink((t / "real").c_str(), (t / "alias").c_str()), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat((t / "real").c_str(), &st), 0);
+    const platform::FileIdentity real{static_cast<std::uint64_t>(st.st_dev),
+                                      static_cast<std::uint64_t>(st.st_ino)};
+    struct Case {
+        std::string root;
+        platform::FileIdentity expected;
+    };
+    for (const Case& c : {Case{t / "real", real}, Case{t / "alias", real},
+                          Case{t / "missing", platform::FileIdentity{}}}) {
+        Scan s;
+        s.Run(c.root);
+        EXPECT_EQ(s.state->results.rootIdentity, c.expected) << c.root;
+    }
+}
+
 TEST(ScanTest, LinksAreFilesAndAreNeverFollowed) {
     TempDir t;
     t.File("target/inner.tmp", 4);

@@ -1,0 +1,71 @@
+// The drives a scan can start from, as the operating system names them. Two forms: Windows has
+// lettered logical drives with volume labels; Linux has the mounted filesystems of the mount
+// table with the labels of their devices. The drive box text is composed above this layer
+// (ui/drive_list), so the Windows form's rules can be tested on any platform with a fake.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace clearnook::platform {
+
+// Lettered logical drives. Implemented over GetLogicalDrives and GetVolumeInformationA on
+// Windows, and by fakes in tests. Called on the UI thread.
+class LogicalDrives {
+  public:
+    virtual ~LogicalDrives() = default;
+
+    // Bit i is set when the drive with letter A + i exists.
+    [[nodiscard]] virtual std::uint32_t DriveMask() = 0;
+
+    // Queries the volume label of `driveName` (two characters, a letter and a colon, no trailing
+    // backslash) into `labelBuffer` as a NUL-terminated string. False when the query fails (no
+    // medium, drive not ready); the buffer's contents are then meaningless.
+    [[nodiscard]] virtual bool VolumeLabel(const std::string& driveName,
+                                           std::span<char> labelBuffer) = 0;
+};
+
+#ifdef _WIN32
+// The machine's logical drives. The caller owns the object.
+[[nodiscard]] std::unique_ptr<LogicalDrives> MakeSystemLogicalDrives();
+#endif
+
+#ifndef _WIN32
+// One mounted filesystem that holds files.
+struct MountedVolume {
+    std::string mountPath;  // where it is mounted, escapes of the table decoded (\040 -> blank)
+    std::string label;      // its filesystem label; empty when it has none or it cannot be read
+};
+
+// Reads the filesystem label of the device or image file `source` (a path). Empty when there is
+// no label or it cannot be read. Any thread.
+using VolumeLabelReader = std::function<std::optional<std::string>(const std::string& source)>;
+
+// The filesystem label of `source` through libblkid, for block devices and image files only
+// (other kinds of file are never opened). Empty when there is none or it cannot be read, which
+// for a user without read access to the device is the usual case. Any thread.
+[[nodiscard]] std::optional<std::string> ReadVolumeLabel(const std::string& source);
+
+// The mounted filesystems of the mount table in `tableFile` (mountinfo or fstab format, as
+// libmount reads them): pseudo and memory filesystems left out, one entry per mount path (the
+// mount made last at a path is the one seen there), in path order, so "/" comes first. Path
+// order compares component by component: "/a" and "/a/x" come before "/a b". Each entry's label
+// comes from `labelOf`, asked only for sources that are paths. Empty when the table cannot be
+// read; lines libmount cannot parse are skipped.
+[[nodiscard]] std::optional<std::vector<MountedVolume>> ListMountedVolumes(
+    const std::string& tableFile, const VolumeLabelReader& labelOf);
+
+// The mounted filesystems of this process's mount namespace, labels through ReadVolumeLabel.
+[[nodiscard]] std::optional<std::vector<MountedVolume>> ListMountedVolumes();
+
+// True for the filesystem types that hold no files of the user's (proc, sysfs, tmpfs...): they
+// never appear in the drive list.
+[[nodiscard]] bool IsPseudoFilesystem(const std::string& fsType);
+#endif
+
+}  // namespace clearnook::platform

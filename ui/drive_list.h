@@ -1,0 +1,56 @@
+// The drive box: one entry per drive a scan can start from, named by drive letter or mount path
+// and, where there is one, the volume label.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/drives.h"
+
+namespace clearnook {
+
+// One entry of the drive box. The entry carries its scan root itself: a mount path may contain
+// " [", so the root cannot be cut back out of the text.
+struct DriveEntry {
+    std::string text;      // shown in the drive box: "C:", "C: [SYSTEM]", "/", "/home [DATA]"
+    std::string scanRoot;  // what the scan walks: "C:", "/home"
+    friend bool operator==(const DriveEntry&, const DriveEntry&) = default;
+};
+
+// Size of the buffer every volume label is queried into, terminating NUL included.
+inline constexpr std::size_t kVolumeLabelBufferSize = 256;
+
+// The lettered drives of `drives`, in letter order A to Z: each present drive's label is queried
+// with a 256-byte buffer, and the entry is "%s [%s]" of name and label when the query succeeds
+// with a label that is not empty, else the bare two-character name. Bits past Z are ignored.
+[[nodiscard]] std::vector<DriveEntry> ListDriveEntries(platform::LogicalDrives& drives);
+
+#ifndef _WIN32
+// The entries of mounted volumes, in the order given: "PATH [LABEL]", or "PATH" when the label is
+// empty; the scan root is the mount path.
+[[nodiscard]] std::vector<DriveEntry> ListDriveEntries(
+    const std::vector<platform::MountedVolume>& volumes);
+#endif
+
+// The drives of this machine: lettered drives on Windows, mounted filesystems elsewhere. Empty
+// when none can be found. UI thread.
+[[nodiscard]] std::vector<DriveEntry> ListDriveEntries();
+
+// The scan root of an entry: the drive name for a lettered drive, the mount path for a mount.
+[[nodiscard]] const std::string& ScanRootOf(const DriveEntry& entry);
+
+// The drive box control, as the window supplies it. UI thread.
+class DriveBox {
+  public:
+    virtual ~DriveBox() = default;
+    // Appends `entry` at the end (the box does not sort).
+    virtual void AddDriveEntry(const DriveEntry& entry) = 0;
+    // Selects entry `index`, which exists.
+    virtual void SelectDriveEntry(int index) = 0;
+};
+
+// Adds `entries` to `box` in order and selects the first, if there is one.
+void FillDriveList(DriveBox& box, const std::vector<DriveEntry>& entries);
+
+}  // namespace clearnook
