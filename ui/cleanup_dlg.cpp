@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "engine/categories.h"
+#include "engine/delete.h"
 
 namespace clearnook {
 namespace {
@@ -27,12 +28,7 @@ constexpr std::string_view kAboutText =
 
 std::string EngineDeletePass(const std::vector<int>& tickedCategories,
                              const CategoryResults& results, const std::string& root) {
-    // Wired to the engine's delete pass when that lands; until then nothing is removed and the
-    // report is empty.
-    (void)tickedCategories;
-    (void)results;
-    (void)root;
-    return std::string();
+    return RunDeletePass(tickedCategories, results, root).text;
 }
 
 CCleanupDlg::CCleanupDlg(CleanupView& view, DeletePass deletePass)

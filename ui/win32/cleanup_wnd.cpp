@@ -180,6 +180,8 @@ void CCleanupWnd::ShowInformation(std::string_view text, std::optional<std::stri
 }
 
 void CCleanupWnd::EndDialog(DialogResult result) {
+    // The image list is the dialog's: the list view must not destroy it when the window goes.
+    m_listResults.ReleaseImageList(LVSIL_SMALL);
     ::EndDialog(m_hWnd, result == DialogResult::Ok ? IDOK : IDCANCEL);
 }
 

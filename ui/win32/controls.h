@@ -96,6 +96,9 @@ class CListCtrl : public CWndItem {
         Send(LVM_SETIMAGELIST, static_cast<WPARAM>(which),
              reinterpret_cast<LPARAM>(list.GetSafeHandle()));
     }
+    // Takes image list `which` back from the list view, which would otherwise destroy it with
+    // itself (the template does not share image lists).
+    void ReleaseImageList(int which) const { Send(LVM_SETIMAGELIST, static_cast<WPARAM>(which), 0); }
     int InsertColumn(int column, int format, int width, int subItem) const {
         LVCOLUMNA col{};
         col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_SUBITEM;
