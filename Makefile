@@ -5,7 +5,7 @@
 SHELL := /bin/bash
 TEST_PRESETS ?= release asan tsan win32 win64
 
-.PHONY: all deps test bench run clean $(addprefix test-,$(TEST_PRESETS))
+.PHONY: all deps test bench run clean screenshots $(addprefix test-,$(TEST_PRESETS))
 
 all:
 	cmake --preset release >/dev/null
@@ -26,9 +26,11 @@ test-%:
 bench: deps all
 	bench/run-bench
 
-run: all
-	@echo "The window arrives in a later version. Meanwhile, scan a tree with:"
-	@echo "  build/bin/clearnook-cli [--json] [--list] [-0] [--quiet] ROOT"
+run: deps all
+	build/bin/clearnook
+
+screenshots: deps
+	scripts/screenshots
 
 clean:
 	rm -rf build

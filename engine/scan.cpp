@@ -173,6 +173,9 @@ void ScanDirectory(ScanParams params) {
 unsigned ScanThreadProc(ScanParams shared) {
     ScanDirectory(shared);
     shared.state->m_bScanDone.store(true, std::memory_order_release);
+    if (shared.statusSink) {
+        shared.statusSink->ScanFinished();
+    }
     return 0;
 }
 

@@ -1,6 +1,5 @@
 // Runs the built clearnook-cli on real trees, as a user would.
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -23,6 +22,8 @@
 
 namespace {
 
+using clearnook::testing::Exists;
+using clearnook::testing::SetImmutable;
 using clearnook::testing::TempDir;
 
 struct CliRun {
@@ -196,11 +197,6 @@ CliSession RunCli(const std::vector<std::string>& args, std::optional<std::strin
     return r;
 }
 
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
 const std::string kThanks = " files were removed.\nThank you for using Clearnook!\n";
 const std::string kNote =
     "\nNOTE: All selected files could not be removed. Try closing all running programs and "
@@ -314,22 +310,6 @@ INSTANTIATE_TEST_SUITE_P(Answers, CliConfirmTest,
                                            AnswerRunCase{"n\n", false}, AnswerRunCase{"\n", false},
                                            AnswerRunCase{"yep\n", false}));
 
-// Sets or clears the immutable attribute (chattr +i), which stops even root from deleting.
-bool SetImmutable(const std::string& path, bool on) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    int flags = 0;
-    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (ok) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return ok;
-}
-
 TEST(CliProgramTest, DeleteFailureAddsTheNoteAndExitsOne) {
     TempDir t;
     MakeTree(t);
@@ -337,7 +317,7 @@ TEST(CliProgramTest, DeleteFailureAddsTheNoteAndExitsOne) {
         GTEST_SKIP() << "the file system here has no immutable attribute";
     }
     const CliSession r = RunCli({"--delete", "temp", "--yes", t.path()});
-    SetImmutable(t / "Temp/a.log", false);
+    EXPECT_TRUE(SetImmutable(t / "Temp/a.log", false));
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(r.out, kRows + "2" + kThanks + kNote);
     EXPECT_TRUE(Exists(t / "Temp/a.log"));

@@ -3,8 +3,6 @@
 // must never remove a file outside the scanned tree, nor one the scan did not record.
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +25,8 @@
 namespace clearnook {
 namespace {
 
+using testing::IdentityAt;
+using testing::SetImmutable;
 using testing::TempDir;
 
 const std::string kNote =
@@ -36,14 +36,6 @@ const std::string kNote =
 std::string Report(int removed, bool note) {
     return std::to_string(removed) + " files were removed.\nThank you for using Clearnook!" +
            (note ? kNote : "");
-}
-
-platform::FileIdentity IdentityAt(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
-        return {};
-    }
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 // Every entry below `dir` that is not a directory, with its identity; links are not followed.
@@ -304,22 +296,6 @@ TEST_P(DeleteAttackTest, DirectorySwappedInTheMiddleOfThePass) {
     EXPECT_EQ(report.removed + static_cast<int>(FilesBelow(t / "scan/Temp.moved").size()), 4);
 }
 
-// Sets or clears the immutable attribute; false where the file system does not have it.
-bool SetImmutable(const std::string& path, bool on) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    int flags = 0;
-    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (ok) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return ok;
-}
-
 // We run as root, whom permission bits do not stop: an immutable file in an immutable directory
 // is what stays read-only for root too (chattr +i).
 TEST_P(DeleteAttackTest, ReadOnlyFileInReadOnlyDirectoryIsAFailure) {
@@ -338,8 +314,8 @@ TEST_P(DeleteAttackTest, ReadOnlyFileInReadOnlyDirectoryIsAFailure) {
 
     const DeleteReport report = PassKeepingAllButRecorded(t.path());
 
-    SetImmutable(t / "scan/Locked", false);
-    SetImmutable(t / "scan/Locked/a.tmp", false);
+    EXPECT_TRUE(SetImmutable(t / "scan/Locked", false));
+    EXPECT_TRUE(SetImmutable(t / "scan/Locked/a.tmp", false));
     ASSERT_TRUE(dirLocked);
     EXPECT_EQ(report.text, Report(1, true));  // c.log; nothing in the locked directory
     EXPECT_EQ(FilesBelow(t / "scan").size(), 2u);

@@ -1,7 +1,5 @@
 #include "engine/delete.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include <set>
@@ -130,11 +128,6 @@ INSTANTIATE_TEST_SUITE_P(
         ReportCase{2147483647, false,
                    "2147483647 files were removed.\nThank you for using Clearnook!"}));
 
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
 // The whole program path on a real tree: scan, then the pass with the platform's remover.
 TEST(DeletePassOnDiskTest, RemovesTickedCategoriesOnly) {
     testing::TempDir t;
@@ -156,10 +149,10 @@ TEST(DeletePassOnDiskTest, RemovesTickedCategoriesOnly) {
 
     EXPECT_EQ(report.text, "4" + kThanks);
     for (const char* gone : {"Temp/a.log", "Temp/sub/b.log", "x.tmp", "Photos/Thumbs.db"}) {
-        EXPECT_FALSE(Exists(t / gone)) << gone;
+        EXPECT_FALSE(testing::Exists(t / gone)) << gone;
     }
     for (const char* kept : {"src/app.pch", "notes.txt", "Temp/sub", "Photos"}) {
-        EXPECT_TRUE(Exists(t / kept)) << kept;
+        EXPECT_TRUE(testing::Exists(t / kept)) << kept;
     }
     EXPECT_EQ(state->results.lists[CAT_TEMP_FILES].size(), 3u);
     EXPECT_EQ(state->results.SnapshotTotals()[CAT_TEMP_FILES], 8u);

@@ -20,20 +20,9 @@
 namespace clearnook::platform {
 namespace {
 
+using testing::Exists;
+using testing::IdentityAt;
 using testing::TempDir;
-
-FileIdentity IdentityAt(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
-        return {};
-    }
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-}
-
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
 
 const char* Name(RemoveResult r) {
     switch (r) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/fs_services.h"
+
 namespace clearnook::testing {
 
 // A fresh directory under $TMPDIR (or /tmp; on Windows the temporary folder), removed with
@@ -41,5 +43,15 @@ void RemoveTree(const std::string& path);
 // parent (no path length limit); the bottom directory gets the empty file `leaf` when not empty.
 void MakeChain(const std::string& base, std::size_t depth, std::string_view name,
                std::string_view leaf);
+
+// True when something exists at `path` (a link is not followed).
+[[nodiscard]] bool Exists(const std::string& path);
+
+// The device and inode of what is at `path`, not following a link; zero when nothing is.
+[[nodiscard]] platform::FileIdentity IdentityAt(const std::string& path);
+
+// Sets or clears the immutable attribute (chattr +i), which keeps even root from deleting the
+// file or, on a directory, its entries. False where the file system has no such attribute.
+[[nodiscard]] bool SetImmutable(const std::string& path, bool on);
 
 }  // namespace clearnook::testing

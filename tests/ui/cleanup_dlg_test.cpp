@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -350,8 +354,7 @@ TEST(CleanupDlg, TicksRebuildWhileScanningAndTheFlaggedTickCompletes) {
     EXPECT_TRUE(d.view.screen.timerOn);
     EXPECT_EQ(d.view.log.back(), "DeleteAllItems");
 
-    d.view.RunWorker();
-    DeliverWakes(d.view, *d.dlg);
+    d.view.RunWorker();  // its wakes are not delivered: the tick completes
     d.view.log.clear();
     d.dlg->OnTimer();
     EXPECT_EQ(d.view.log, (std::vector<std::string>{
@@ -359,6 +362,10 @@ TEST(CleanupDlg, TicksRebuildWhileScanningAndTheFlaggedTickCompletes) {
                               "StopTimer 0", "EnableScanButton 0", "EnableDeleteButton 1",
                               "SetStatusText " + kComplete, "EnableCheckboxes"}));
     EXPECT_EQ(d.dlg->GetState(), CCleanupDlg::State::Complete);
+    d.view.log.clear();
+    DeliverWakes(d.view, *d.dlg);  // late wakes change nothing
+    d.dlg->OnTimer();
+    EXPECT_TRUE(d.view.log.empty());
 
     Screen expected;
     expected.driveBoxEnabled = false;
@@ -418,13 +425,13 @@ TEST(CleanupDlg, StatusTextsArriveThroughTheMailboxAndCompletionIsLast) {
     d.Init({tree.Entry()});
     d.dlg->OnOK();
     d.view.RunWorker();
-    // The walk of a tree without subdirectories sends one text; it woke the UI once.
-    EXPECT_EQ(d.view.pendingWakes.load(), 1);
+    // The walk of a tree without subdirectories sends one text, which woke the UI, and wakes it
+    // once more when it has finished.
+    EXPECT_EQ(d.view.pendingWakes.load(), 2);
     EXPECT_EQ(d.view.screen.status, kReadyStatus);  // nothing shown until the UI thread takes it
     DeliverWakes(d.view, *d.dlg);
-    EXPECT_EQ(d.view.screen.status, "Scanning " + tree.root);
-
-    d.dlg->OnTimer();
+    // The wake shows the walk's text, then completes at once, without waiting for a tick.
+    EXPECT_EQ(d.dlg->GetState(), CCleanupDlg::State::Complete);
     EXPECT_EQ(d.view.screen.status, kComplete);
     // A text the walk still sends afterwards neither wakes the UI nor shows.
     d.view.workers[0].statusSink->SetStatusText("Scanning " + tree.root);
@@ -647,6 +654,41 @@ TEST(CleanupDlg, DeleteRunsThePassOnTickedRowsShowsReportAndEnds) {
         EXPECT_EQ(d.dlg->GetState(), CCleanupDlg::State::Ended);
     }
 }
+
+#ifndef _WIN32
+TEST(CleanupDlg, TheEnginesPassRemovesTickedFilesAndReportsTheCount) {
+    struct Case {
+        const char* what;
+        std::vector<int> tickedRows;
+        const char* report;
+        bool thumbsLeft;
+    };
+    const Case cases[] = {
+        {"nothing ticked", {}, "0 files were removed.\nThank you for using Clearnook!", true},
+        {"thumbnails", {2}, "1 files were removed.\nThank you for using Clearnook!", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Tree tree;
+        FakeView view(FakeView::WorkerMode::Deferred);
+        CCleanupDlg dlg(view);  // the program's own delete pass
+        dlg.OnInitDialog({tree.Entry()});
+        dlg.OnOK();
+        view.RunWorker();
+        DeliverWakes(view, dlg);
+        dlg.OnTimer();
+        ASSERT_EQ(dlg.GetState(), CCleanupDlg::State::Complete);
+        for (const int row : c.tickedRows) {
+            view.screen.rows[static_cast<std::size_t>(row)].ticked = true;
+        }
+        dlg.OnDeleteSelected();
+        EXPECT_EQ(view.informations, (std::vector<Message>{{c.report, std::nullopt}}));
+        EXPECT_EQ(::access((tree.root + "/photos/Thumbs.db").c_str(), F_OK) == 0, c.thumbsLeft);
+        EXPECT_EQ(::access((tree.root + "/photos/holiday.jpg").c_str(), F_OK), 0);
+        EXPECT_EQ(::access((tree.root + "/src/build/app.pch").c_str(), F_OK), 0);
+    }
+}
+#endif
 
 TEST(CleanupDlg, NoToTheConfirmationChangesNothing) {
     Tree tree;

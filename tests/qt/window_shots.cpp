@@ -1,0 +1,99 @@
+// Takes a screenshot of the window in each state, for a person to look at:
+//   window_shots OUTDIR
+// Run under a virtual X server (scripts/screenshots does). Writes ready.png, scanning.png,
+// complete.png, description.png, confirm.png, report.png and about.png.
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <cstdio>
+#include <functional>
+
+#include "tests/support/temp_tree.h"
+#include "ui/qt/cleanup_window.h"
+
+namespace {
+
+QString g_out;
+
+void Shoot(const QString& name) {
+    QApplication::processEvents();
+    QTest::qWait(150);
+    const QPixmap shot = QApplication::primaryScreen()->grabWindow(0);
+    shot.copy(0, 0, 700, 500).save(g_out + "/" + name + ".png");
+    std::printf("%s/%s.png\n", qPrintable(g_out), qPrintable(name));
+}
+
+// Photographs the next message box, then presses `button` on it.
+void ShootNextBox(const QString& name, QMessageBox::StandardButton button) {
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [name, button, poll] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || box->button(button) == nullptr || box->property("shot").toBool()) {
+            QTimer::singleShot(20, *poll);
+            return;
+        }
+        box->setProperty("shot", true);
+        box->move(120, 120);
+        Shoot(name);
+        box->button(button)->click();
+    };
+    QTimer::singleShot(0, *poll);
+}
+
+}  // namespace
+
+void Drive(clearnook::qt::CleanupWindow& w);
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: window_shots OUTDIR\n");
+        return 2;
+    }
+    g_out = QString::fromLocal8Bit(argv[1]);
+    clearnook::testing::TempDir tree(clearnook::testing::TempDir::Where::Memory);
+    tree.File("Windows/Temp/setup.log", 3000);
+    tree.File("Documents and Settings/Alice/Local Settings/Temporary Internet Files/Content.IE5/AB12/page.htm", 120000);
+    tree.File("Windows/Help/system.gid", 4096);
+    tree.File("src/build/app.pch", 5000000);
+    tree.File("Documents and Settings/Alice/Recent/letter.lnk", 600);
+    tree.File("Photos/Thumbs.db", 20480);
+    // enough files that the walk is still going when the second picture is taken
+    for (int i = 0; i < 60000; ++i) {
+        tree.File("bulk/" + std::to_string(i % 3000) + "/f" + std::to_string(i) + ".tmp", 1000);
+    }
+    const std::string root = tree.path();
+    clearnook::qt::CleanupWindow w([root] {
+        return std::vector<clearnook::DriveEntry>{{"/ [SYSTEM]", root}, {"/home", "/home"}};
+    });
+    w.move(0, 0);
+    w.show();
+    Drive(w);
+    return 0;
+}
+
+void Drive(clearnook::qt::CleanupWindow& w) {
+    Shoot("ready");
+    QTest::mouseClick(w.ScanButton(), Qt::LeftButton);
+    QTest::qWait(30);
+    Shoot("scanning");
+    QTRY_VERIFY_WITH_TIMEOUT(w.DeleteButton()->isEnabled(), 20000);
+    Shoot("complete");
+    QTreeWidget* list = w.ResultsWidget();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->topLevelItem(3)).center());
+    list->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    Shoot("description");
+    ShootNextBox("about", QMessageBox::Ok);
+    QTest::mouseClick(w.AboutButton(), Qt::LeftButton);
+    ShootNextBox("confirm", QMessageBox::No);
+    QTest::mouseClick(w.DeleteButton(), Qt::LeftButton);
+    ShootNextBox("confirm", QMessageBox::Yes);
+    QTimer::singleShot(0, [] { ShootNextBox("report", QMessageBox::Ok); });
+    QTest::mouseClick(w.DeleteButton(), Qt::LeftButton);
+}

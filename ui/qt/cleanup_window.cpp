@@ -1,0 +1,314 @@
+#include "ui/qt/cleanup_window.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <algorithm>
+
+namespace clearnook::qt {
+namespace {
+
+// Dialog template 102: the dialog's size and each control's rectangle, in dialog units.
+constexpr DialogUnitsRect kDialogSize{0, 0, 250, 185};
+constexpr DialogUnitsRect kRectDriveLabel{7, 10, 40, 8};
+constexpr DialogUnitsRect kRectDrive{51, 8, 138, 80};
+constexpr DialogUnitsRect kRectScan{193, 7, 50, 14};
+constexpr DialogUnitsRect kRectStatus{7, 27, 236, 8};
+constexpr DialogUnitsRect kRectResults{7, 41, 236, 60};
+constexpr DialogUnitsRect kRectDescriptionGroup{7, 108, 236, 50};
+constexpr DialogUnitsRect kRectDescription{13, 120, 224, 30};
+constexpr DialogUnitsRect kRectAbout{129, 164, 50, 14};
+constexpr DialogUnitsRect kRectDelete{183, 164, 60, 14};
+
+constexpr int kColumn0Width = 275;
+constexpr int kColumn1Width = 70;
+constexpr int kCategoryRole = Qt::UserRole;
+
+// Texts of the template.
+constexpr const char* kCaption = "Clearnook";
+constexpr const char* kTextDriveLabel = "Select drive:";
+constexpr const char* kTextScan = "&Scan";
+constexpr const char* kTextStatus = "Click Scan to start scanning.";
+constexpr const char* kTextDescriptionGroup = "Description";
+constexpr const char* kTextDescription =
+    "Click on an item in the list above for a detailed description.";
+constexpr const char* kTextAbout = "&About...";
+constexpr const char* kTextDelete = "&Delete Selected";
+
+// Engine texts are 8-bit strings; paths among them are whatever bytes the file system holds.
+QString FromEngine(std::string_view text) {
+    return QFile::decodeName(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+int MulDiv(int value, int numerator, int denominator) {
+    return static_cast<int>((static_cast<long long>(value) * numerator + denominator / 2) /
+                            denominator);
+}
+
+}  // namespace
+
+QRect DialogUnitsToPixels(const QFont& font, const DialogUnitsRect& r) {
+    const QFontMetrics fm(font);
+    // The dialog manager's average width: the extent of the 52 Latin letters, halved to a
+    // rounded 26th.
+    const int letters =
+        fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int baseX = (letters / 26 + 1) / 2;
+    const int baseY = fm.height();
+    return {MulDiv(r.x, baseX, 4), MulDiv(r.y, baseY, 8), MulDiv(r.width, baseX, 4),
+            MulDiv(r.height, baseY, 8)};
+}
+
+CleanupWindow::CleanupWindow(DriveSource drives, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      m_staticDrive(new QLabel(QString::fromLatin1(kTextDriveLabel), this)),
+      m_comboDrive(new QComboBox(this)),
+      m_btnScan(new QPushButton(QString::fromLatin1(kTextScan), this)),
+      m_staticStatus(new QLabel(QString::fromLatin1(kTextStatus), this)),
+      m_listResults(new QTreeWidget(this)),
+      m_groupDescription(new QGroupBox(QString::fromLatin1(kTextDescriptionGroup), this)),
+      m_staticDescription(new QLabel(QString::fromLatin1(kTextDescription), this)),
+      m_btnAbout(new QPushButton(QString::fromLatin1(kTextAbout), this)),
+      m_btnDelete(new QPushButton(QString::fromLatin1(kTextDelete), this)),
+      m_hIcon(QStringLiteral(":/icons/128.ico")),
+      m_dlg(*this) {
+    setWindowTitle(QString::fromLatin1(kCaption));
+    setWindowIcon(m_hIcon);
+    for (int i = 0; i < CATEGORY_COUNT; ++i) {
+        m_imageList[static_cast<std::size_t>(i)] =
+            QIcon(QStringLiteral(":/icons/%1.ico").arg(IDI_CATEGORY_FIRST + i));
+    }
+
+    m_comboDrive->setEditable(false);
+    m_comboDrive->setInsertPolicy(QComboBox::NoInsert);
+    m_staticStatus->setWordWrap(true);  // one line shows; the rest of a long text is cut off
+    m_staticStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_staticDescription->setWordWrap(true);
+    m_staticDescription->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_groupDescription->lower();  // a sibling frame behind the description, as in the template
+
+    m_listResults->setColumnCount(2);
+    m_listResults->setHeaderHidden(true);
+    m_listResults->setRootIsDecorated(false);
+    m_listResults->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_listResults->setUniformRowHeights(true);
+    m_listResults->setColumnWidth(0, kColumn0Width);
+    m_listResults->setColumnWidth(1, kColumn1Width);
+    m_listResults->header()->setStretchLastSection(false);
+    m_listResults->setIconSize(QSize(16, 16));
+    // The selection is shown only while the list has the focus.
+    QPalette pal = m_listResults->palette();
+    pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Inactive, QPalette::Base));
+    pal.setColor(QPalette::Inactive, QPalette::HighlightedText, pal.color(QPalette::Inactive, QPalette::Text));
+    m_listResults->setPalette(pal);
+    m_listResults->viewport()->installEventFilter(this);
+
+    m_btnScan->setDefault(true);
+    m_btnDelete->setEnabled(false);
+    for (QWidget* w : {static_cast<QWidget*>(m_staticDrive), static_cast<QWidget*>(m_staticStatus),
+                       static_cast<QWidget*>(m_staticDescription),
+                       static_cast<QWidget*>(m_groupDescription)}) {
+        w->setFocusPolicy(Qt::NoFocus);
+    }
+    setTabOrder(m_comboDrive, m_btnScan);
+    setTabOrder(m_btnScan, m_listResults);
+    setTabOrder(m_listResults, m_btnAbout);
+    setTabOrder(m_btnAbout, m_btnDelete);
+
+    LayOutControls();
+
+    connect(m_btnScan, &QPushButton::clicked, this, [this] { m_dlg.OnOK(); });
+    connect(m_btnDelete, &QPushButton::clicked, this, [this] { m_dlg.OnDeleteSelected(); });
+    connect(m_btnAbout, &QPushButton::clicked, this, [this] { m_dlg.OnAbout(); });
+    connect(&m_timer, &QTimer::timeout, this, [this] { m_dlg.OnTimer(); });
+
+    m_dlg.OnInitDialog(drives());
+    m_comboDrive->setFocus();
+}
+
+CleanupWindow::~CleanupWindow() = default;
+
+void CleanupWindow::LayOutControls() {
+    const QFont f = font();
+    setFixedSize(DialogUnitsToPixels(f, kDialogSize).size());
+    // The template sizes its label for MS Sans Serif; a wider font may need the gap before the
+    // drive box to show the whole text.
+    QRect label = DialogUnitsToPixels(f, kRectDriveLabel);
+    const int gapEnd = DialogUnitsToPixels(f, kRectDrive).x() - 1;
+    label.setWidth(std::clamp(m_staticDrive->sizeHint().width(), label.width(), gapEnd - label.x()));
+    m_staticDrive->setGeometry(label);
+    // A drop-down list's template height is that of the open list; closed, it is as tall as its
+    // font needs.
+    const QRect drive = DialogUnitsToPixels(f, kRectDrive);
+    const int closedHeight = m_comboDrive->sizeHint().height();
+    m_comboDrive->setGeometry(drive.x(), drive.y(), drive.width(), closedHeight);
+    m_comboDrive->setMaxVisibleItems(std::max(1, (drive.height() - closedHeight) /
+                                                     std::max(1, QFontMetrics(f).height() + 2)));
+    m_btnScan->setGeometry(DialogUnitsToPixels(f, kRectScan));
+    m_staticStatus->setGeometry(DialogUnitsToPixels(f, kRectStatus));
+    m_listResults->setGeometry(DialogUnitsToPixels(f, kRectResults));
+    m_groupDescription->setGeometry(DialogUnitsToPixels(f, kRectDescriptionGroup));
+    m_staticDescription->setGeometry(DialogUnitsToPixels(f, kRectDescription));
+    m_btnAbout->setGeometry(DialogUnitsToPixels(f, kRectAbout));
+    m_btnDelete->setGeometry(DialogUnitsToPixels(f, kRectDelete));
+}
+
+void CleanupWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange) {
+        LayOutControls();
+    }
+    QDialog::changeEvent(event);
+}
+
+void CleanupWindow::EnableDriveBox(bool enable) { m_comboDrive->setEnabled(enable); }
+void CleanupWindow::EnableScanButton(bool enable) { m_btnScan->setEnabled(enable); }
+void CleanupWindow::EnableDeleteButton(bool enable) { m_btnDelete->setEnabled(enable); }
+void CleanupWindow::SetScanButtonText(std::string_view text) { m_btnScan->setText(FromEngine(text)); }
+void CleanupWindow::SetStatusText(std::string_view text) { m_staticStatus->setText(FromEngine(text)); }
+void CleanupWindow::SetDescriptionText(std::string_view text) {
+    m_staticDescription->setText(FromEngine(text));
+}
+
+DriveBox& CleanupWindow::DriveCombo() { return *this; }
+
+void CleanupWindow::AddDriveEntry(const DriveEntry& entry) {
+    m_drives.push_back(entry);
+    m_comboDrive->addItem(FromEngine(entry.text));
+}
+
+void CleanupWindow::SelectDriveEntry(int index) { m_comboDrive->setCurrentIndex(index); }
+
+std::optional<DriveEntry> CleanupWindow::SelectedDriveEntry() {
+    const int i = m_comboDrive->currentIndex();
+    if (i < 0 || static_cast<std::size_t>(i) >= m_drives.size()) {
+        return std::nullopt;
+    }
+    return m_drives[static_cast<std::size_t>(i)];
+}
+
+ResultListView& CleanupWindow::ResultList() { return *this; }
+
+void CleanupWindow::DeleteAllItems() { m_listResults->clear(); }
+
+void CleanupWindow::InsertItem(int row, std::string_view text, int image) {
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, FromEngine(text));
+    if (image >= 0 && image < CATEGORY_COUNT) {
+        item->setIcon(0, m_imageList[static_cast<std::size_t>(image)]);
+    }
+    item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    if (m_bCheckboxes) {
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Unchecked);
+    }
+    m_listResults->insertTopLevelItem(row, item);
+}
+
+void CleanupWindow::SetItemText(int row, int column, std::string_view text) {
+    if (QTreeWidgetItem* item = m_listResults->topLevelItem(row)) {
+        item->setText(column, FromEngine(text));
+    }
+}
+
+void CleanupWindow::SetItemData(int row, int category) {
+    if (QTreeWidgetItem* item = m_listResults->topLevelItem(row)) {
+        item->setData(0, kCategoryRole, category);
+    }
+}
+
+void CleanupWindow::EnableCheckboxes() {
+    m_bCheckboxes = true;
+    for (int i = 0; i < m_listResults->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = m_listResults->topLevelItem(i);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Unchecked);
+    }
+}
+
+std::optional<int> CleanupWindow::FirstSelectedRow() {
+    for (int i = 0; i < m_listResults->topLevelItemCount(); ++i) {
+        if (m_listResults->topLevelItem(i)->isSelected()) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+int CleanupWindow::RowCount() { return m_listResults->topLevelItemCount(); }
+
+bool CleanupWindow::IsRowTicked(int row) {
+    const QTreeWidgetItem* item = m_listResults->topLevelItem(row);
+    return item != nullptr && m_bCheckboxes && item->checkState(0) == Qt::Checked;
+}
+
+int CleanupWindow::RowItemData(int row) {
+    const QTreeWidgetItem* item = m_listResults->topLevelItem(row);
+    return item != nullptr ? item->data(0, kCategoryRole).toInt() : -1;
+}
+
+void CleanupWindow::StartTimer(int /*id*/, unsigned periodMs) {
+    m_timer.start(static_cast<int>(periodMs));
+}
+
+void CleanupWindow::StopTimer(int /*id*/) { m_timer.stop(); }
+
+void CleanupWindow::StartWorker(const ScanParams& params) { StartScanThread(params); }
+
+bool CleanupWindow::AskYesNo(std::string_view text, std::string_view caption) {
+    QMessageBox box(QMessageBox::Warning, FromEngine(caption), FromEngine(text),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void CleanupWindow::ShowInformation(std::string_view text, std::optional<std::string_view> caption) {
+    const QString title =
+        caption ? FromEngine(*caption) : QCoreApplication::applicationName();
+    QMessageBox box(QMessageBox::Information, title, FromEngine(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void CleanupWindow::EndDialog(DialogResult result) {
+    m_timer.stop();
+    done(result == DialogResult::Ok ? QDialog::Accepted : QDialog::Rejected);
+}
+
+void CleanupWindow::PostStatusWake() {
+    // Worker thread. The mailbox calls this under its lock and the controller closes the mailbox
+    // before the window goes, so `this` is alive here; a queued call to a destroyed object is
+    // dropped by Qt.
+    QMetaObject::invokeMethod(this, [this] { m_dlg.OnStatusWake(); }, Qt::QueuedConnection);
+}
+
+void CleanupWindow::reject() { m_dlg.OnCancel(); }
+
+void CleanupWindow::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && event->modifiers() == Qt::NoModifier &&
+        qobject_cast<QPushButton*>(focusWidget()) == nullptr) {
+        m_dlg.OnOK();  // IDOK, whatever the state of the Scan button
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool CleanupWindow::eventFilter(QObject* watched, QEvent* event) {
+    // Only a click tells the controller: moving the selection with the keys does not.
+    if (watched == m_listResults->viewport() && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        m_dlg.OnResultClick();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace clearnook::qt
