@@ -17,7 +17,9 @@ deps:
 test: deps
 	@set -e; for p in $(TEST_PRESETS); do $(MAKE) --no-print-directory test-$$p; done
 
-test-%:
+# A static pattern rule: make looks for no implicit rule for a phony target, so a plain test-%
+# rule would leave every test-PRESET with nothing to do.
+$(addprefix test-,$(TEST_PRESETS)): test-%:
 	@echo "== $* =="
 	cmake --preset $* >/dev/null
 	cmake --build --preset $*
