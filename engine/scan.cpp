@@ -134,13 +134,18 @@ private:
             return;  // gone since the listing was read
         }
         FoundFile found;
-        const std::string_view dir = std::string_view(m_status).substr(kScanningPrefix.size());
-        found.path.reserve(dir.size() + 1 + name.size());
-        found.path.append(dir);
-        if (found.path.empty() || found.path.back() != kSep) {
-            found.path.push_back(kSep);
+        if constexpr (platform::kRecordLowerCasePaths) {
+            found.path.reserve(m_lower.size() + m_name.size());
+            found.path.append(m_lower).append(m_name);
+        } else {
+            const std::string_view dir = std::string_view(m_status).substr(kScanningPrefix.size());
+            found.path.reserve(dir.size() + 1 + name.size());
+            found.path.append(dir);
+            if (found.path.empty() || found.path.back() != kSep) {
+                found.path.push_back(kSep);
+            }
+            found.path.append(name);
         }
-        found.path.append(name);
         found.identity = info->identity;
         const auto c = static_cast<std::size_t>(*category);
         m_state.results.lists[c].push_back(std::move(found));

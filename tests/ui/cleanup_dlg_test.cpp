@@ -603,6 +603,20 @@ TEST(CleanupDlg, ClickDuringScanShowsDescriptionUntilChanged) {
     EXPECT_EQ(d.view.screen.description, kPchDescription);
 }
 
+// The path a walk from `root` records for `relative` ("/" separated): as enumerated on Linux;
+// lowered with backslashes on Windows (the test trees there have ASCII paths).
+std::string RecordedPath(const std::string& root, const std::string& relative) {
+#ifdef _WIN32
+    std::string p = root + relative;
+    for (char& ch : p) {
+        ch = ch == '/' ? '\\' : (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
+    }
+    return p;
+#else
+    return root + relative;
+#endif
+}
+
 TEST(CleanupDlg, DeleteRunsThePassOnTickedRowsShowsReportAndEnds) {
     struct Case {
         const char* what;
@@ -632,8 +646,8 @@ TEST(CleanupDlg, DeleteRunsThePassOnTickedRowsShowsReportAndEnds) {
         EXPECT_EQ(d.deleteCalls[0].ticked, c.categories);
         EXPECT_EQ(d.deleteCalls[0].root, tree.root);
         // The pass sees the lists the walk recorded, by the paths as enumerated.
-        EXPECT_EQ(d.deleteCalls[0].firstPaths[3], tree.root + "/src/build/app.pch");
-        EXPECT_EQ(d.deleteCalls[0].firstPaths[5], tree.root + "/photos/Thumbs.db");
+        EXPECT_EQ(d.deleteCalls[0].firstPaths[3], RecordedPath(tree.root, "/src/build/app.pch"));
+        EXPECT_EQ(d.deleteCalls[0].firstPaths[5], RecordedPath(tree.root, "/photos/Thumbs.db"));
         // The report has no caption of its own.
         EXPECT_EQ(d.view.informations, (std::vector<Message>{{"REPORT", std::nullopt}}));
         EXPECT_EQ(d.view.ends, std::vector<DialogResult>{DialogResult::Ok});
