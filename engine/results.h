@@ -13,8 +13,8 @@
 
 namespace clearnook {
 
-// One file the walk recorded: its path as enumerated (the name the delete pass removes) and its
-// identity when it was seen.
+// One file the walk recorded: its path as enumerated, or on Windows its lower-cased path, which
+// names the same file there (the name the delete pass removes); and its identity when it was seen.
 struct FoundFile {
     std::string path;
     platform::FileIdentity identity;

@@ -104,13 +104,20 @@ private:
             return;  // gone since the listing was read
         }
         FoundFile found;
-        const std::string_view dir = std::string_view(m_status).substr(kScanningPrefix.size());
-        found.path.reserve(dir.size() + 1 + name.size());
-        found.path.append(dir);
-        if (found.path.empty() || found.path.back() != kSep) {
-            found.path.push_back(kSep);
+        if constexpr (platform::kRecordLowerCasePaths) {
+            const std::string_view dir = m_classifier.LowerPath();
+            const std::string_view lowerName = m_classifier.LowerName();
+            found.path.reserve(dir.size() + lowerName.size());
+            found.path.append(dir).append(lowerName);
+        } else {
+            const std::string_view dir = std::string_view(m_status).substr(kScanningPrefix.size());
+            found.path.reserve(dir.size() + 1 + name.size());
+            found.path.append(dir);
+            if (found.path.empty() || found.path.back() != kSep) {
+                found.path.push_back(kSep);
+            }
+            found.path.append(name);
         }
-        found.path.append(name);
         found.identity = info->identity;
         const auto c = static_cast<std::size_t>(*category);
         m_state.results.lists[c].push_back(std::move(found));
@@ -136,6 +143,9 @@ void ScanDirectory(ScanParams params) {
 unsigned ScanThreadProc(ScanParams shared) {
     ScanDirectory(shared);
     shared.state->m_bScanDone.store(true, std::memory_order_release);
+    if (shared.statusSink) {
+        shared.statusSink->ScanFinished();
+    }
     return 0;
 }
 

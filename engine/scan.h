@@ -17,6 +17,9 @@ class StatusSink {
 public:
     virtual ~StatusSink() = default;
     virtual void SetStatusText(std::string_view text) = 0;
+    // Called once on the worker thread right after the completion flag is raised, so a window
+    // can show the end of the walk at once instead of at its next refresh.
+    virtual void ScanFinished() {}
 };
 
 // Everything the worker and the window share. Held by shared pointers on both sides, so a window

@@ -12,8 +12,13 @@ namespace clearnook::platform {
 
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
+// The file system ignores case, so the lists record the lowered, backslash-separated path that
+// classification sees; it names the same file.
+inline constexpr bool kRecordLowerCasePaths = true;
 #else
 inline constexpr char kPathSeparator = '/';
+// Case matters here: the lists record the path as enumerated, byte for byte.
+inline constexpr bool kRecordLowerCasePaths = false;
 #endif
 
 // What a directory entry is, as far as the walk cares.
@@ -48,7 +53,9 @@ struct DirEntry {
 // Each directory's listing is read whole when it is entered, in the order the file system gives
 // it. Only the bottom directories keep a descriptor open, so depth is limited by memory alone.
 // Children are opened relative to their parent, never through a symbolic link, and never on
-// another mount. One thread at a time; the destructor closes everything.
+// another mount. (On Windows a listing's find handle is closed as soon as it is read, and the
+// directory attribute alone decides, so junctions and directory links are walked into.) One
+// thread at a time; the destructor closes everything.
 class DirectoryStack {
 public:
     DirectoryStack();
@@ -83,6 +90,7 @@ public:
 
     // The identity of the directory OpenRoot opened (zero before it succeeded). The delete pass
     // checks it, so a root swapped for another directory after the walk is not mistaken for it.
+    // Always zero on Windows.
     [[nodiscard]] FileIdentity RootIdentity() const;
 
     // How many descriptors the stack may hold open at once (at least 2).
@@ -96,11 +104,13 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
-// True when `path` names a directory this process can list.
+// True when `path` names a directory this process can list. On Windows, as for a walk, a path
+// of 256 characters or more cannot be listed (its pattern path + "\\*.*" exceeds MAX_PATH).
 [[nodiscard]] bool IsListableDirectory(const std::string& path);
 
-// Appends `name` in the form classification compares: ASCII A-Z lowered, every other byte in its
-// place. (The Windows build lowers in the ANSI code page instead.)
+// Appends `name` in the form classification compares, every byte in its place: on Linux ASCII
+// A-Z lowered; on Windows the ANSI code page's lowering, where a double-byte character's two
+// bytes are kept as they are. Any thread.
 void AppendLowered(std::string& out, std::string_view name);
 
 }  // namespace clearnook::platform
@@ -126,6 +136,9 @@ enum class RemoveResult : std::uint8_t {
 // the directory the walk saw (`rootIdentity`). Directories stay open between calls, so files
 // given in walk order cost one open per directory, within a bounded number of descriptors.
 // One thread at a time; the destructor closes everything.
+// On Windows, where the file system ignores case and the lists hold lowered paths, a file is
+// removed by its path with DeleteFileA, as the program always did; identities and the root are
+// not looked at there, and nothing stays open.
 class RecordedFileRemover {
 public:
     // `root` exactly as the walk was given it; `rootIdentity` as the walk recorded it

@@ -159,6 +159,11 @@ void CCleanupDlg::OnStatusWake() {
     if (std::optional<std::string> text = m_pMailbox->Take()) {
         m_view.SetStatusText(*text);
     }
+    // The walk wakes us once more when it has finished: complete now rather than at the next
+    // tick, up to a refresh period later.
+    if (GetState() == State::Scanning && m_scan.state->m_bScanDone.load(std::memory_order_acquire)) {
+        OnTimer();
+    }
 }
 
 CCleanupDlg::State CCleanupDlg::GetState() const {

@@ -134,7 +134,8 @@ class CCleanupDlg {
     // The About box, in any state. Changes nothing.
     void OnAbout();
 
-    // The wake PostStatusWake arranged: shows the newest status text of the walk, if any.
+    // The wake PostStatusWake arranged: shows the newest status text of the walk, if any, and
+    // completes at once (as the refresh tick would) when the walk has finished.
     void OnStatusWake();
 
     [[nodiscard]] State GetState() const;

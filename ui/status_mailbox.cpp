@@ -21,6 +21,13 @@ void StatusMailbox::SetStatusText(std::string_view text) {
     }
 }
 
+void StatusMailbox::ScanFinished() {
+    std::lock_guard lock(m_mutex);
+    if (!m_closed && m_wake) {
+        m_wake();
+    }
+}
+
 std::optional<std::string> StatusMailbox::Take() {
     std::lock_guard lock(m_mutex);
     if (!m_pending) {

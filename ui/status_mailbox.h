@@ -21,6 +21,10 @@ public:
     // Worker side: keeps `text` as the newest. Dropped after Close.
     void SetStatusText(std::string_view text) override;
 
+    // Worker side: wakes the UI thread once more, whether or not a text is waiting, so it can see
+    // the completion flag now. Nothing after Close.
+    void ScanFinished() override;
+
     // UI side: the newest text if one arrived since the last Take, else nothing.
     [[nodiscard]] std::optional<std::string> Take();
 

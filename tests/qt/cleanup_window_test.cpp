@@ -36,35 +36,42 @@ struct BoxAnswer {
     bool seen = false;
 };
 
+// The boxes still to answer, and what they showed.
+struct Answerer {
+    std::vector<QMessageBox::StandardButton> buttons;
+    std::vector<std::shared_ptr<BoxAnswer>> answers;
+    std::size_t next = 0;
+};
+
+// Waits for the next modal message box, records it and presses the next button, until every
+// button has been pressed.
+void PollForBox(const std::shared_ptr<Answerer>& a) {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || box->property("answered").toBool()) {
+        QTimer::singleShot(10, [a] { PollForBox(a); });
+        return;
+    }
+    BoxAnswer& answer = *a->answers[a->next];
+    answer.caption = box->windowTitle();
+    answer.text = box->text();
+    answer.icon = box->icon();
+    answer.seen = true;
+    box->setProperty("answered", true);
+    box->button(a->buttons[a->next])->click();
+    if (++a->next < a->buttons.size()) {
+        QTimer::singleShot(10, [a] { PollForBox(a); });
+    }
+}
+
 // Answers the next message boxes that open, in order, with `buttons`, as a user would click them.
 std::vector<std::shared_ptr<BoxAnswer>> AnswerBoxes(std::vector<QMessageBox::StandardButton> buttons) {
-    std::vector<std::shared_ptr<BoxAnswer>> answers;
-    for (std::size_t i = 0; i < buttons.size(); ++i) {
-        answers.push_back(std::make_shared<BoxAnswer>());
+    auto a = std::make_shared<Answerer>();
+    a->buttons = std::move(buttons);
+    for (std::size_t i = 0; i < a->buttons.size(); ++i) {
+        a->answers.push_back(std::make_shared<BoxAnswer>());
     }
-    auto poll = std::make_shared<std::function<void()>>();
-    auto next = std::make_shared<std::size_t>(0);
-    *poll = [answers, buttons, poll, next] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr || box->property("answered").toBool()) {
-            QTimer::singleShot(10, *poll);
-            return;
-        }
-        BoxAnswer& a = *answers[*next];
-        a.caption = box->windowTitle();
-        a.text = box->text();
-        a.icon = box->icon();
-        a.seen = true;
-        box->setProperty("answered", true);
-        box->button(buttons[*next])->click();
-        if (++*next < buttons.size()) {
-            QTimer::singleShot(10, *poll);
-        } else {
-            *poll = nullptr;  // it held itself: let it go once every box is answered
-        }
-    };
-    QTimer::singleShot(0, *poll);
-    return answers;
+    QTimer::singleShot(0, [a] { PollForBox(a); });
+    return a->answers;
 }
 
 std::shared_ptr<BoxAnswer> AnswerNextBox(QMessageBox::StandardButton button) {

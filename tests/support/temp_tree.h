@@ -9,8 +9,8 @@
 
 namespace clearnook::testing {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with everything below it on destruction,
-// however deep, whatever the permissions.
+// A fresh directory under $TMPDIR (or /tmp; on Windows the temporary folder), removed with
+// everything below it on destruction, however deep, whatever the permissions.
 class TempDir {
 public:
     enum class Where { Disk, Memory };
@@ -22,7 +22,7 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     [[nodiscard]] const std::string& path() const { return m_path; }
-    // path() + "/" + relative
+    // path() + "/" + relative; on Windows with backslashes, every "/" of `relative` included
     [[nodiscard]] std::string operator/(std::string_view relative) const;
 
     // Creates the file `relative` (and its missing directories) holding `size` bytes; sizes of

@@ -1,0 +1,109 @@
+// The delete pass on Windows: a real scan, then DeleteFileA on the lowered paths it recorded.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/delete.h"
+#include "engine/scan.h"
+#include "tests/support/temp_tree.h"
+
+namespace clearnook {
+namespace {
+
+using testing::TempDir;
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::shared_ptr<ScanState> ScanTree(const std::string& root) {
+    ScanParams p;
+    p.path = root;
+    p.state = std::make_shared<ScanState>();
+    EXPECT_EQ(ScanThreadProc(p), 0u);
+    return p.state;
+}
+
+std::string Report(int removed, bool note) {
+    return std::to_string(removed) + " files were removed.\nThank you for using Clearnook!" +
+           (note ? "\n\nNOTE: All selected files could not be removed. Try closing all running "
+                   "programs and re-scanning your hard drive."
+                 : "");
+}
+
+struct Case {
+    const char* name;
+    std::vector<int> ticked;
+    int removed;
+    bool note;
+    std::vector<const char*> gone;  // relative paths deleted
+    std::vector<const char*> kept;  // relative paths left alone
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class DeletePassWin32Test : public ::testing::TestWithParam<Case> {};
+
+// The tree: three temporary files (one read-only, one held open), two thumbnail caches, a
+// precompiled header.
+TEST_P(DeletePassWin32Test, RemovesTheTickedCategoriesByTheirLoweredPaths) {
+    const Case& c = GetParam();
+    TempDir t;
+    t.File("Work/A.TMP", 3);
+    t.File("Work/ReadOnly.tmp", 4);
+    t.File("Work/Busy.tmp", 5);
+    t.File("Photos/Thumbs.db", 6);
+    t.File("Photos/Old/THUMBS.DB", 7);
+    t.File("Build/App.pch", 8);
+    ASSERT_NE(SetFileAttributesA((t / "Work/ReadOnly.tmp").c_str(), FILE_ATTRIBUTE_READONLY), 0);
+    const HANDLE busy = CreateFileA((t / "Work/Busy.tmp").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+
+    const std::shared_ptr<ScanState> state = ScanTree(t.path());
+    const DeleteReport report = RunDeletePass(c.ticked, state->results, t.path());
+    CloseHandle(busy);
+    SetFileAttributesA((t / "Work/ReadOnly.tmp").c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    EXPECT_EQ(report.removed, c.removed);
+    EXPECT_EQ(report.anyFailed, c.note);
+    EXPECT_EQ(report.text, Report(c.removed, c.note));
+    for (const char* g : c.gone) {
+        EXPECT_FALSE(Exists(t / g)) << g;
+    }
+    for (const char* k : c.kept) {
+        EXPECT_TRUE(Exists(t / k)) << k;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DeletePassWin32Test,
+    ::testing::Values(
+        Case{"nothing_ticked", {}, 0, false, {}, {"Work/A.TMP", "Photos/Thumbs.db", "Build/App.pch"}},
+        Case{"thumbnails", {CAT_THUMBNAIL_CACHE}, 2, false, {"Photos/Thumbs.db", "Photos/Old/THUMBS.DB"},
+             {"Work/A.TMP", "Build/App.pch"}},
+        Case{"temp_with_refusals", {CAT_TEMP_FILES}, 1, true, {"Work/A.TMP"},
+             {"Work/ReadOnly.tmp", "Work/Busy.tmp", "Photos/Thumbs.db"}},
+        Case{"two_categories", {CAT_PRECOMPILED_HEADERS, CAT_THUMBNAIL_CACHE}, 3, false,
+             {"Build/App.pch", "Photos/Thumbs.db"}, {"Work/A.TMP"}}));
+
+TEST(DeletePassWin32Test, AFileGoneBeforeThePassIsAFailure) {
+    TempDir t;
+    t.File("x.tmp", 1);
+    t.File("y.tmp", 1);
+    const std::shared_ptr<ScanState> state = ScanTree(t.path());
+    ASSERT_NE(DeleteFileA((t / "x.tmp").c_str()), 0);
+    const std::vector<int> ticked = {CAT_TEMP_FILES};
+    const DeleteReport report = RunDeletePass(ticked, state->results, t.path());
+    EXPECT_EQ(report.text, Report(1, true));
+}
+
+}  // namespace
+}  // namespace clearnook

@@ -1,0 +1,180 @@
+// The Windows side of the test trees: ANSI paths joined with backslashes, made and removed
+// through the wide file interfaces so that trees may reach past MAX_PATH.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_tree.h"
+
+namespace clearnook::testing {
+namespace {
+
+std::string Backslashed(std::string_view relative) {
+    std::string s(relative);
+    for (char& c : s) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return s;
+}
+
+// The wide form of an ANSI path, with the "\\?\" prefix, which the wide file functions take
+// past MAX_PATH (the ANSI ones stop there): tests make trees the program cannot list whole.
+std::wstring Extended(const std::string& path) {
+    const std::string full = "\\\\?\\" + path;
+    const int n = MultiByteToWideChar(CP_ACP, 0, full.data(), static_cast<int>(full.size()),
+                                      nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, full.data(), static_cast<int>(full.size()), w.data(), n);
+    return w;
+}
+
+std::string Narrow(const wchar_t* w) {
+    const int n = WideCharToMultiByte(CP_ACP, 0, w, -1, nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
+    WideCharToMultiByte(CP_ACP, 0, w, -1, s.data(), n, nullptr, nullptr);
+    return s;
+}
+
+}  // namespace
+
+TempDir::TempDir(Where) {
+    // Beside the temporary folder, not in it: every file below a folder named temp is a
+    // temporary file to the program, which would hide every other category.
+    char temp[MAX_PATH];
+    const DWORD n = GetTempPathA(MAX_PATH, temp);
+    std::string base(temp, n < MAX_PATH ? n : 0);
+    while (!base.empty() && base.back() == '\\') {
+        base.pop_back();
+    }
+    const std::size_t sep = base.rfind('\\');
+    if (sep == std::string::npos) {
+        ADD_FAILURE() << "no temporary folder: " << GetLastError();
+        return;
+    }
+    base.resize(sep + 1);
+    for (unsigned i = 0; i < 10000; ++i) {
+        const std::string p = base + "clearnook-test-" + std::to_string(GetCurrentProcessId()) +
+                              "-" + std::to_string(i);
+        if (CreateDirectoryA(p.c_str(), nullptr) != 0) {
+            m_path = p;
+            return;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            ADD_FAILURE() << "CreateDirectoryA " << p << ": " << GetLastError();
+            return;
+        }
+    }
+    ADD_FAILURE() << "no free test folder name in " << base;
+}
+
+TempDir::~TempDir() {
+    if (!m_path.empty()) {
+        RemoveTree(m_path);
+    }
+}
+
+std::string TempDir::operator/(std::string_view relative) const {
+    return m_path + "\\" + Backslashed(relative);
+}
+
+void TempDir::Dir(std::string_view relative) const {
+    const std::string rel = Backslashed(relative);
+    std::string p = m_path;
+    std::size_t from = 0;
+    while (from < rel.size()) {
+        const std::size_t sep = rel.find('\\', from);
+        const std::size_t end = sep == std::string::npos ? rel.size() : sep;
+        p += "\\";
+        p.append(rel, from, end - from);
+        if (CreateDirectoryW(Extended(p).c_str(), nullptr) == 0 &&
+            GetLastError() != ERROR_ALREADY_EXISTS) {
+            ADD_FAILURE() << "CreateDirectoryA " << p << ": " << GetLastError();
+        }
+        from = end + 1;
+    }
+}
+
+void TempDir::File(std::string_view relative, std::uint64_t size) const {
+    const std::string rel = Backslashed(relative);
+    const std::size_t sep = rel.rfind('\\');
+    if (sep != std::string::npos) {
+        Dir(std::string_view(rel).substr(0, sep));
+    }
+    const std::string p = *this / rel;
+    const HANDLE file = CreateFileW(Extended(p).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << p << ": " << GetLastError();
+    if (size >= 64 * 1024) {
+        LARGE_INTEGER end;
+        end.QuadPart = static_cast<LONGLONG>(size);
+        EXPECT_NE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN), 0);
+        EXPECT_NE(SetEndOfFile(file), 0);
+    } else if (size > 0) {
+        const std::string bytes(static_cast<std::size_t>(size), 'x');
+        DWORD written = 0;
+        EXPECT_NE(WriteFile(file, bytes.data(), static_cast<DWORD>(size), &written, nullptr), 0);
+        EXPECT_EQ(written, size);
+    }
+    CloseHandle(file);
+}
+
+void RemoveTree(const std::string& path) {
+    const std::wstring ext = Extended(path);
+    const DWORD attrs = GetFileAttributesW(ext.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    SetFileAttributesW(ext.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if ((attrs & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        DeleteFileW(ext.c_str());
+        return;
+    }
+    // A directory link is removed as itself, never through its target.
+    if ((attrs & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAW data;
+        const HANDLE find = FindFirstFileW((ext + L"\\*").c_str(), &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                const std::string n = Narrow(data.cFileName);
+                if (n != "." && n != "..") {
+                    names.push_back(n);
+                }
+            } while (FindNextFileW(find, &data) != 0);
+            FindClose(find);
+        }
+        for (const std::string& n : names) {
+            RemoveTree(path + "\\" + n);
+        }
+    }
+    RemoveDirectoryW(ext.c_str());
+}
+
+void MakeChain(const std::string& base, std::size_t depth, std::string_view name,
+               std::string_view leaf) {
+    std::string p = base;
+    for (std::size_t i = 0; i < depth; ++i) {
+        p += "\\";
+        p += name;
+        ASSERT_NE(CreateDirectoryW(Extended(p).c_str(), nullptr), 0) << p << ": " << GetLastError();
+    }
+    if (!leaf.empty()) {
+        const std::string f = p + "\\" + std::string(leaf);
+        const HANDLE file = CreateFileW(Extended(f).c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_NE(file, INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+    }
+}
+
+}  // namespace clearnook::testing
