@@ -29,6 +29,10 @@ constexpr DialogUnitsRect kRectDescription{13, 120, 224, 30};
 constexpr DialogUnitsRect kRectAbout{129, 164, 50, 14};
 constexpr DialogUnitsRect kRectDelete{183, 164, 60, 14};
 
+// The status line follows the walk at most this often. Laying out the label's text for each of
+// the thousands of directories a second a walk enters would take the processor the walk needs.
+constexpr qint64 kStatusIntervalMs = 40;
+
 constexpr int kColumn0Width = 275;
 constexpr int kColumn1Width = 70;
 constexpr int kCategoryRole = Qt::UserRole;
@@ -131,6 +135,8 @@ CleanupWindow::CleanupWindow(DriveSource drives, QWidget* parent)
     connect(m_btnDelete, &QPushButton::clicked, this, [this] { m_dlg.OnDeleteSelected(); });
     connect(m_btnAbout, &QPushButton::clicked, this, [this] { m_dlg.OnAbout(); });
     connect(&m_timer, &QTimer::timeout, this, [this] { m_dlg.OnTimer(); });
+    m_statusTimer.setSingleShot(true);
+    connect(&m_statusTimer, &QTimer::timeout, this, [this] { ShowStatusSoon(); });
 
     m_dlg.OnInitDialog(drives());
     m_comboDrive->setFocus();
@@ -287,7 +293,21 @@ void CleanupWindow::PostStatusWake() {
     // Worker thread. The mailbox calls this under its lock and the controller closes the mailbox
     // before the window goes, so `this` is alive here; a queued call to a destroyed object is
     // dropped by Qt.
-    QMetaObject::invokeMethod(this, [this] { m_dlg.OnStatusWake(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { ShowStatusSoon(); }, Qt::QueuedConnection);
+}
+
+void CleanupWindow::ShowStatusSoon() {
+    // While a text waits in the mailbox the walk posts no further wake, so the texts that arrive
+    // meanwhile collapse into the newest one.
+    const qint64 since = m_statusShown.isValid() ? m_statusShown.elapsed() : kStatusIntervalMs;
+    if (since < kStatusIntervalMs) {
+        if (!m_statusTimer.isActive()) {
+            m_statusTimer.start(static_cast<int>(kStatusIntervalMs - since));
+        }
+        return;
+    }
+    m_statusShown.start();
+    m_dlg.OnStatusWake();
 }
 
 void CleanupWindow::reject() { m_dlg.OnCancel(); }

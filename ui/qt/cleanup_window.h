@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QTimer>
 
@@ -100,6 +101,9 @@ private:
     void SelectDriveEntry(int index) override;
 
     void LayOutControls();
+    // Passes a status wake to the controller now, or once kStatusIntervalMs have gone by since
+    // the last one.
+    void ShowStatusSoon();
 
     QLabel* m_staticDrive;
     QComboBox* m_comboDrive;
@@ -114,6 +118,8 @@ private:
     std::array<QIcon, CATEGORY_COUNT> m_imageList;
     std::vector<DriveEntry> m_drives;
     QTimer m_timer;
+    QTimer m_statusTimer;
+    QElapsedTimer m_statusShown;
     bool m_bCheckboxes = false;
     CCleanupDlg m_dlg;  // last: built once the controls exist, destroyed before them
 };
