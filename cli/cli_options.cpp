@@ -7,14 +7,17 @@
 namespace clearnook::cli {
 
 const char* CliUsage() {
-    return "usage: clearnook-cli [--json] [--list] [-0] [--quiet] ROOT\n"
-           "       clearnook-cli --delete KEY[,KEY...] [--yes] [--quiet] ROOT\n"
+    return "usage: clearnook-cli [--json] [--list] [-0] [--quiet] [--single-thread] ROOT\n"
+           "       clearnook-cli --delete KEY[,KEY...] [--yes] [--quiet] [--single-thread] ROOT\n"
            "Scans the directory tree ROOT (staying on its file system) for disposable files and\n"
            "prints one row per category found.\n"
            "  --json    print one JSON object with all six categories\n"
            "  --list    print the recorded paths instead, in category and recording order\n"
            "  -0        with --list: end each path with NUL instead of a line break\n"
            "  --quiet   no progress line on stderr\n"
+           "  --single-thread\n"
+           "            walk on one thread, without reading directories ahead on a second\n"
+           "            (same results, usually slower)\n"
            "  --delete KEY[,KEY...]\n"
            "            after the rows, permanently remove the recorded files of these\n"
            "            categories (those with a row only): temp, internet, help, pch,\n"
@@ -94,6 +97,8 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args) {
                 r.options.nul = true;
             } else if (a == "--quiet" || a == "-q") {
                 r.options.quiet = true;
+            } else if (a == "--single-thread") {
+                r.options.singleThread = true;
             } else if (a == "--help" || a == "-h") {
                 r.options.help = true;
             } else if (a == "--yes" || a == "-y") {

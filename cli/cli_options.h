@@ -12,6 +12,7 @@ struct CliOptions {
     bool list = false;   // the recorded paths instead of the rows
     bool nul = false;    // with --list: NUL after each path instead of a line break
     bool quiet = false;  // no progress line
+    bool singleThread = false;  // walk on one thread, without reading ahead
     bool help = false;
     bool deleteRequested = false;       // --delete: remove categories after the rows
     std::vector<int> deleteCategories;  // their indexes, ascending, each once

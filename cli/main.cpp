@@ -175,6 +175,7 @@ int main(int argc, char** argv) {
 
     ScanParams params;
     params.path = opt.root;
+    params.readAhead = !opt.singleThread;
     params.state = std::make_shared<ScanState>();
     const std::shared_ptr<ScanState> state = params.state;
     if (!opt.quiet && ::isatty(STDERR_FILENO) != 0) {

@@ -37,6 +37,11 @@ struct ScanParams {
     std::string path;                        // directory to walk, as the user gave it
     std::shared_ptr<StatusSink> statusSink;  // may be null: no progress text
     std::shared_ptr<ScanState> state;        // never null
+    // True: a second thread reads later parts of the tree ahead while this one goes through it
+    // in order; the lists, totals and status texts are exactly those of the one-thread walk.
+    // False: one thread does everything (the reference the read-ahead walk is tested against).
+    // Platforms or descriptor limits that cannot support the second thread walk on one.
+    bool readAhead = true;
 };
 
 // The progress text for `path`: "Scanning " followed by the path.

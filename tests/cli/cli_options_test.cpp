@@ -36,6 +36,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ArgsCase{{"/"}, true, "/"}, ArgsCase{{"//"}, true, "/"},
                       ArgsCase{{"/home/"}, true, "/home"}, ArgsCase{{"a//"}, true, "a"},
                       ArgsCase{{"--json", "--list", "-0", "--quiet", "x"}, true, "x"},
+                      ArgsCase{{"--single-thread", "--quiet", "x"}, true, "x"},
                       ArgsCase{{"--", "-odd"}, true, "-odd"}, ArgsCase{{}, false, ""},
                       ArgsCase{{"a", "b"}, false, ""}, ArgsCase{{"--bogus", "a"}, false, ""},
                       ArgsCase{{"-0", "a"}, false, ""}, ArgsCase{{""}, false, ""},
