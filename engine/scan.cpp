@@ -154,3 +154,9 @@ void StartScanThread(ScanParams params) {
 }
 
 }  // namespace clearnook
+
+namespace clearnook::scan_testing {
+
+std::uint64_t HandOffCount() { return 0; }
+
+}  // namespace clearnook::scan_testing
