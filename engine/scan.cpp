@@ -1,44 +1,36 @@
 #include "engine/scan.h"
 
 #include <thread>
-#include <vector>
 
 #include "engine/path_classifier.h"
+#include "engine/read_ahead_walk.h"
+#include "engine/scan_output.h"
 #include "platform/fs_services.h"
 
 namespace clearnook {
 namespace {
 
-constexpr char kSep = platform::kPathSeparator;
-
-// One directory on the walk's current path: where its own path ends in the status text.
-struct Frame {
-    std::size_t statusLen;
-};
-
-// The walk's two views of the current path, grown and cut back as it moves: the status text
-// ("Scanning " + path as enumerated), and the classifier's form of it.
+// The walk on one thread: lists each directory as it comes to it.
 class Walk {
 public:
-    explicit Walk(const ScanParams& params)
-        : m_state(*params.state), m_sink(params.statusSink.get()), m_classifier(params.path) {
-        m_status.append(kScanningPrefix).append(params.path);
-    }
+    explicit Walk(const ScanParams& params) : m_out(params), m_classifier(params.path) {}
 
     void Run(const std::string& root) {
-        SendStatus();
+        m_out.Begin();
         if (!m_dirs.OpenRoot(root)) {
             return;
         }
-        m_state.results.rootIdentity = m_dirs.RootIdentity();
-        m_frames.push_back({m_status.size()});
+        m_out.RootEntered(m_dirs.RootIdentity());
+        const std::atomic<bool>& stop = m_out.State().stopRequested;
         platform::DirEntry entry;
-        while (!m_frames.empty()) {
-            if (m_state.stopRequested.load(std::memory_order_relaxed)) {
+        while (!m_out.Outside()) {
+            if (stop.load(std::memory_order_relaxed)) {
                 return;
             }
             if (!m_dirs.NextEntry(entry)) {
-                LeaveDirectory();
+                m_dirs.Leave();
+                m_classifier.LeaveDirectory();
+                m_out.Left();
             } else if (entry.type == platform::EntryType::Directory) {
                 EnterDirectory(entry.name);
             } else if (entry.type == platform::EntryType::File) {
@@ -48,49 +40,15 @@ public:
     }
 
 private:
-    void SendStatus() {
-        if (m_sink != nullptr) {
-            m_sink->SetStatusText(m_status);
-        }
-    }
-
-    void CutBackToTop() {
-        m_status.resize(m_frames.back().statusLen);
-    }
-
     void EnterDirectory(std::string_view name) {
-        // The name lives in the listing, which entering a child may move: copy it first.
-        if (m_status.back() != kSep) {
-            m_status.push_back(kSep);
-        }
-        m_status.append(name);
-        const std::string_view childName(m_status.data() + m_status.size() - name.size(),
-                                         name.size());
+        const std::string_view childName = m_out.Push(name);
         switch (m_dirs.EnterChild(childName)) {
             case platform::DirectoryStack::EnterResult::Entered:
-                SendStatus();
-                m_frames.push_back({m_status.size()});
+                m_out.Entered();
                 m_classifier.EnterDirectory(childName);
                 break;
-            case platform::DirectoryStack::EnterResult::Unlistable:
-                // Still a directory the walk met: the line shows it, then its parent again.
-                SendStatus();
-                CutBackToTop();
-                SendStatus();
-                break;
-            case platform::DirectoryStack::EnterResult::Skipped:
-                CutBackToTop();
-                break;
-        }
-    }
-
-    void LeaveDirectory() {
-        m_dirs.Leave();
-        m_frames.pop_back();
-        m_classifier.LeaveDirectory();
-        if (!m_frames.empty()) {
-            CutBackToTop();
-            SendStatus();
+            case platform::DirectoryStack::EnterResult::Unlistable: m_out.Unlistable(); break;
+            case platform::DirectoryStack::EnterResult::Skipped: m_out.Skipped(); break;
         }
     }
 
@@ -103,39 +61,26 @@ private:
         if (!info) {
             return;  // gone since the listing was read
         }
-        FoundFile found;
+        std::string path;
         if constexpr (platform::kRecordLowerCasePaths) {
-            const std::string_view dir = m_classifier.LowerPath();
-            const std::string_view lowerName = m_classifier.LowerName();
-            found.path.reserve(dir.size() + lowerName.size());
-            found.path.append(dir).append(lowerName);
+            path.append(m_classifier.LowerPath()).append(m_classifier.LowerName());
         } else {
-            const std::string_view dir = std::string_view(m_status).substr(kScanningPrefix.size());
-            found.path.reserve(dir.size() + 1 + name.size());
-            found.path.append(dir);
-            if (found.path.empty() || found.path.back() != kSep) {
-                found.path.push_back(kSep);
-            }
-            found.path.append(name);
+            path = m_out.PathOf(name);
         }
-        found.identity = info->identity;
-        const auto c = static_cast<std::size_t>(*category);
-        m_state.results.lists[c].push_back(std::move(found));
-        std::atomic<std::uint64_t>& total = m_state.results.totals[c];
-        total.store(total.load(std::memory_order_relaxed) + info->size, std::memory_order_relaxed);
+        m_out.Record(*category, info->size, info->identity, std::move(path));
     }
 
-    ScanState& m_state;
-    StatusSink* m_sink;
+    ScanOutput m_out;
     PathClassifier m_classifier;
     platform::DirectoryStack m_dirs;
-    std::vector<Frame> m_frames;
-    std::string m_status;
 };
 
 }  // namespace
 
 void ScanDirectory(ScanParams params) {
+    if (params.readAhead && RunReadAheadWalk(params)) {
+        return;
+    }
     Walk walk(params);
     walk.Run(params.path);
 }
@@ -154,9 +99,3 @@ void StartScanThread(ScanParams params) {
 }
 
 }  // namespace clearnook
-
-namespace clearnook::scan_testing {
-
-std::uint64_t HandOffCount() { return 0; }
-
-}  // namespace clearnook::scan_testing

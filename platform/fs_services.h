@@ -12,11 +12,15 @@ namespace clearnook::platform {
 
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
+// Listings there are read by path, one find handle at a time: there is no open directory to hand
+// from one walker to another, so a walk stays on one thread.
+inline constexpr bool kCanHandOffDirectories = false;
 // The file system ignores case, so the lists record the lowered, backslash-separated path that
 // classification sees; it names the same file.
 inline constexpr bool kRecordLowerCasePaths = true;
 #else
 inline constexpr char kPathSeparator = '/';
+inline constexpr bool kCanHandOffDirectories = true;
 // Case matters here: the lists record the path as enumerated, byte for byte.
 inline constexpr bool kRecordLowerCasePaths = false;
 #endif
@@ -26,6 +30,7 @@ enum class EntryType : std::uint8_t {
     Directory,  // descended into, never classified
     File,       // regular file or symbolic link: classified
     Other,      // device, FIFO, socket: ignored
+    HandedOff,  // a directory handed to another walker (DirectoryStack::HandOffLaterDirectory)
 };
 
 // The identity of a file on its file system. The delete pass compares it with what is on disk
@@ -49,6 +54,22 @@ struct DirEntry {
     EntryType type = EntryType::Other;
 };
 
+// A directory one DirectoryStack opened for another to adopt as its root: the way a walk shares
+// a tree with a second thread. Closed on destruction unless adopted. Move only.
+class HandedDirectory {
+public:
+    HandedDirectory();
+    ~HandedDirectory();
+    HandedDirectory(HandedDirectory&&) noexcept;
+    HandedDirectory& operator=(HandedDirectory&&) noexcept;
+
+    struct Impl;
+
+private:
+    friend class DirectoryStack;
+    std::unique_ptr<Impl> m_impl;
+};
+
 // The directories along the path a walk is on, from its root down to the directory it lists now.
 // Each directory's listing is read whole when it is entered, in the order the file system gives
 // it. Only the bottom directories keep a descriptor open, so depth is limited by memory alone.
@@ -58,7 +79,9 @@ struct DirEntry {
 // thread at a time; the destructor closes everything.
 class DirectoryStack {
 public:
-    DirectoryStack();
+    // `descriptorBudget` 0: the process's share (see DescriptorBudget); otherwise at most that
+    // many (at least 2), for walks that share the process's share between them.
+    explicit DirectoryStack(std::size_t descriptorBudget = 0);
     ~DirectoryStack();
     DirectoryStack(const DirectoryStack&) = delete;
     DirectoryStack& operator=(const DirectoryStack&) = delete;
@@ -73,11 +96,28 @@ public:
     // listing. False when it cannot be listed; the stack stays empty.
     [[nodiscard]] bool OpenRoot(const std::string& path);
 
+    // Adopts a directory another stack handed over as this stack's root and reads its listing.
+    // False when it cannot be listed; the stack stays empty.
+    [[nodiscard]] bool AdoptRoot(HandedDirectory directory);
+
     // Opens the directory `name` of the top directory and pushes it.
     [[nodiscard]] EnterResult EnterChild(std::string_view name);
 
     // Pops the top directory. The directory below becomes the top and resumes where it was.
     void Leave();
+
+    // Gives a subdirectory this walk has not reached yet to another walker: at the shallowest
+    // level that still holds a descriptor and has one, the last such subdirectory of its listing.
+    // From then on NextEntry reports that entry as HandedOff, in its place. Those a level hands
+    // off lie after every subdirectory it keeps, and later hand-offs of a level lie before
+    // earlier ones.
+    struct HandOff {
+        std::size_t level = 0;  // the level whose listing holds it (0: the root)
+        std::string name;
+        EnterResult result = EnterResult::Unlistable;
+        HandedDirectory directory;  // when result is Entered: the opened directory
+    };
+    [[nodiscard]] std::optional<HandOff> HandOffLaterDirectory();
 
     // The next entry of the top directory, dots left out. False when the listing is exhausted.
     [[nodiscard]] bool NextEntry(DirEntry& entry);
@@ -95,6 +135,10 @@ public:
 
     // How many descriptors the stack may hold open at once (at least 2).
     [[nodiscard]] std::size_t DescriptorBudget() const;
+
+    // The share of descriptors one walk of this process may hold (an eighth of the soft limit,
+    // 2 to 64): the default budget of a stack.
+    [[nodiscard]] static std::size_t ProcessDescriptorShare();
 
     // Descriptors open right now; never more than DescriptorBudget().
     [[nodiscard]] std::size_t OpenDescriptors() const;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/fs_services.h"
@@ -23,7 +24,8 @@ namespace {
 constexpr int kDirOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 // Arena records: one byte of type, one byte of name length (NAME_MAX is 255), the name, a NUL.
-enum : unsigned char { kRecDir, kRecFile, kRecUnknown };
+// A directory's record becomes kRecHandedOff when it is given to another walker.
+enum : unsigned char { kRecDir, kRecFile, kRecUnknown, kRecHandedOff };
 constexpr std::size_t kRecHeader = 2;
 
 // openat2 refuses mount crossings and links in one call; where the kernel (or a seccomp filter)
@@ -135,6 +137,26 @@ std::size_t DirectoryDescriptorBudget() {
 
 void posix_testing::UseOpenat2(bool use) { g_tryOpenat2 = use; }
 
+struct HandedDirectory::Impl {
+    int fd = -1;
+    std::string path;  // from the walk's root, to find it again should its descriptor be lost
+    RootMount mount;   // of the walk's root: the adopting stack stays on it
+
+    Impl() = default;
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+    ~Impl() {
+        if (fd >= 0) {
+            CloseKeepErrno(fd);
+        }
+    }
+};
+
+HandedDirectory::HandedDirectory() = default;
+HandedDirectory::~HandedDirectory() = default;
+HandedDirectory::HandedDirectory(HandedDirectory&&) noexcept = default;
+HandedDirectory& HandedDirectory::operator=(HandedDirectory&&) noexcept = default;
+
 struct DirectoryStack::Impl {
     struct Level {
         int fd = -1;
@@ -142,6 +164,8 @@ struct DirectoryStack::Impl {
         std::size_t begin = 0;  // its listing in the arena: [begin, end)
         std::size_t end = 0;
         std::size_t pos = 0;
+        std::size_t dirBegin = 0;  // its subdirectories' records, in dirRecords: [dirBegin, dirEnd)
+        std::size_t dirEnd = 0;    // (those handed off or found passed are cut from the end)
         std::size_t last = kNoRecord;    // the record NextEntry returned last
         std::size_t nameAt = kNoRecord;  // its own name, NUL-terminated, in its parent's listing
         bool dead = false;  // lost its descriptor and could not get it back: lists no further
@@ -150,6 +174,7 @@ struct DirectoryStack::Impl {
 
     std::vector<Level> levels;
     std::vector<char> arena;
+    std::vector<std::size_t> dirRecords;  // arena offsets of the levels' subdirectory records
     std::vector<char> scratch = std::vector<char>(64 * 1024);
     std::string nameBuf;
     std::size_t budget = 2;
@@ -159,7 +184,9 @@ struct DirectoryStack::Impl {
     FileIdentity rootIdentity;  // of the directory OpenRoot opened; kept after the walk leaves it
     std::string rootPath;       // as OpenRoot was given it
 
-    Impl() : budget(DirectoryDescriptorBudget()) {}
+    explicit Impl(std::size_t descriptorBudget)
+        : budget(descriptorBudget == 0 ? DirectoryDescriptorBudget()
+                                       : std::max<std::size_t>(descriptorBudget, 2)) {}
 
     ~Impl() {
         for (Level& level : levels) {
@@ -212,6 +239,9 @@ struct DirectoryStack::Impl {
                     continue;
                 }
                 const std::size_t at = arena.size();
+                if (kind == kRecDir) {
+                    dirRecords.push_back(at);
+                }
                 arena.resize(at + kRecHeader + len + 1);
                 arena[at] = static_cast<char>(kind);
                 arena[at + 1] = static_cast<char>(static_cast<unsigned char>(len));
@@ -224,12 +254,16 @@ struct DirectoryStack::Impl {
     // cannot be listed.
     bool PushLevel(int fd, FileIdentity identity) {
         const std::size_t begin = arena.size();
+        const std::size_t dirBegin = dirRecords.size();
         if (!ReadListing(fd)) {
             arena.resize(begin);
+            dirRecords.resize(dirBegin);
             CloseKeepErrno(fd);
             return false;
         }
         Level level;
+        level.dirBegin = dirBegin;
+        level.dirEnd = dirRecords.size();
         level.fd = fd;
         level.identity = identity;
         level.begin = begin;
@@ -281,6 +315,22 @@ struct DirectoryStack::Impl {
         return true;
     }
 
+    // The path of level `index` as the walk would open it from its root's path; empty where a
+    // name on the way is not known.
+    std::string PathOf(std::size_t index) const {
+        std::string path = rootPath;
+        for (std::size_t i = 1; i <= index; ++i) {
+            if (levels[i].nameAt == kNoRecord) {
+                return {};
+            }
+            if (path.empty() || path.back() != '/') {
+                path.push_back('/');
+            }
+            path.append(arena.data() + levels[i].nameAt);
+        }
+        return path;
+    }
+
     // Keeps the descriptor count within budget by closing the shallowest open level. Its identity
     // is recorded first so that Leave can check the directory it gets back through "..".
     void MakeRoom() {
@@ -300,7 +350,8 @@ struct DirectoryStack::Impl {
     }
 };
 
-DirectoryStack::DirectoryStack() : m_impl(std::make_unique<Impl>()) {}
+DirectoryStack::DirectoryStack(std::size_t descriptorBudget)
+    : m_impl(std::make_unique<Impl>(descriptorBudget)) {}
 DirectoryStack::~DirectoryStack() = default;
 
 bool DirectoryStack::OpenRoot(const std::string& path) {
@@ -316,6 +367,65 @@ bool DirectoryStack::OpenRoot(const std::string& path) {
     d.rootIdentity = identity;
     d.rootPath = path;
     return d.PushLevel(fd, identity);
+}
+
+bool DirectoryStack::AdoptRoot(HandedDirectory directory) {
+    Impl& d = *m_impl;
+    if (!d.levels.empty() || !directory.m_impl || directory.m_impl->fd < 0) {
+        return false;
+    }
+    HandedDirectory::Impl& handed = *directory.m_impl;
+    const int fd = std::exchange(handed.fd, -1);
+    struct stat st {};
+    if (posix::Fstat(fd, &st) != 0) {
+        CloseKeepErrno(fd);
+        return false;
+    }
+    d.rootIdentity = IdentityOf(st);
+    d.rootPath = std::move(handed.path);
+    d.rootMount = handed.mount;
+    return d.PushLevel(fd, d.rootIdentity);
+}
+
+std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
+    Impl& d = *m_impl;
+    for (std::size_t i = d.firstMaybeOpen; i < d.levels.size(); ++i) {
+        Impl::Level& level = d.levels[i];
+        if (level.fd < 0 || level.dead || level.dirEnd == level.dirBegin) {
+            continue;
+        }
+        const std::size_t at = d.dirRecords[level.dirEnd - 1];
+        if (at < level.pos) {
+            level.dirEnd = level.dirBegin;  // the walk is past them all
+            continue;
+        }
+        --level.dirEnd;
+        d.arena[at] = static_cast<char>(kRecHandedOff);
+        const char* name = d.arena.data() + at + kRecHeader;
+        HandOff handOff;
+        handOff.level = i;
+        handOff.name.assign(name, static_cast<unsigned char>(d.arena[at + 1]));
+        bool otherMount = false;
+        const int fd = OpenSubdirectory(level.fd, name, d.rootMount, otherMount);
+        if (fd < 0) {
+            handOff.result = otherMount ? EnterResult::Skipped : EnterResult::Unlistable;
+            return handOff;
+        }
+        handOff.result = EnterResult::Entered;
+        handOff.directory.m_impl = std::make_unique<HandedDirectory::Impl>();
+        HandedDirectory::Impl& handed = *handOff.directory.m_impl;
+        handed.fd = fd;
+        handed.mount = d.rootMount;
+        handed.path = d.PathOf(i);
+        if (!handed.path.empty()) {
+            if (handed.path.back() != '/') {
+                handed.path.push_back('/');
+            }
+            handed.path.append(handOff.name);
+        }
+        return handOff;
+    }
+    return std::nullopt;
 }
 
 DirectoryStack::EnterResult DirectoryStack::EnterChild(std::string_view name) {
@@ -380,6 +490,7 @@ void DirectoryStack::Leave() {
         d.CloseLevel(d.levels[top]);
     }
     d.arena.resize(d.levels[top].begin);
+    d.dirRecords.resize(d.levels[top].dirBegin);
     d.levels.pop_back();
     d.firstMaybeOpen = std::min(d.firstMaybeOpen, d.levels.size());
 }
@@ -406,6 +517,10 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
         }
         if (kind == kRecFile) {
             entry.type = EntryType::File;
+            return true;
+        }
+        if (kind == kRecHandedOff) {
+            entry.type = EntryType::HandedOff;
             return true;
         }
         // The file system did not say what it is (some network and FUSE file systems): ask.
@@ -446,6 +561,7 @@ FileIdentity DirectoryStack::RootIdentity() const {
     return m_impl->rootIdentity;
 }
 std::size_t DirectoryStack::DescriptorBudget() const { return m_impl->budget; }
+std::size_t DirectoryStack::ProcessDescriptorShare() { return DirectoryDescriptorBudget(); }
 std::size_t DirectoryStack::OpenDescriptors() const { return m_impl->open; }
 
 bool IsListableDirectory(const std::string& path) {

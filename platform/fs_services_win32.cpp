@@ -125,8 +125,22 @@ struct DirectoryStack::Impl {
     }
 };
 
-DirectoryStack::DirectoryStack() : m_impl(std::make_unique<Impl>()) {}
+// Nothing is ever handed over here (kCanHandOffDirectories is false).
+struct HandedDirectory::Impl {};
+HandedDirectory::HandedDirectory() = default;
+HandedDirectory::~HandedDirectory() = default;
+HandedDirectory::HandedDirectory(HandedDirectory&&) noexcept = default;
+HandedDirectory& HandedDirectory::operator=(HandedDirectory&&) noexcept = default;
+
+// Find handles are closed as soon as a listing is read: there is no descriptor budget to share.
+DirectoryStack::DirectoryStack(std::size_t /*descriptorBudget*/) : m_impl(std::make_unique<Impl>()) {}
 DirectoryStack::~DirectoryStack() = default;
+
+bool DirectoryStack::AdoptRoot(HandedDirectory /*directory*/) { return false; }
+
+std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
+    return std::nullopt;
+}
 
 bool DirectoryStack::OpenRoot(const std::string& path) {
     Impl& d = *m_impl;
@@ -216,6 +230,7 @@ std::size_t DirectoryStack::Depth() const { return m_impl->levels.size(); }
 FileIdentity DirectoryStack::RootIdentity() const { return {}; }
 // Listings are read whole and their handles closed at once: no level keeps one open.
 std::size_t DirectoryStack::DescriptorBudget() const { return 2; }
+std::size_t DirectoryStack::ProcessDescriptorShare() { return 2; }
 std::size_t DirectoryStack::OpenDescriptors() const { return 0; }
 
 bool IsListableDirectory(const std::string& path) {

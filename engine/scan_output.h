@@ -1,0 +1,60 @@
+// The output side of a walk: the status text of the directory it is in, grown and cut back as it
+// moves, and the recording of the files it found. The one-thread walk drives it directly; the
+// read-ahead walk replays its threads' records into it. The same calls in the same order give
+// the same texts and lists, whichever walk made them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/scan.h"
+#include "platform/fs_services.h"
+
+namespace clearnook {
+
+class ScanOutput {
+public:
+    explicit ScanOutput(const ScanParams& params);
+
+    // Sends the root's text, before the root is opened.
+    void Begin() { Send(); }
+
+    // The root was opened: the walk is inside it.
+    void RootEntered(const platform::FileIdentity& identity);
+
+    // Appends the directory `name` to the current path and returns the copy there: the caller's
+    // `name` may live in a listing that entering the directory moves. Then exactly one of
+    // Entered, Unlistable or Skipped follows.
+    std::string_view Push(std::string_view name);
+    void Entered();     // the directory is entered: its text is shown
+    void Unlistable();  // met but not listable: its text, then its parent's again
+    void Skipped();     // another mount: nothing is shown
+
+    // Leaves the current directory; the parent's text is shown again, unless that was the root.
+    void Left();
+
+    // The path of the file `name` of the current directory, as enumerated.
+    [[nodiscard]] std::string PathOf(std::string_view name) const;
+
+    // Adds a found file to its list and its size to its total.
+    void Record(CleanupCategory category, std::uint64_t size, const platform::FileIdentity& identity,
+                std::string path);
+
+    // True once the walk has left its root (or never entered it).
+    [[nodiscard]] bool Outside() const { return m_frames.empty(); }
+
+    [[nodiscard]] ScanState& State() { return m_state; }
+
+private:
+    void Send();
+    void CutBackToTop() { m_status.resize(m_frames.back()); }
+
+    ScanState& m_state;
+    StatusSink* m_sink;
+    std::string m_status;                // "Scanning " + the current directory's path
+    std::vector<std::size_t> m_frames;   // where each entered directory's path ends in m_status
+};
+
+}  // namespace clearnook
