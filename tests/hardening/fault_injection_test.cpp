@@ -48,7 +48,9 @@ const char* ModeName(Mode m) {
 // Puts a mode in place for its lifetime.
 class ModeGuard {
 public:
-    ModeGuard(Mode mode, FaultInjector& injector) : m_mode(mode) {
+    // `readAhead`: leave the read-ahead walk enough descriptors to run on two threads (eight
+    // each), still few enough that both climb back through ".." in the deep part of the tree.
+    ModeGuard(Mode mode, FaultInjector& injector, bool readAhead = false) : m_mode(mode) {
         if (mode == Mode::UnknownTypes) {
             injector.SetHideEntryTypes(true);
         }
@@ -58,7 +60,7 @@ public:
         if (mode == Mode::FewDescriptors) {
             EXPECT_EQ(::getrlimit(RLIMIT_NOFILE, &m_saved), 0);
             struct rlimit low = m_saved;
-            low.rlim_cur = 16;
+            low.rlim_cur = readAhead ? 128 : 16;
             EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
         }
     }
@@ -121,10 +123,12 @@ struct FaultKind {
     FaultOp op;
     int error;                  // 0 with List: a short listing
     std::uint64_t listCall = 0; // List: which read of a listing (1: the first, 2: a later one)
+    bool readAhead = false;     // Scan: the walk on two threads
 };
 
 std::string KindName(const FaultKind& k) {
-    std::string s = k.pass == FaultKind::Pass::Scan ? "scan_" : "delete_";
+    std::string s = k.pass == FaultKind::Pass::Scan ? (k.readAhead ? "readahead_" : "scan_")
+                                                    : "delete_";
     s += ModeName(k.mode);
     s += "_";
     s += testing::FaultOpName(k.op);
@@ -140,6 +144,8 @@ void PrintTo(const FaultKind& k, std::ostream* os) { *os << KindName(k); }
 
 // The calls a kind's faults strike: by count (the first, the second, the middle and the last of
 // a clean run, and every one from the middle on) and by name, where the clean run used the name.
+// On two threads the order of the calls after the root's changes from run to run: there only
+// the first call, every call, and names.
 std::vector<FaultPoint> PointsFor(const FaultKind& k, std::uint64_t calls,
                                   const std::set<std::string>& names) {
     std::vector<FaultPoint> points;
@@ -147,6 +153,9 @@ std::vector<FaultPoint> PointsFor(const FaultKind& k, std::uint64_t calls,
         // a listing read is struck wherever it is the chosen read of its directory
         points.push_back({0, false, "", k.listCall});
         points.push_back({1, false, "", 0});
+    } else if (k.readAhead) {
+        points.push_back({1, false, "", 0});
+        points.push_back({1, true, "", 0});
     } else {
         for (const std::uint64_t n : {std::uint64_t{1}, std::uint64_t{2}, calls / 2, calls}) {
             if (n >= 1 && n <= calls) {
@@ -214,10 +223,11 @@ struct ScanRun {
     std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
 };
 
-ScanRun Scan(const std::string& root) {
+ScanRun Scan(const std::string& root, bool readAhead = false) {
     ScanRun run;
     ScanParams p;
     p.path = root;
+    p.readAhead = readAhead;
     p.statusSink = run.sink;
     p.state = run.state;
     EXPECT_EQ(ScanThreadProc(p), 0u);
@@ -290,9 +300,9 @@ TEST_P(FaultTest, WalkGoesOnAndResultsStayConsistent) {
         }
         FaultInjector counter;
         counter.SetListChunk(512);
-        const ModeGuard mode(k.mode, counter);
+        const ModeGuard mode(k.mode, counter, k.readAhead);
         if (scanPass) {
-            run = Scan(t.path());
+            run = Scan(t.path(), k.readAhead);
         } else {
             (void)RunDeletePass(kAllCategories, run->state->results, t.path());
         }
@@ -316,9 +326,9 @@ TEST_P(FaultTest, WalkGoesOnAndResultsStayConsistent) {
         injector.SetListChunk(512);
         std::optional<DeleteReport> report;
         {
-            const ModeGuard mode(k.mode, injector);
+            const ModeGuard mode(k.mode, injector, k.readAhead);
             if (scanPass) {
-                run = Scan(t.path());
+                run = Scan(t.path(), k.readAhead);
             } else {
                 report = RunDeletePass(kAllCategories, run->state->results, t.path());
             }
@@ -349,17 +359,19 @@ std::vector<FaultKind> AllKinds() {
     using Pass = FaultKind::Pass;
     for (const Mode mode : {Mode::Plain, Mode::UnknownTypes, Mode::FewDescriptors,
                             Mode::OpenatFallback}) {
-        for (const int e : {EACCES, ENOENT, EMFILE, ENAMETOOLONG}) {
-            kinds.push_back({Pass::Scan, mode, FaultOp::Open, e});
+        for (const bool ra : {false, true}) {
+            for (const int e : {EACCES, ENOENT, EMFILE, ENAMETOOLONG}) {
+                kinds.push_back({Pass::Scan, mode, FaultOp::Open, e, 0, ra});
+            }
+            kinds.push_back({Pass::Scan, mode, FaultOp::List, EIO, 1, ra});
+            kinds.push_back({Pass::Scan, mode, FaultOp::List, ENOENT, 1, ra});
+            kinds.push_back({Pass::Scan, mode, FaultOp::List, EIO, 2, ra});
+            kinds.push_back({Pass::Scan, mode, FaultOp::List, 0, 2, ra});
+            for (const int e : {EACCES, ENOENT, EIO}) {
+                kinds.push_back({Pass::Scan, mode, FaultOp::Stat, e, 0, ra});
+            }
+            kinds.push_back({Pass::Scan, mode, FaultOp::Close, EIO, 0, ra});
         }
-        kinds.push_back({Pass::Scan, mode, FaultOp::List, EIO, 1});
-        kinds.push_back({Pass::Scan, mode, FaultOp::List, ENOENT, 1});
-        kinds.push_back({Pass::Scan, mode, FaultOp::List, EIO, 2});
-        kinds.push_back({Pass::Scan, mode, FaultOp::List, 0, 2});
-        for (const int e : {EACCES, ENOENT, EIO}) {
-            kinds.push_back({Pass::Scan, mode, FaultOp::Stat, e});
-        }
-        kinds.push_back({Pass::Scan, mode, FaultOp::Close, EIO});
     }
     for (const Mode mode : {Mode::Plain, Mode::FewDescriptors, Mode::OpenatFallback}) {
         for (const int e : {EACCES, ENOENT, EMFILE, ENAMETOOLONG}) {
