@@ -573,9 +573,12 @@ ReadAheadWalk::Replayed ReadAheadWalk::ReplayAvailable() {
         }
         if (more) {
             // Everything the producer will write in the front chunk is replayed: drop it.
-            const std::lock_guard lock(m_mu);
-            m_bytes.fetch_sub(s.chunks.front()->capacity, std::memory_order_relaxed);
-            s.chunks.pop_front();
+            {
+                const std::lock_guard lock(m_mu);
+                m_bytes.fetch_sub(s.chunks.front()->capacity, std::memory_order_relaxed);
+                s.chunks.pop_front();
+            }
+            m_cv.notify_all();  // a producer may be waiting for the room
             at.off = 0;
             continue;
         }
@@ -592,6 +595,7 @@ ReadAheadWalk::Replayed ReadAheadWalk::ReplayAvailable() {
         m_replay.pop_back();
         m_head.store(m_replay.empty() ? nullptr : m_replay.back().subtree,
                      std::memory_order_relaxed);
+        m_cv.notify_all();  // the new head's producer may not wait for room any more
         progress = true;
     }
     return Replayed::Finished;
@@ -649,6 +653,7 @@ void ReadAheadWalk::ReplayRecords(const Chunk& chunk, std::size_t limit) {
                 off += sizeof subtree;
                 m_replay.push_back({subtree, 0});  // `off` is not used past here
                 m_head.store(subtree, std::memory_order_relaxed);
+                m_cv.notify_all();
                 return;
             }
         }
