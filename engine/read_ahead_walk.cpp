@@ -371,17 +371,14 @@ void Producer::EnterDirectory(std::string_view name) {
 }
 
 void Producer::VisitFile(std::string_view name) {
-    const std::optional<CleanupCategory> category = m_classifier.Classify(name);
-    if (!category) {
+    const std::optional<FoundEntry> found = ExamineFile(m_classifier, m_dirs, name);
+    if (!found) {
         return;
     }
-    const std::optional<platform::FileInfo> info = m_dirs.StatEntry(name);
-    if (!info) {
-        return;  // gone since the listing was read
-    }
+    const platform::FileInfo* const info = &found->info;
     char* at = Reserve(kLargestRecord);
     Put(at, Rec::File);
-    *at++ = static_cast<char>(*category);
+    *at++ = static_cast<char>(found->category);
     std::memcpy(at, &info->size, sizeof info->size);
     at += sizeof info->size;
     std::memcpy(at, &info->identity.device, sizeof info->identity.device);

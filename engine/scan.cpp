@@ -53,13 +53,9 @@ private:
     }
 
     void VisitFile(std::string_view name) {
-        const std::optional<CleanupCategory> category = m_classifier.Classify(name);
-        if (!category) {
+        const std::optional<FoundEntry> found = ExamineFile(m_classifier, m_dirs, name);
+        if (!found) {
             return;
-        }
-        const std::optional<platform::FileInfo> info = m_dirs.StatEntry(name);
-        if (!info) {
-            return;  // gone since the listing was read
         }
         std::string path;
         if constexpr (platform::kRecordLowerCasePaths) {
@@ -67,7 +63,7 @@ private:
         } else {
             path = m_out.PathOf(name);
         }
-        m_out.Record(*category, info->size, info->identity, std::move(path));
+        m_out.Record(found->category, found->info.size, found->info.identity, std::move(path));
     }
 
     ScanOutput m_out;

@@ -73,4 +73,17 @@ void ScanOutput::Record(CleanupCategory category, std::uint64_t size,
     total.store(total.load(std::memory_order_relaxed) + size, std::memory_order_relaxed);
 }
 
+std::optional<FoundEntry> ExamineFile(PathClassifier& classifier, platform::DirectoryStack& dirs,
+                                      std::string_view name) {
+    const std::optional<CleanupCategory> category = classifier.Classify(name);
+    if (!category) {
+        return std::nullopt;
+    }
+    const std::optional<platform::FileInfo> info = dirs.StatEntry(name);
+    if (!info) {
+        return std::nullopt;  // gone since the listing was read
+    }
+    return FoundEntry{*category, *info};
+}
+
 }  // namespace clearnook

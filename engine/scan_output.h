@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/path_classifier.h"
 #include "engine/scan.h"
 #include "platform/fs_services.h"
 
@@ -56,5 +58,18 @@ private:
     std::string m_status;                // "Scanning " + the current directory's path
     std::vector<std::size_t> m_frames;   // where each entered directory's path ends in m_status
 };
+
+// A file of the top directory of `dirs` that the walk records: its category and what it is now.
+struct FoundEntry {
+    CleanupCategory category;
+    platform::FileInfo info;
+};
+
+// What both walks do with a file `name` of the directory they list: classify it and, when it
+// belongs to a category, read its size and identity. None for a file of no category, or one gone
+// since the listing was read.
+[[nodiscard]] std::optional<FoundEntry> ExamineFile(PathClassifier& classifier,
+                                                   platform::DirectoryStack& dirs,
+                                                   std::string_view name);
 
 }  // namespace clearnook
