@@ -10,32 +10,21 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/posix_testing.h"
+#include "tests/support/process_probe.h"
+#include "tests/support/recording_sink.h"
 #include "tests/support/temp_tree.h"
 
 namespace clearnook {
 namespace {
 
+using testing::RecordingSink;
 using testing::TempDir;
-
-// Keeps every status text, and lets a test act on each one.
-class RecordingSink : public StatusSink {
-public:
-    std::vector<std::string> texts;
-    std::function<void()> onText;
-    void SetStatusText(std::string_view text) override {
-        texts.emplace_back(text);
-        if (onText) {
-            onText();
-        }
-    }
-};
 
 struct Scan {
     std::shared_ptr<ScanState> state = std::make_shared<ScanState>();
@@ -236,23 +225,12 @@ TEST(ScanTest, LargeDirectory) {
     EXPECT_EQ(s.Paths(CAT_TEMP_FILES).size(), 5000u);
 }
 
-// Descriptors this process has open right now.
-std::size_t OpenDescriptors() {
-    return ListingOrder("/proc/self/fd").size() - 1;  // less the one listing it
-}
-
 class DeepChainTest : public ::testing::TestWithParam<rlim_t> {};
 
 TEST_P(DeepChainTest, WalksAHundredThousandLevelsWithFewDescriptors) {
     TempDir t(TempDir::Where::Memory);
     constexpr std::size_t kDepth = 100000;
     testing::MakeChain(t.path(), kDepth, "d", "bottom.tmp");
-
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    struct rlimit low = saved;
-    low.rlim_cur = std::min(saved.rlim_cur, GetParam());
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
 
     // Counts the texts (each up to 200 KB long here) without keeping them, and samples the
     // descriptors the walk holds on the way down and back up.
@@ -261,15 +239,17 @@ TEST_P(DeepChainTest, WalksAHundredThousandLevelsWithFewDescriptors) {
         std::size_t most = 0;
         void SetStatusText(std::string_view) override {
             if (++calls % 997 == 0) {
-                most = std::max(most, OpenDescriptors());
+                most = std::max(most, testing::OpenDescriptorCount());
             }
         }
     };
-    const std::size_t before = OpenDescriptors();
+    const std::size_t before = testing::OpenDescriptorCount();
     auto counter = std::make_shared<CountingSink>();
     Scan s;
-    s.Run(t.path(), counter);
-    ::setrlimit(RLIMIT_NOFILE, &saved);
+    {
+        const testing::SoftDescriptorLimit low(GetParam());
+        s.Run(t.path(), counter);
+    }
 
     std::string bottom = t.path();
     for (std::size_t i = 0; i < kDepth; ++i) {
@@ -277,7 +257,7 @@ TEST_P(DeepChainTest, WalksAHundredThousandLevelsWithFewDescriptors) {
     }
     EXPECT_EQ(s.Paths(CAT_TEMP_FILES), std::vector<std::string>{bottom + "/bottom.tmp"});
     EXPECT_LE(counter->most, before + std::min<std::size_t>(64, GetParam() / 8) + 1);
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(testing::OpenDescriptorCount(), before);
     EXPECT_EQ(counter->calls, 2 * kDepth + 1);
 }
 
