@@ -140,6 +140,12 @@ class CCleanupDlg {
 
     [[nodiscard]] State GetState() const;
 
+    // True once the walk has raised its completion flag: a window that holds status texts back
+    // to spare the UI thread lets the wake through at once then, so completion is not delayed.
+    [[nodiscard]] bool WalkFinished() const {
+        return m_scan.state->m_bScanDone.load(std::memory_order_acquire);
+    }
+
   private:
     CleanupView& m_view;
     DeletePass m_deletePass;

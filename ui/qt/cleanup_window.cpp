@@ -298,9 +298,10 @@ void CleanupWindow::PostStatusWake() {
 
 void CleanupWindow::ShowStatusSoon() {
     // While a text waits in the mailbox the walk posts no further wake, so the texts that arrive
-    // meanwhile collapse into the newest one.
+    // meanwhile collapse into the newest one. The wake the walk sends when it has finished goes
+    // through at once: completion must not wait for the next text's turn.
     const qint64 since = m_statusShown.isValid() ? m_statusShown.elapsed() : kStatusIntervalMs;
-    if (since < kStatusIntervalMs) {
+    if (since < kStatusIntervalMs && !m_dlg.WalkFinished()) {
         if (!m_statusTimer.isActive()) {
             m_statusTimer.start(static_cast<int>(kStatusIntervalMs - since));
         }
