@@ -22,6 +22,9 @@ PathClassifier::PathClassifier(std::string_view root) {
     m_levels.push_back({m_lower.size(), FindPathMarkers(m_lower)});
 }
 
+PathClassifier::PathClassifier(const PathClassifier& from, std::size_t depth)
+    : m_levels{from.m_levels[depth]}, m_lower(from.m_lower, 0, from.m_levels[depth].lowerLen) {}
+
 void PathClassifier::EnterDirectory(std::string_view name) {
     const std::size_t parentLen = m_lower.size();
     AppendClassificationForm(m_lower, name);

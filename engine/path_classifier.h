@@ -22,6 +22,17 @@ public:
     // with or without a trailing separator).
     explicit PathClassifier(std::string_view root);
 
+    // A classifier standing in the directory `from` was in at depth `depth` (0: its root), that
+    // cannot go up from there: for a walk that takes over a subtree. Costs the length of that
+    // directory's path, not its depth.
+    PathClassifier(const PathClassifier& from, std::size_t depth);
+
+    PathClassifier(const PathClassifier&) = default;
+    PathClassifier(PathClassifier&&) noexcept = default;
+    PathClassifier& operator=(const PathClassifier&) = default;
+    PathClassifier& operator=(PathClassifier&&) noexcept = default;
+    ~PathClassifier() = default;
+
     // Goes down into the directory `name` (one component, never "." or "..") of the current one.
     void EnterDirectory(std::string_view name);
 

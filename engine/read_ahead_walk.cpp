@@ -114,7 +114,7 @@ private:
     const std::string* m_rootPath;
     platform::DirectoryStack m_dirs;
     PathClassifier m_classifier;
-    std::size_t m_baseDepth = 0;  // m_classifier's depth at this subtree's root
+    std::size_t m_baseDepth = 0;  // m_classifier's depth in this subtree's root
     // Per level of m_dirs: the subtrees handed off from its listing, in listing order.
     std::vector<std::deque<Subtree*>> m_handed;
     Chunk* m_chunk = nullptr;
@@ -403,10 +403,8 @@ void Producer::Offer() {
         m_handed[handOff->level].push_front(&subtree);
         subtree.name = std::move(handOff->name);
         if (handOff->result == platform::DirectoryStack::EnterResult::Entered) {
-            auto classifier = std::make_unique<PathClassifier>(m_classifier);
-            while (classifier->Depth() > m_baseDepth + handOff->level) {
-                classifier->LeaveDirectory();
-            }
+            auto classifier =
+                std::make_unique<PathClassifier>(m_classifier, m_baseDepth + handOff->level);
             classifier->EnterDirectory(subtree.name);
             subtree.classifier = std::move(classifier);
             subtree.directory = std::move(handOff->directory);

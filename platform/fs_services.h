@@ -108,6 +108,8 @@ public:
 
     // Gives a subdirectory this walk has not reached yet to another walker: at the shallowest
     // level that still holds a descriptor and has one, the last such subdirectory of its listing.
+    // Only the levels above the top give: the top's own subdirectories are the walk's next work,
+    // and handing them off would pass a chain of directories back and forth level by level.
     // From then on NextEntry reports that entry as HandedOff, in its place. Those a level hands
     // off lie after every subdirectory it keeps, and later hand-offs of a level lie before
     // earlier ones.

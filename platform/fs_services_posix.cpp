@@ -389,7 +389,7 @@ bool DirectoryStack::AdoptRoot(HandedDirectory directory) {
 
 std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
     Impl& d = *m_impl;
-    for (std::size_t i = d.firstMaybeOpen; i < d.levels.size(); ++i) {
+    for (std::size_t i = d.firstMaybeOpen; i + 1 < d.levels.size(); ++i) {
         Impl::Level& level = d.levels[i];
         if (level.fd < 0 || level.dead || level.dirEnd == level.dirBegin) {
             continue;

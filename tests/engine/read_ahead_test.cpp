@@ -155,8 +155,10 @@ std::string Join(const std::string& dir, const std::string& name) {
 // A random tree of `dirs` directories and `files` files under `t`: names that classify (by
 // extension, by a marker directory above them, or both) mixed with plain ones. With `deep`, new
 // directories go mostly under the newest ones, so the tree grows long branches as well as wide
-// ones.
-void MakeRandomTree(const TempDir& t, unsigned seed, int dirs, int files, bool deep) {
+// ones. With `markersOnly`, every directory has a marker name (or a near miss), so a subtree
+// classified one level off shows.
+void MakeRandomTree(const TempDir& t, unsigned seed, int dirs, int files, bool deep,
+                    bool markersOnly) {
     static const char* const kDirNames[] = {"Temp",
                                             "TEMP",
                                             "Recent",
@@ -165,7 +167,10 @@ void MakeRandomTree(const TempDir& t, unsigned seed, int dirs, int files, bool d
                                             "Temporary Internet Files",
                                             "Temporary Internet Files/Content.IE5",
                                             "x.tmp",
-                                            "Build"};
+                                            "Build",
+                                            "te",
+                                            "mp",
+                                            "a\\temp"};
     static const char* const kFileNames[] = {"a.TMP", "b.swp", "c.gid", "d.pch", "e.lnk",
                                              "Thumbs.db", "thumbs.DB", "f.Tmp", "g.LNK", "h.txt"};
     std::mt19937 rng(seed);
@@ -174,8 +179,9 @@ void MakeRandomTree(const TempDir& t, unsigned seed, int dirs, int files, bool d
         const std::size_t n = made.size();
         const std::size_t at = deep && rng() % 4 != 0 ? n - 1 - rng() % std::min<std::size_t>(n, 4)
                                                       : rng() % n;
-        const std::string name = rng() % 3 == 0 ? kDirNames[rng() % std::size(kDirNames)]
-                                                : "d" + std::to_string(i);
+        const std::string name = markersOnly || rng() % 3 == 0
+                                     ? kDirNames[rng() % std::size(kDirNames)]
+                                     : "d" + std::to_string(i);
         const std::string dir = Join(made[at], name);
         t.Dir(dir);
         made.push_back(dir);
@@ -201,6 +207,8 @@ struct RandomTree {
     int dirs;
     int files;
     bool deep;
+    bool markersOnly;
+    int readAheadRuns;  // how the work splits changes from run to run
 };
 
 // A subtree handed to the second thread shows in HandOffCount; a one-thread walk never hands one
@@ -208,16 +216,18 @@ struct RandomTree {
 // never to engage, every other test here would compare the one-thread walk with itself.
 TEST(ReadAheadTest, RandomTreesGiveTheOneThreadWalksResultsAndTexts) {
     const RandomTree trees[] = {
-        {1, 1500, 3000, false},
-        {2, 1500, 3000, true},
-        {3, 600, 4000, false},
-        {4, 2500, 2500, true},
+        {1, 1500, 3000, false, false, 2},
+        {2, 1500, 3000, true, false, 2},
+        {3, 600, 4000, false, false, 2},
+        {4, 2500, 2500, true, false, 2},
+        {5, 80, 400, false, true, 25},
+        {6, 80, 400, true, true, 25},
     };
     const std::uint64_t handedOffBefore = scan_testing::HandOffCount();
     for (const RandomTree& tree : trees) {
         SCOPED_TRACE("seed " + std::to_string(tree.seed));
         TempDir t(TempDir::Where::Memory);
-        MakeRandomTree(t, tree.seed, tree.dirs, tree.files, tree.deep);
+        MakeRandomTree(t, tree.seed, tree.dirs, tree.files, tree.deep, tree.markersOnly);
 
         const std::uint64_t beforeOneThread = scan_testing::HandOffCount();
         const WalkRecord oneThread = Walk(t.path(), false);
@@ -227,9 +237,11 @@ TEST(ReadAheadTest, RandomTreesGiveTheOneThreadWalksResultsAndTexts) {
             ASSERT_FALSE(oneThread.lists[c].empty()) << "category " << c;
         }
 
-        const WalkRecord readAhead = Walk(t.path(), true);
-        EXPECT_TRUE(SameWalk(oneThread, readAhead));
-        EXPECT_EQ(readAhead.textsOnOtherThreads, 0u);
+        for (int run = 0; run < tree.readAheadRuns; ++run) {
+            const WalkRecord readAhead = Walk(t.path(), true);
+            ASSERT_TRUE(SameWalk(oneThread, readAhead)) << "read-ahead run " << run;
+            EXPECT_EQ(readAhead.textsOnOtherThreads, 0u);
+        }
     }
     EXPECT_GT(scan_testing::HandOffCount(), handedOffBefore)
         << "the read-ahead walk never handed a subtree to its second thread";
@@ -445,7 +457,7 @@ bool IsPrefix(const std::vector<FoundFile>& part, const std::vector<FoundFile>& 
 // descriptor and thread it took.
 TEST(ReadAheadTest, StopWithReadAheadInFlightEndsTheWalkCleanly) {
     TempDir t(TempDir::Where::Memory);
-    MakeRandomTree(t, 7, 2500, 6000, false);
+    MakeRandomTree(t, 7, 2500, 6000, false, false);
     MakeManySubtrees(t);
     const WalkRecord whole = Walk(t.path(), false);
     ASSERT_GT(whole.texts.size(), 10000u);
@@ -513,7 +525,7 @@ TEST(ReadAheadTest, StopWithReadAheadInFlightEndsTheWalkCleanly) {
 // texts are there when the flag is seen, and the finishing call comes after it.
 TEST(ReadAheadTest, WorkerRaisesTheFlagAfterTheWholeWalk) {
     TempDir t(TempDir::Where::Memory);
-    MakeRandomTree(t, 11, 1500, 3000, true);
+    MakeRandomTree(t, 11, 1500, 3000, true, false);
     MakeManySubtrees(t);
     const WalkRecord expected = Walk(t.path(), false);
 
