@@ -71,6 +71,9 @@ struct Subtree {
     // Under the walk's mutex: the scan thread replays the front chunk, the producer writes the back.
     std::deque<std::unique_ptr<Chunk>> chunks;
     bool complete = false;
+    // Its place in the walk was lost (the directory it lies in could not be found again): nobody
+    // will replay it, so its producer stops and its records go.
+    std::atomic<bool> abandoned{false};
     // Set by the thread that hands it off before anyone else can see it; then its producer's.
     std::string name;
     platform::HandedDirectory directory;
@@ -78,6 +81,10 @@ struct Subtree {
 };
 
 enum class StepResult { More, Paused, Done, Stopped };
+
+// The thread that calls the walk, and replays; the helper is the other.
+constexpr int kScanWorker = 0;
+constexpr int kHelperWorker = 1;
 
 class ReadAheadWalk;
 
@@ -95,6 +102,8 @@ public:
 private:
     bool Start();
     void Offer();
+    // Abandons the subtrees handed off from a level that will not be listed any further.
+    void Abandon(std::deque<Subtree*>& handed);
     void EnterDirectory(std::string_view name);
     void VisitFile(std::string_view name);
 
@@ -133,7 +142,8 @@ public:
     ReadAheadWalk(const ReadAheadWalk&) = delete;
     ReadAheadWalk& operator=(const ReadAheadWalk&) = delete;
 
-    void Run();
+    // False, having done nothing, when the second thread cannot be started.
+    [[nodiscard]] bool Run();
 
     // ---- for the producers ----
     [[nodiscard]] bool Stopping() const {
@@ -144,7 +154,8 @@ public:
     }
     [[nodiscard]] bool ShouldPause(const Subtree& subtree) const {
         return m_bytes.load(std::memory_order_relaxed) > kRecordBudget &&
-               m_head.load(std::memory_order_relaxed) != &subtree;
+               m_head.load(std::memory_order_relaxed) != &subtree &&
+               !subtree.abandoned.load(std::memory_order_relaxed);
     }
     [[nodiscard]] std::size_t DescriptorsEach() const { return m_descriptorsEach; }
 
@@ -164,7 +175,7 @@ public:
             m_wants[worker].store(false, std::memory_order_relaxed);
         }
         g_handOffs.fetch_add(1, std::memory_order_relaxed);
-        m_cv.notify_all();
+        m_cv[worker].notify_one();
     }
 
     // Publishes `used` bytes of `subtree`'s last chunk, and optionally a new chunk after it.
@@ -179,29 +190,42 @@ public:
                 m_bytes.fetch_add(next->capacity, std::memory_order_relaxed);
                 subtree.chunks.push_back(std::move(next));
             }
-            wake = m_waiters > 0;
+            wake = m_waiting[kScanWorker];
         }
         if (wake) {
-            m_cv.notify_all();
+            m_cv[kScanWorker].notify_one();
         }
     }
 
+    // The producer of `subtree` has written its last record.
     void Complete(Subtree& subtree) {
         {
             const std::lock_guard lock(m_mu);
             subtree.complete = true;
+            if (subtree.abandoned.load(std::memory_order_relaxed)) {
+                Forget(subtree);
+            }
         }
-        m_cv.notify_all();
+        m_cv[kScanWorker].notify_one();
+    }
+
+    // `subtree` will never be replayed; its producer, if it has one, stops at its next step.
+    void Abandon(Subtree& subtree) {
+        const std::lock_guard lock(m_mu);
+        subtree.abandoned.store(true, std::memory_order_relaxed);
+        if (subtree.complete) {
+            Forget(subtree);
+        }
     }
 
     // Waits while `subtree`'s producer should pause; false when the walk is ending.
-    bool WaitWhilePaused(const Subtree& subtree) {
+    bool WaitWhilePaused(int worker, const Subtree& subtree) {
         std::unique_lock lock(m_mu);
-        ++m_waiters;
+        m_waiting[worker] = true;
         while (!Stopping() && ShouldPause(subtree)) {
-            m_cv.wait_for(lock, kStopPoll);
+            m_cv[worker].wait_for(lock, kStopPoll);
         }
-        --m_waiters;
+        m_waiting[worker] = false;
         return !Stopping();
     }
 
@@ -218,6 +242,16 @@ private:
     void ReplayRecords(const Chunk& chunk, std::size_t limit);
     [[nodiscard]] bool HeadHasRecords() const;  // under m_mu
     Subtree* TakeOfferOrAsk(int worker);        // under m_mu
+    // Frees a subtree that is complete and replayed or abandoned, with its records. Under m_mu.
+    void Forget(Subtree& subtree) {
+        for (const std::unique_ptr<Chunk>& c : subtree.chunks) {
+            m_bytes.fetch_sub(c->capacity, std::memory_order_relaxed);
+        }
+        m_subtrees.erase(&subtree);
+    }
+    // Makes the top of m_replay the subtree being replayed, and lets a producer that waited for
+    // room because its subtree was not the one being replayed go on.
+    void MoveHead();
 
     const ScanParams& m_params;
     ScanOutput m_out;
@@ -225,8 +259,8 @@ private:
     const std::size_t m_descriptorsEach;
 
     std::mutex m_mu;
-    std::condition_variable m_cv;
-    int m_waiters = 0;
+    std::condition_variable m_cv[2];  // each thread's, to wait on
+    bool m_waiting[2] = {false, false};
     std::unordered_map<const Subtree*, std::unique_ptr<Subtree>> m_subtrees;
     Subtree* m_offered[2] = {nullptr, nullptr};
     std::atomic<bool> m_wants[2] = {false, false};
@@ -301,6 +335,12 @@ StepResult Producer::Step() {
             return StepResult::Done;
         }
     }
+    if (m_subtree.abandoned.load(std::memory_order_relaxed)) {
+        for (std::deque<Subtree*>& handed : m_handed) {
+            Abandon(handed);
+        }
+        return StepResult::Done;
+    }
     if (m_walk.ShouldPause(m_subtree)) {
         Publish();
         return StepResult::Paused;
@@ -317,6 +357,7 @@ StepResult Producer::Step() {
         if (!m_dirs.NextEntry(entry)) {
             m_dirs.Leave();
             m_classifier.LeaveDirectory();
+            Abandon(m_handed.back());  // none, unless the listing ended early
             m_handed.pop_back();
             char* at = Reserve(1);
             Put(at, Rec::Left);
@@ -389,55 +430,45 @@ void Producer::VisitFile(std::string_view name) {
     Wrote(at);
 }
 
-// Gives the other thread, which asked, a directory this producer has not reached. Directories
-// that cannot be entered are settled on the spot (their subtree is one record, or none), and the
-// next one is tried.
+// Gives the other thread, which asked, a directory this producer has not reached.
 void Producer::Offer() {
-    for (;;) {
-        std::optional<platform::DirectoryStack::HandOff> handOff = m_dirs.HandOffLaterDirectory();
-        if (!handOff) {
-            m_offerable = false;
-            return;
-        }
-        Subtree& subtree = m_walk.NewSubtree();
-        m_handed[handOff->level].push_front(&subtree);
-        subtree.name = std::move(handOff->name);
-        if (handOff->result == platform::DirectoryStack::EnterResult::Entered) {
-            auto classifier =
-                std::make_unique<PathClassifier>(m_classifier, m_baseDepth + handOff->level);
-            classifier->EnterDirectory(subtree.name);
-            subtree.classifier = std::move(classifier);
-            subtree.directory = std::move(handOff->directory);
-            m_walk.Give(1 - m_worker, subtree);
-            return;
-        }
-        if (handOff->result == platform::DirectoryStack::EnterResult::Unlistable) {
-            auto chunk = std::make_unique<Chunk>(kFirstChunk);
-            char* at = chunk->bytes.get();
-            Put(at, Rec::Unlistable);
-            PutName(at, subtree.name);
-            chunk->used = static_cast<std::size_t>(at - chunk->bytes.get());
-            m_walk.Publish(subtree, nullptr, 0, std::move(chunk));
-        }
-        m_walk.Complete(subtree);
+    std::optional<platform::DirectoryStack::HandOff> handOff = m_dirs.HandOffLaterDirectory();
+    if (!handOff) {
+        m_offerable = false;  // until a listing is read
+        return;
     }
+    Subtree& subtree = m_walk.NewSubtree();
+    m_handed[handOff->level].push_front(&subtree);
+    subtree.name = std::move(handOff->name);
+    auto classifier = std::make_unique<PathClassifier>(m_classifier, m_baseDepth + handOff->level);
+    classifier->EnterDirectory(subtree.name);
+    subtree.classifier = std::move(classifier);
+    subtree.directory = std::move(handOff->directory);
+    m_walk.Give(1 - m_worker, subtree);
+}
+
+void Producer::Abandon(std::deque<Subtree*>& handed) {
+    for (Subtree* subtree : handed) {
+        m_walk.Abandon(*subtree);
+    }
+    handed.clear();
 }
 
 // ---- ReadAheadWalk ----
 
-void ReadAheadWalk::Run() {
+bool ReadAheadWalk::Run() {
+    std::thread helper;
+    try {
+        helper = std::thread([this] { HelperMain(); });  // it waits until it is given work
+    } catch (const std::system_error&) {
+        return false;
+    }
     m_out.Begin();
     Subtree& root = NewSubtree();
     m_replay.push_back({&root, 0});
-    m_head.store(&root, std::memory_order_relaxed);
-    m_producer = std::make_unique<Producer>(*this, 0, root, PathClassifier(m_params.path),
-                                            &m_params.path);
-    std::thread helper;
-    try {
-        helper = std::thread([this] { HelperMain(); });
-    } catch (const std::system_error&) {
-        // No second thread: this one produces everything, which is the one-thread walk.
-    }
+    MoveHead();
+    m_producer = std::make_unique<Producer>(*this, kScanWorker, root,
+                                            PathClassifier(m_params.path), &m_params.path);
     for (;;) {
         if (m_stop.load(std::memory_order_relaxed)) {
             break;
@@ -459,32 +490,40 @@ void ReadAheadWalk::Run() {
             wait = wait && step == StepResult::Paused;
         } else {
             std::unique_lock lock(m_mu);
-            if (Subtree* subtree = TakeOfferOrAsk(0)) {
+            if (Subtree* subtree = TakeOfferOrAsk(kScanWorker)) {
                 lock.unlock();
-                m_producer = std::make_unique<Producer>(*this, 0, *subtree,
+                m_producer = std::make_unique<Producer>(*this, kScanWorker, *subtree,
                                                         std::move(*subtree->classifier), nullptr);
                 continue;
             }
         }
         if (wait) {
             std::unique_lock lock(m_mu);
-            ++m_waiters;
+            m_waiting[kScanWorker] = true;
             while (!m_stop.load(std::memory_order_relaxed) && !HeadHasRecords() &&
-                   (m_producer || m_offered[0] == nullptr)) {
-                m_cv.wait_for(lock, kStopPoll);
+                   (m_producer || m_offered[kScanWorker] == nullptr)) {
+                m_cv[kScanWorker].wait_for(lock, kStopPoll);
             }
-            --m_waiters;
+            m_waiting[kScanWorker] = false;
         }
     }
     {
         const std::lock_guard lock(m_mu);
         m_finished.store(true, std::memory_order_relaxed);
     }
-    m_cv.notify_all();
-    if (helper.joinable()) {
-        helper.join();
-    }
+    m_cv[kHelperWorker].notify_one();
+    helper.join();
     m_producer.reset();
+    return true;
+}
+
+void ReadAheadWalk::MoveHead() {
+    {
+        const std::lock_guard lock(m_mu);
+        m_head.store(m_replay.empty() ? nullptr : m_replay.back().subtree,
+                     std::memory_order_relaxed);
+    }
+    m_cv[kHelperWorker].notify_one();
 }
 
 Subtree* ReadAheadWalk::TakeOfferOrAsk(int worker) {
@@ -516,7 +555,7 @@ void ReadAheadWalk::HelperMain() {
                     break;
                 case StepResult::Stopped: return;
                 case StepResult::Paused:
-                    if (!WaitWhilePaused(producer->Target())) {
+                    if (!WaitWhilePaused(kHelperWorker, producer->Target())) {
                         return;
                     }
                     break;
@@ -526,17 +565,17 @@ void ReadAheadWalk::HelperMain() {
         Subtree* subtree = nullptr;
         {
             std::unique_lock lock(m_mu);
-            ++m_waiters;
-            while (!Stopping() && (subtree = TakeOfferOrAsk(1)) == nullptr) {
-                m_cv.wait_for(lock, kStopPoll);
+            m_waiting[kHelperWorker] = true;
+            while (!Stopping() && (subtree = TakeOfferOrAsk(kHelperWorker)) == nullptr) {
+                m_cv[kHelperWorker].wait_for(lock, kStopPoll);
             }
-            --m_waiters;
+            m_waiting[kHelperWorker] = false;
         }
         if (subtree == nullptr) {
             return;
         }
-        producer = std::make_unique<Producer>(*this, 1, *subtree, std::move(*subtree->classifier),
-                                              nullptr);
+        producer = std::make_unique<Producer>(*this, kHelperWorker, *subtree,
+                                              std::move(*subtree->classifier), nullptr);
     }
 }
 
@@ -568,12 +607,16 @@ ReadAheadWalk::Replayed ReadAheadWalk::ReplayAvailable() {
         }
         if (more) {
             // Everything the producer will write in the front chunk is replayed: drop it.
+            bool wake = false;
             {
                 const std::lock_guard lock(m_mu);
                 m_bytes.fetch_sub(s.chunks.front()->capacity, std::memory_order_relaxed);
                 s.chunks.pop_front();
+                wake = m_waiting[kHelperWorker];
             }
-            m_cv.notify_all();  // a producer may be waiting for the room
+            if (wake) {
+                m_cv[kHelperWorker].notify_one();  // it may be waiting for the room
+            }
             at.off = 0;
             continue;
         }
@@ -582,15 +625,10 @@ ReadAheadWalk::Replayed ReadAheadWalk::ReplayAvailable() {
         }
         {
             const std::lock_guard lock(m_mu);
-            for (const std::unique_ptr<Chunk>& c : s.chunks) {
-                m_bytes.fetch_sub(c->capacity, std::memory_order_relaxed);
-            }
-            m_subtrees.erase(&s);
+            Forget(s);
         }
         m_replay.pop_back();
-        m_head.store(m_replay.empty() ? nullptr : m_replay.back().subtree,
-                     std::memory_order_relaxed);
-        m_cv.notify_all();  // the new head's producer may not wait for room any more
+        MoveHead();
         progress = true;
     }
     return Replayed::Finished;
@@ -647,8 +685,7 @@ void ReadAheadWalk::ReplayRecords(const Chunk& chunk, std::size_t limit) {
                 std::memcpy(&subtree, base + off, sizeof subtree);
                 off += sizeof subtree;
                 m_replay.push_back({subtree, 0});  // `off` is not used past here
-                m_head.store(subtree, std::memory_order_relaxed);
-                m_cv.notify_all();
+                MoveHead();
                 return;
             }
         }
@@ -668,8 +705,7 @@ bool RunReadAheadWalk(const ScanParams& params) {
         return false;
     }
     ReadAheadWalk walk(params, share / 2);
-    walk.Run();
-    return true;
+    return walk.Run();
 }
 
 namespace scan_testing {

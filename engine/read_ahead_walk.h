@@ -10,7 +10,7 @@ namespace clearnook {
 // the same order, reading parts of the tree ahead on a second thread. Returns when the walk is
 // over or stopped, the second thread joined and every descriptor closed. False, having done
 // nothing, where it cannot run here (no hand-off on this platform, too few descriptors, no
-// thread): the caller walks on one thread instead.
+// second thread to be had): the caller walks on one thread instead.
 [[nodiscard]] bool RunReadAheadWalk(const ScanParams& params);
 
 }  // namespace clearnook

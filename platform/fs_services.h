@@ -113,11 +113,12 @@ public:
     // From then on NextEntry reports that entry as HandedOff, in its place. Those a level hands
     // off lie after every subdirectory it keeps, and later hand-offs of a level lie before
     // earlier ones.
+    // Only a directory it could open is handed off; one it cannot open stays in the listing, for
+    // the walk to meet in its place.
     struct HandOff {
         std::size_t level = 0;  // the level whose listing holds it (0: the root)
         std::string name;
-        EnterResult result = EnterResult::Unlistable;
-        HandedDirectory directory;  // when result is Entered: the opened directory
+        HandedDirectory directory;  // opened
     };
     [[nodiscard]] std::optional<HandOff> HandOffLaterDirectory();
 

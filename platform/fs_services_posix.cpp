@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -29,8 +30,9 @@ enum : unsigned char { kRecDir, kRecFile, kRecUnknown, kRecHandedOff };
 constexpr std::size_t kRecHeader = 2;
 
 // openat2 refuses mount crossings and links in one call; where the kernel (or a seccomp filter)
-// lacks it we fall back to openat and compare mount identities ourselves.
-bool g_tryOpenat2 = true;
+// lacks it we fall back to openat and compare mount identities ourselves. Atomic: the two
+// threads of a read-ahead walk open directories at the same time.
+std::atomic<bool> g_tryOpenat2{true};
 
 int CloseKeepErrno(int fd) {
     const int saved = errno;
@@ -88,7 +90,7 @@ int OpenRootDirectory(const char* path, FileIdentity& identity, RootMount& mount
 // inside a tree.
 int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& otherMount) {
     otherMount = false;
-    if (g_tryOpenat2) {
+    if (g_tryOpenat2.load(std::memory_order_relaxed)) {
         struct open_how how {};
         how.flags = static_cast<std::uint64_t>(kDirOpenFlags);
         how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
@@ -103,7 +105,7 @@ int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& 
         if (errno != ENOSYS && errno != EPERM && errno != E2BIG) {
             return -1;
         }
-        g_tryOpenat2 = false;
+        g_tryOpenat2.store(false, std::memory_order_relaxed);
     }
     const int fd = posix::Openat(parent, name, kDirOpenFlags);
     if (fd < 0) {
@@ -135,7 +137,7 @@ std::size_t DirectoryDescriptorBudget() {
 
 }  // namespace
 
-void posix_testing::UseOpenat2(bool use) { g_tryOpenat2 = use; }
+void posix_testing::UseOpenat2(bool use) { g_tryOpenat2.store(use, std::memory_order_relaxed); }
 
 struct HandedDirectory::Impl {
     int fd = -1;
@@ -318,6 +320,9 @@ struct DirectoryStack::Impl {
     // The path of level `index` as the walk would open it from its root's path; empty where a
     // name on the way is not known.
     std::string PathOf(std::size_t index) const {
+        if (rootPath.empty()) {
+            return {};
+        }
         std::string path = rootPath;
         for (std::size_t i = 1; i <= index; ++i) {
             if (levels[i].nameAt == kNoRecord) {
@@ -389,41 +394,49 @@ bool DirectoryStack::AdoptRoot(HandedDirectory directory) {
 
 std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
     Impl& d = *m_impl;
+    // A directory that cannot be opened stays the walk's: it meets it in its place and shows it
+    // as it would any other. Only so many are tried per call, so a listing of thousands of
+    // closed directories costs the giver no long pause.
+    constexpr int kMostFailures = 16;
+    int failures = 0;
     for (std::size_t i = d.firstMaybeOpen; i + 1 < d.levels.size(); ++i) {
         Impl::Level& level = d.levels[i];
-        if (level.fd < 0 || level.dead || level.dirEnd == level.dirBegin) {
+        if (level.fd < 0 || level.dead) {
             continue;
         }
-        const std::size_t at = d.dirRecords[level.dirEnd - 1];
-        if (at < level.pos) {
-            level.dirEnd = level.dirBegin;  // the walk is past them all
-            continue;
-        }
-        --level.dirEnd;
-        d.arena[at] = static_cast<char>(kRecHandedOff);
-        const char* name = d.arena.data() + at + kRecHeader;
-        HandOff handOff;
-        handOff.level = i;
-        handOff.name.assign(name, static_cast<unsigned char>(d.arena[at + 1]));
-        bool otherMount = false;
-        const int fd = OpenSubdirectory(level.fd, name, d.rootMount, otherMount);
-        if (fd < 0) {
-            handOff.result = otherMount ? EnterResult::Skipped : EnterResult::Unlistable;
+        while (level.dirEnd != level.dirBegin) {
+            const std::size_t at = d.dirRecords[level.dirEnd - 1];
+            if (at < level.pos) {
+                level.dirEnd = level.dirBegin;  // the walk is past them all
+                break;
+            }
+            --level.dirEnd;
+            const char* name = d.arena.data() + at + kRecHeader;
+            bool otherMount = false;
+            const int fd = OpenSubdirectory(level.fd, name, d.rootMount, otherMount);
+            if (fd < 0) {
+                if (++failures == kMostFailures) {
+                    return std::nullopt;
+                }
+                continue;
+            }
+            d.arena[at] = static_cast<char>(kRecHandedOff);
+            HandOff handOff;
+            handOff.level = i;
+            handOff.name.assign(name, static_cast<unsigned char>(d.arena[at + 1]));
+            handOff.directory.m_impl = std::make_unique<HandedDirectory::Impl>();
+            HandedDirectory::Impl& handed = *handOff.directory.m_impl;
+            handed.fd = fd;
+            handed.mount = d.rootMount;
+            handed.path = d.PathOf(i);
+            if (!handed.path.empty()) {
+                if (handed.path.back() != '/') {
+                    handed.path.push_back('/');
+                }
+                handed.path.append(handOff.name);
+            }
             return handOff;
         }
-        handOff.result = EnterResult::Entered;
-        handOff.directory.m_impl = std::make_unique<HandedDirectory::Impl>();
-        HandedDirectory::Impl& handed = *handOff.directory.m_impl;
-        handed.fd = fd;
-        handed.mount = d.rootMount;
-        handed.path = d.PathOf(i);
-        if (!handed.path.empty()) {
-            if (handed.path.back() != '/') {
-                handed.path.push_back('/');
-            }
-            handed.path.append(handOff.name);
-        }
-        return handOff;
     }
     return std::nullopt;
 }

@@ -307,6 +307,7 @@ void CleanupWindow::ShowStatusSoon() {
         }
         return;
     }
+    m_statusTimer.stop();  // this wake takes the text a pending turn would have
     m_statusShown.start();
     m_dlg.OnStatusWake();
 }
