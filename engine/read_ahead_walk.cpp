@@ -60,7 +60,7 @@ constexpr std::size_t kLeastDescriptorsEach = 8;
 constexpr auto kStopPoll = std::chrono::milliseconds(20);
 
 struct Chunk {
-    explicit Chunk(std::size_t size) : bytes(std::make_unique<char[]>(size)), capacity(size) {}
+    explicit Chunk(std::size_t size) : bytes(std::make_unique_for_overwrite<char[]>(size)), capacity(size) {}
     std::unique_ptr<char[]> bytes;
     std::size_t capacity;
     std::size_t used = 0;  // bytes the producer has published (under the walk's mutex)
