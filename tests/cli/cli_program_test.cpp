@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/program_run.h"
 #include "tests/support/temp_tree.h"
 
 namespace {
@@ -91,110 +92,14 @@ TEST(CliProgramTest, BadUsageAndUnlistableRootExitTwo) {
     EXPECT_EQ(Cli(Quote(t / "file.txt")).status, 2);
 }
 
-struct CliSession {
-    int status = -1;
-    std::string out;
-    std::string err;
-    std::string terminal;  // what the program wrote on its terminal
-};
+using CliSession = clearnook::testing::ProgramRun;
 
-// Runs clearnook-cli in a session of its own, stdin from /dev/null. Without `typed` it has no
-// terminal at all, whatever terminal the tests were started from; with `typed` a new
-// pseudo-terminal is its controlling terminal, and `typed` is typed on it once the program has
-// asked its question.
+// Runs clearnook-cli with no terminal at all or, with `typed`, on a pseudo-terminal of its own
+// where `typed` is typed once it has asked its question.
 CliSession RunCli(const std::vector<std::string>& args, std::optional<std::string> typed = {}) {
-    CliSession r;
-    int out[2];
-    int err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe: " << std::strerror(errno);
-        return r;
-    }
-    int master = -1;
-    std::string slaveName;
-    if (typed) {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
-            ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
-            return r;
-        }
-        slaveName = ::ptsname(master);
-    }
-    std::vector<std::string> argStore = {CLEARNOOK_CLI};
-    argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argStore) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setsid();
-        if (!slaveName.empty()) {
-            // A session leader without a terminal gets the first one it opens.
-            const int slave = ::open(slaveName.c_str(), O_RDWR);
-            if (slave < 0) {
-                ::_exit(120);
-            }
-            ::ioctl(slave, TIOCSCTTY, 0);
-        }
-        const int devnull = ::open("/dev/null", O_RDONLY);
-        ::dup2(devnull, STDIN_FILENO);
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-
-    bool answered = false;
-    std::vector<pollfd> fds = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    if (master >= 0) {
-        fds.push_back({master, POLLIN, 0});
-    }
-    std::string* sinks[] = {&r.out, &r.err, &r.terminal};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    for (;;) {
-        if (fds[0].fd < 0 && fds[1].fd < 0) {
-            break;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ADD_FAILURE() << "clearnook-cli did not finish";
-            break;
-        }
-        if (::poll(fds.data(), fds.size(), 1000) < 0 && errno != EINTR) {
-            break;
-        }
-        for (std::size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) {
-                continue;
-            }
-            char buf[4096];
-            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n <= 0) {
-                fds[i].fd = -1;  // end of output, or EIO once the terminal has no one left on it
-                continue;
-            }
-            sinks[i]->append(buf, static_cast<std::size_t>(n));
-        }
-        if (typed && !answered && r.terminal.find("[y/N] ") != std::string::npos) {
-            answered = true;
-            EXPECT_EQ(::write(master, typed->data(), typed->size()),
-                      static_cast<ssize_t>(typed->size()));
-        }
-    }
-    ::close(out[0]);
-    ::close(err[0]);
-    int st = 0;
-    ::waitpid(pid, &st, 0);
-    if (master >= 0) {
-        ::close(master);
-    }
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    std::vector<std::string> argv = {CLEARNOOK_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return clearnook::testing::RunProgram(std::move(argv), {std::move(typed), std::nullopt});
 }
 
 const std::string kThanks = " files were removed.\nThank you for using Clearnook!\n";

@@ -31,6 +31,7 @@
 #include "engine/scan.h"
 #include "tests/hardening/wide_directory.h"
 #include "tests/support/fault_syscalls.h"
+#include "tests/support/program_run.h"
 #include "tests/support/reference_walk.h"
 #include "tests/support/temp_tree.h"
 
@@ -64,73 +65,15 @@ std::vector<std::string> RecordedPaths(const CategoryResults& r) {
 
 // ---- clearnook-cli, run as a user would ----
 
-struct ProgramRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-struct User {
-    uid_t uid;
-    gid_t gid;
-};
+using testing::ProgramRun;
+using User = testing::ProgramUser;
 
 // Runs clearnook-cli with `args`, stdin from /dev/null; as `user` when given (the caller must be
 // root to switch).
 ProgramRun RunCli(const std::vector<std::string>& args, std::optional<User> user = {}) {
-    ProgramRun r;
-    int out[2];
-    int err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe: " << std::strerror(errno);
-        return r;
-    }
-    std::vector<std::string> store = {CLEARNOOK_CLI};
-    store.insert(store.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : store) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (user && (::setgroups(0, nullptr) != 0 || ::setgid(user->gid) != 0 ||
-                     ::setuid(user->uid) != 0)) {
-            ::_exit(125);
-        }
-        const int devnull = ::open("/dev/null", O_RDONLY);
-        ::dup2(devnull, STDIN_FILENO);
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    std::vector<pollfd> fds = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[] = {&r.out, &r.err};
-    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-        if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
-            break;
-        }
-        for (std::size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) {
-                continue;
-            }
-            char buf[65536];
-            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n <= 0) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                continue;
-            }
-            sinks[i]->append(buf, static_cast<std::size_t>(n));
-        }
-    }
-    int st = 0;
-    ::waitpid(pid, &st, 0);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    std::vector<std::string> argv = {CLEARNOOK_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return testing::RunProgram(std::move(argv), {std::nullopt, user});
 }
 
 // What clearnook-cli --json --list printed for one category.
