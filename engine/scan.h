@@ -49,7 +49,9 @@ inline constexpr std::string_view kScanningPrefix = "Scanning ";
 
 // Walks `params.path` to the end (or until a stop request), recording into params.state. Sends
 // "Scanning " + path at every directory entered and at every return to a directory. Runs on the
-// calling thread; does not raise the completion flag.
+// calling thread, which alone writes the results and calls the sink; when reading ahead, a helper
+// thread lists directories meanwhile and is joined before this returns. Does not raise the
+// completion flag.
 void ScanDirectory(ScanParams params);
 
 // The worker's entry: walks a private copy of `shared`, then raises m_bScanDone. Returns 0.
