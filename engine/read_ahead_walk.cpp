@@ -1,7 +1,8 @@
 // The read-ahead walk. Two producers, one on the scan thread and one on a helper thread, each walk
 // a subtree with their own directory stack and write what they meet as records; a producer that
-// runs out of work asks the other for a subdirectory it has not reached yet (the last one of its
-// shallowest listing: the largest piece, and the furthest from where it works). The scan thread
+// runs out of work asks the other for a subdirectory it has not reached yet (the last one in the
+// shallowest listing above the directory it is in: the largest piece, and the furthest from where
+// it works). The scan thread
 // also replays the records in walk order, following each handed-off subtree in the place where
 // its directory lies, into the same ScanOutput the one-thread walk uses.
 //
