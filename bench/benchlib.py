@@ -105,17 +105,40 @@ def tools(bin_dir, root):
 
 
 def table(tool_list, runs, timeout=None, known_failures=None):
-    """Measures each tool and prints its row: median, ratio to the first tool (the floor), peak
-    RSS; a tool that failed gets its exit status and first message instead, and one named in
-    known_failures (name: why) is not run at all. Returns the measurements by tool name."""
+    """Measures the tools in rounds, each round running every tool once in turn (after one run
+    each that warms the cache and the binary), so that a machine whose speed drifts from minute to
+    minute, as a shared virtual machine's does, slows every tool alike. Then prints each tool's
+    row: median, ratio to the first tool (the floor), peak RSS; a tool that failed gets its exit
+    status and first message instead, and one named in known_failures (name: why) is not run at
+    all. Returns the measurements by tool name."""
     print("%-38s %10s %9s %12s" % ("tool", "median s", "x floor", "peak RSS"), flush=True)
-    results, floor_time = {}, None
+    results, walls, peaks = {}, {}, {}
     for name, argv in tool_list:
+        if known_failures and name in known_failures:
+            continue
+        first = run_once(argv, timeout)
+        if first.failed():
+            results[name] = first
+        else:
+            walls[name], peaks[name] = [], []
+    for _ in range(runs):
+        for name, argv in tool_list:
+            if name not in walls or name in results:
+                continue
+            run = run_once(argv, timeout)
+            if run.failed():
+                results[name] = run
+                continue
+            walls[name].append(run.wall)
+            peaks[name].append(run.peak)
+    for name in walls:
+        results.setdefault(name, Run(statistics.median(walls[name]), max(peaks[name]), 0, ""))
+    floor_time = None
+    for name, _ in tool_list:
         if known_failures and name in known_failures:
             print("%-38s FAILED (%s)" % (name, known_failures[name]), flush=True)
             continue
-        run = measure(argv, runs, timeout)
-        results[name] = run
+        run = results[name]
         if run.failed():
             how = "killed" if run.status is None else "exit %d" % run.status
             print("%-38s FAILED (%s after %.3f s) %s" % (name, how, run.wall, run.message[:100]),
