@@ -39,6 +39,15 @@ bool PatternOf(const std::string& dir, std::string& pattern) {
     return pattern.size() < MAX_PATH;
 }
 
+// Starts listing `dir` (`pattern` is scratch), as every walk and check here does. An invalid
+// handle when it cannot be listed.
+HANDLE FindFirstIn(const std::string& dir, std::string& pattern, WIN32_FIND_DATAA& data) {
+    if (!PatternOf(dir, pattern)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    return FindFirstFileA(pattern.c_str(), &data);
+}
+
 // The ANSI code page's lower-casing, as the multibyte runtime does it: a single-byte character
 // goes through a table built once from CharLowerBuffA; the two bytes of a double-byte character
 // are kept as they are (a trail byte may look like an upper-case ASCII letter).
@@ -87,11 +96,8 @@ struct DirectoryStack::Impl {
     // Reads the whole listing of the directory `path` onto the end of the arena and pushes it.
     // False, with nothing pushed, when it cannot be listed.
     bool PushListing() {
-        if (!PatternOf(path, pattern)) {
-            return false;
-        }
         WIN32_FIND_DATAA data;
-        const HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+        const HANDLE find = FindFirstIn(path, pattern, data);
         if (find == INVALID_HANDLE_VALUE) {
             return false;
         }
@@ -235,11 +241,8 @@ std::size_t DirectoryStack::OpenDescriptors() const { return 0; }
 
 bool IsListableDirectory(const std::string& path) {
     std::string pattern;
-    if (!PatternOf(path, pattern)) {
-        return false;
-    }
     WIN32_FIND_DATAA data;
-    const HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+    const HANDLE find = FindFirstIn(path, pattern, data);
     if (find == INVALID_HANDLE_VALUE) {
         return false;
     }

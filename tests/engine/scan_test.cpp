@@ -18,6 +18,7 @@
 #include "platform/posix_testing.h"
 #include "tests/support/process_probe.h"
 #include "tests/support/recording_sink.h"
+#include "tests/support/scan_run.h"
 #include "tests/support/temp_tree.h"
 
 namespace clearnook {
@@ -26,36 +27,7 @@ namespace {
 using testing::RecordingSink;
 using testing::TempDir;
 
-struct Scan {
-    std::shared_ptr<ScanState> state = std::make_shared<ScanState>();
-    std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
-
-    void Run(const std::string& root, std::shared_ptr<StatusSink> other = nullptr) {
-        ScanParams p;
-        p.path = root;
-        p.statusSink = other ? std::move(other) : sink;
-        p.state = state;
-        EXPECT_EQ(ScanThreadProc(p), 0u);
-        EXPECT_TRUE(state->m_bScanDone.load());
-    }
-    std::vector<std::string> Paths(int c) const {
-        std::vector<std::string> out;
-        for (const FoundFile& f : state->results.lists[static_cast<std::size_t>(c)]) {
-            out.push_back(f.path);
-        }
-        return out;
-    }
-    std::uint64_t Total(int c) const {
-        return state->results.totals[static_cast<std::size_t>(c)].load();
-    }
-    std::size_t Recorded() const {
-        std::size_t n = 0;
-        for (const auto& l : state->results.lists) {
-            n += l.size();
-        }
-        return n;
-    }
-};
+using Scan = testing::ScanRun;
 
 // The names of `dir` in the order the file system lists them, dots left out.
 std::vector<std::string> ListingOrder(const std::string& dir) {

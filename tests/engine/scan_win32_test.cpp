@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/scan.h"
+#include "tests/support/scan_run.h"
 #include "tests/support/temp_tree.h"
 
 namespace clearnook {
@@ -23,40 +24,8 @@ namespace {
 
 using testing::TempDir;
 
-class RecordingSink : public StatusSink {
-public:
-    std::vector<std::string> texts;
-    void SetStatusText(std::string_view text) override { texts.emplace_back(text); }
-};
-
-struct Scan {
-    std::shared_ptr<ScanState> state = std::make_shared<ScanState>();
-    std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
-
-    void Run(const std::string& root) {
-        ScanParams p;
-        p.path = root;
-        p.statusSink = sink;
-        p.state = state;
-        EXPECT_EQ(ScanThreadProc(p), 0u);
-        EXPECT_TRUE(state->m_bScanDone.load());
-    }
-    std::vector<std::string> Paths(int c) const {
-        std::vector<std::string> out;
-        for (const FoundFile& f : state->results.lists[static_cast<std::size_t>(c)]) {
-            out.push_back(f.path);
-        }
-        return out;
-    }
-    std::vector<std::string> SortedPaths(int c) const {
-        std::vector<std::string> out = Paths(c);
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-    std::uint64_t Total(int c) const {
-        return state->results.totals[static_cast<std::size_t>(c)].load();
-    }
-};
+using Scan = testing::ScanRun;
+using testing::RecordingSink;
 
 // The temporary folder's path is plain ASCII here, so lowering it needs no code page.
 std::string Lower(std::string s) {

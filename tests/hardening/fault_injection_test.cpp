@@ -16,6 +16,7 @@
 #include "platform/posix_testing.h"
 #include "tests/support/fault_syscalls.h"
 #include "tests/support/reference_walk.h"
+#include "tests/support/scan_run.h"
 #include "tests/support/temp_tree.h"
 
 namespace clearnook {
@@ -212,26 +213,12 @@ std::vector<std::string> Targets(const FaultInjector& injector) {
     return out;
 }
 
-class RecordingSink : public StatusSink {
-public:
-    std::vector<std::string> texts;
-    void SetStatusText(std::string_view text) override { texts.emplace_back(text); }
-};
-
-struct ScanRun {
-    std::shared_ptr<ScanState> state = std::make_shared<ScanState>();
-    std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
-};
+using testing::ScanRun;
 
 ScanRun Scan(const std::string& root, bool readAhead = false) {
     ScanRun run;
-    ScanParams p;
-    p.path = root;
-    p.readAhead = readAhead;
-    p.statusSink = run.sink;
-    p.state = run.state;
-    EXPECT_EQ(ScanThreadProc(p), 0u);
-    EXPECT_TRUE(run.state->m_bScanDone.load());
+    run.readAhead = readAhead;
+    run.Run(root);
     return run;
 }
 

@@ -133,50 +133,44 @@ void FaultInjector::Opened(int fd, std::string path) {
     }
 }
 
-int FaultInjector::Open(void* self, const char* path, int flags) {
-    FaultInjector& d = Self(self);
-    const std::lock_guard lock(d.m_mutex);
-    const std::string full = path;
+// The three ways of opening share everything but the real call: `full` is what is opened, named
+// `name`; `open` makes the real call. Called with the injector's lock held.
+template <typename RealOpen>
+long FaultInjector::OpenThrough(const std::string& full, const char* name, RealOpen open) {
     int error = 0;
-    if (d.Strikes(FaultOp::Open, LastComponent(full), full, 0, error)) {
+    if (Strikes(FaultOp::Open, LastComponent(name), full, 0, error)) {
         errno = error;
         return -1;
     }
-    const int fd = posix::RealSyscalls().open(nullptr, path, flags);
-    d.Failed(fd, FaultOp::Open, full);
-    d.Opened(fd, full);
+    const long fd = open();
+    Failed(fd, FaultOp::Open, full);
+    Opened(static_cast<int>(fd), full);
     return fd;
+}
+
+int FaultInjector::Open(void* self, const char* path, int flags) {
+    FaultInjector& d = Self(self);
+    const std::lock_guard lock(d.m_mutex);
+    return static_cast<int>(d.OpenThrough(path, path, [&] {
+        return posix::RealSyscalls().open(nullptr, path, flags);
+    }));
 }
 
 int FaultInjector::Openat(void* self, int dirFd, const char* path, int flags) {
     FaultInjector& d = Self(self);
     const std::lock_guard lock(d.m_mutex);
-    const std::string full = d.PathAt(dirFd, path);
-    int error = 0;
-    if (d.Strikes(FaultOp::Open, LastComponent(path), full, 0, error)) {
-        errno = error;
-        return -1;
-    }
-    const int fd = posix::RealSyscalls().openat(nullptr, dirFd, path, flags);
-    d.Failed(fd, FaultOp::Open, full);
-    d.Opened(fd, full);
-    return fd;
+    return static_cast<int>(d.OpenThrough(d.PathAt(dirFd, path), path, [&] {
+        return posix::RealSyscalls().openat(nullptr, dirFd, path, flags);
+    }));
 }
 
 long FaultInjector::Openat2(void* self, int dirFd, const char* path, open_how* how,
                             std::size_t size) {
     FaultInjector& d = Self(self);
     const std::lock_guard lock(d.m_mutex);
-    const std::string full = d.PathAt(dirFd, path);
-    int error = 0;
-    if (d.Strikes(FaultOp::Open, LastComponent(path), full, 0, error)) {
-        errno = error;
-        return -1;
-    }
-    const long fd = posix::RealSyscalls().openat2(nullptr, dirFd, path, how, size);
-    d.Failed(fd, FaultOp::Open, full);
-    d.Opened(static_cast<int>(fd), full);
-    return fd;
+    return d.OpenThrough(d.PathAt(dirFd, path), path, [&] {
+        return posix::RealSyscalls().openat2(nullptr, dirFd, path, how, size);
+    });
 }
 
 long FaultInjector::Getdents64(void* self, int fd, void* buffer, std::size_t size) {

@@ -93,6 +93,8 @@ private:
     // Notes a call that went through and failed; returns `rc`, errno kept.
     long Failed(long rc, FaultOp op, const std::string& path);
     std::string PathAt(int dirFd, const char* name) const;
+    template <typename RealOpen>
+    long OpenThrough(const std::string& full, const char* name, RealOpen open);
     std::string PathOf(int fd) const;
     void Opened(int fd, std::string path);
 

@@ -1,0 +1,56 @@
+// One walk run the way the worker runs it, with what it recorded and sent kept for the test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/scan.h"
+#include "tests/support/recording_sink.h"
+
+namespace clearnook::testing {
+
+struct ScanRun {
+    std::shared_ptr<ScanState> state = std::make_shared<ScanState>();
+    std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
+    bool readAhead = true;  // as ScanParams::readAhead
+
+    // Walks `root` through ScanThreadProc, texts to `sink` unless `other` is given.
+    void Run(const std::string& root, std::shared_ptr<StatusSink> other = nullptr) {
+        ScanParams p;
+        p.path = root;
+        p.statusSink = other ? std::move(other) : sink;
+        p.state = state;
+        p.readAhead = readAhead;
+        EXPECT_EQ(ScanThreadProc(p), 0u);
+        EXPECT_TRUE(state->m_bScanDone.load());
+    }
+    [[nodiscard]] std::vector<std::string> Paths(int c) const {
+        std::vector<std::string> out;
+        for (const FoundFile& f : state->results.lists[static_cast<std::size_t>(c)]) {
+            out.push_back(f.path);
+        }
+        return out;
+    }
+    [[nodiscard]] std::vector<std::string> SortedPaths(int c) const {
+        std::vector<std::string> out = Paths(c);
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    [[nodiscard]] std::uint64_t Total(int c) const {
+        return state->results.totals[static_cast<std::size_t>(c)].load();
+    }
+    [[nodiscard]] std::size_t Recorded() const {
+        std::size_t n = 0;
+        for (const auto& l : state->results.lists) {
+            n += l.size();
+        }
+        return n;
+    }
+};
+
+}  // namespace clearnook::testing
