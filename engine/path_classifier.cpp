@@ -15,7 +15,9 @@ void PathClassifier::AppendClassificationForm(std::string& out, std::string_view
 }
 
 PathClassifier::PathClassifier(std::string_view root) {
-    AppendClassificationForm(m_lower, root);
+    if constexpr (platform::kClassifyRootText) {
+        AppendClassificationForm(m_lower, root);
+    }
     if (m_lower.empty() || m_lower.back() != '\\') {
         m_lower.push_back('\\');
     }

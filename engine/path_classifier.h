@@ -19,7 +19,8 @@ namespace clearnook {
 class PathClassifier {
 public:
     // Starts at the walk's root, `root` as the user gave it (any case, the platform's separators,
-    // with or without a trailing separator).
+    // with or without a trailing separator). Where the platform classifies below a neutral root
+    // (kClassifyRootText false), the root's text plays no part: the path starts with "\".
     explicit PathClassifier(std::string_view root);
 
     // A classifier standing in the directory `from` was in at depth `depth` (0: its root), that

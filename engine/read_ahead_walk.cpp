@@ -37,15 +37,17 @@ std::atomic<std::uint64_t> g_handOffs{0};
 
 // The records, each a byte of kind and then its fields.
 enum class Rec : unsigned char {
-    RootEntered,  // identity
-    Entered,      // name
-    Unlistable,   // name
+    RootEntered,     // identity
+    RootUnlistable,  // error
+    Entered,         // name
+    Unlistable,      // name, error
+    CutShort,        // error: the current directory's listing ended early
     Left,
     File,     // category (1 byte), size, identity, name
     Subtree,  // a Subtree*: its records come here
 };
 // A name: one byte of length (names are at most 255 bytes), then the bytes.
-constexpr std::size_t kIdentityBytes = 2 * sizeof(std::uint64_t);
+constexpr std::size_t kIdentityBytes = 3 * sizeof(std::uint64_t);
 constexpr std::size_t kLargestRecord = 1 + 1 + sizeof(std::uint64_t) + kIdentityBytes + 1 + 255;
 
 constexpr std::size_t kFirstChunk = 1024;  // most handed-off subtrees are small
@@ -114,6 +116,17 @@ private:
         *at++ = static_cast<char>(static_cast<unsigned char>(name.size()));
         std::memcpy(at, name.data(), name.size());
         at += name.size();
+    }
+    void PutError(char*& at, int error) {
+        const auto v = static_cast<std::int32_t>(error);
+        std::memcpy(at, &v, sizeof v);
+        at += sizeof v;
+    }
+    void PutIdentity(char*& at, const platform::FileIdentity& identity) {
+        for (const std::uint64_t v : {identity.device, identity.inode, identity.birthTime}) {
+            std::memcpy(at, &v, sizeof v);
+            at += sizeof v;
+        }
     }
     void Wrote(char* end) { m_off = static_cast<std::size_t>(end - m_chunk->bytes.get()); }
     void Publish();
@@ -307,17 +320,21 @@ bool Producer::Start() {
     char* at = Reserve(kLargestRecord);
     if (m_rootPath != nullptr) {
         if (!m_dirs.OpenRoot(*m_rootPath)) {
+            Put(at, Rec::RootUnlistable);
+            PutError(at, m_dirs.LastError());
+            Wrote(at);
             return false;
         }
-        const platform::FileIdentity identity = m_dirs.RootIdentity();
         Put(at, Rec::RootEntered);
-        std::memcpy(at, &identity.device, sizeof identity.device);
-        std::memcpy(at + sizeof identity.device, &identity.inode, sizeof identity.inode);
-        Wrote(at + kIdentityBytes);
+        PutIdentity(at, m_dirs.RootIdentity());
+        Wrote(at);
     } else {
         const bool listed = m_dirs.AdoptRoot(std::move(m_subtree.directory));
         Put(at, listed ? Rec::Entered : Rec::Unlistable);
         PutName(at, m_subtree.name);
+        if (!listed) {
+            PutError(at, m_dirs.LastError());
+        }
         Wrote(at);
         if (!listed) {
             return false;
@@ -356,11 +373,16 @@ StepResult Producer::Step() {
             Offer();
         }
         if (!m_dirs.NextEntry(entry)) {
+            const int error = m_dirs.ListingError();
             m_dirs.Leave();
             m_classifier.LeaveDirectory();
             Abandon(m_handed.back());  // none, unless the listing ended early
             m_handed.pop_back();
-            char* at = Reserve(1);
+            char* at = Reserve(1 + 1 + sizeof(std::int32_t));
+            if (error != 0) {
+                Put(at, Rec::CutShort);
+                PutError(at, error);
+            }
             Put(at, Rec::Left);
             Wrote(at);
             if (m_dirs.Depth() == 0) {
@@ -406,6 +428,7 @@ void Producer::EnterDirectory(std::string_view name) {
             break;
         case platform::DirectoryStack::EnterResult::Unlistable:
             *kind = static_cast<char>(Rec::Unlistable);
+            PutError(at, m_dirs.LastError());
             Wrote(at);
             break;
         case platform::DirectoryStack::EnterResult::Skipped: break;
@@ -423,10 +446,7 @@ void Producer::VisitFile(std::string_view name) {
     *at++ = static_cast<char>(found->category);
     std::memcpy(at, &info->size, sizeof info->size);
     at += sizeof info->size;
-    std::memcpy(at, &info->identity.device, sizeof info->identity.device);
-    at += sizeof info->identity.device;
-    std::memcpy(at, &info->identity.inode, sizeof info->identity.inode);
-    at += sizeof info->identity.inode;
+    PutIdentity(at, info->identity);
     PutName(at, name);
     Wrote(at);
 }
@@ -650,35 +670,42 @@ void ReadAheadWalk::ReplayRecords(const Chunk& chunk, std::size_t limit) {
         off += sizeof v;
         return v;
     };
+    const auto error = [&]() {
+        std::int32_t v;
+        std::memcpy(&v, base + off, sizeof v);
+        off += sizeof v;
+        return static_cast<int>(v);
+    };
+    const auto identity = [&]() {
+        platform::FileIdentity id;
+        id.device = u64();
+        id.inode = u64();
+        id.birthTime = u64();
+        return id;
+    };
     while (off < limit) {
         if (m_stop.load(std::memory_order_relaxed)) {
             return;  // as the one-thread walk: nothing more after a stop request
         }
         const auto kind = static_cast<Rec>(base[off++]);
         switch (kind) {
-            case Rec::RootEntered: {
-                platform::FileIdentity identity;
-                identity.device = u64();
-                identity.inode = u64();
-                m_out.RootEntered(identity);
-                break;
-            }
+            case Rec::RootEntered: m_out.RootEntered(identity()); break;
+            case Rec::RootUnlistable: m_out.RootUnlistable(error()); break;
             case Rec::Entered:
                 m_out.Push(name());
                 m_out.Entered();
                 break;
             case Rec::Unlistable:
                 m_out.Push(name());
-                m_out.Unlistable();
+                m_out.Unlistable(error());
                 break;
+            case Rec::CutShort: m_out.CutShort(error()); break;
             case Rec::Left: m_out.Left(); break;
             case Rec::File: {
                 const auto category = static_cast<CleanupCategory>(base[off++]);
                 const std::uint64_t size = u64();
-                platform::FileIdentity identity;
-                identity.device = u64();
-                identity.inode = u64();
-                m_out.Record(category, size, identity, m_out.PathOf(name()));
+                const platform::FileIdentity id = identity();
+                m_out.Record(category, size, id, m_out.PathOf(name()));
                 break;
             }
             case Rec::Subtree: {

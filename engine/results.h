@@ -32,6 +32,12 @@ struct CategoryResults {
     // The identity of the directory the walk started from (zero when it could not be opened).
     // The recorded paths mean something only under that very directory; published like the lists.
     platform::FileIdentity rootIdentity;
+    // Directories the walk could not open or could not list to the end: what lies in them is
+    // missing from the lists. The first one's path (as enumerated) and the system's reason are
+    // kept for a report. Published like the lists.
+    std::uint64_t unreadableDirectories = 0;
+    std::string firstUnreadable;
+    std::string firstUnreadableReason;
 
     [[nodiscard]] CategoryTotals SnapshotTotals() const;
 };

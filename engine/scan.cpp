@@ -18,6 +18,7 @@ public:
     void Run(const std::string& root) {
         m_out.Begin();
         if (!m_dirs.OpenRoot(root)) {
+            m_out.RootUnlistable(m_dirs.LastError());
             return;
         }
         m_out.RootEntered(m_dirs.RootIdentity());
@@ -28,6 +29,9 @@ public:
                 return;
             }
             if (!m_dirs.NextEntry(entry)) {
+                if (const int error = m_dirs.ListingError()) {
+                    m_out.CutShort(error);
+                }
                 m_dirs.Leave();
                 m_classifier.LeaveDirectory();
                 m_out.Left();
@@ -47,7 +51,9 @@ private:
                 m_out.Entered();
                 m_classifier.EnterDirectory(childName);
                 break;
-            case platform::DirectoryStack::EnterResult::Unlistable: m_out.Unlistable(); break;
+            case platform::DirectoryStack::EnterResult::Unlistable:
+                m_out.Unlistable(m_dirs.LastError());
+                break;
             case platform::DirectoryStack::EnterResult::Skipped: m_out.Skipped(); break;
         }
     }

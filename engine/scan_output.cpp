@@ -37,7 +37,20 @@ void ScanOutput::Entered() {
     m_frames.push_back(m_status.size());
 }
 
-void ScanOutput::Unlistable() {
+void ScanOutput::NoteUnreadable(int error) {
+    CategoryResults& results = m_state.results;
+    if (results.unreadableDirectories++ == 0) {
+        results.firstUnreadable = m_status.substr(kScanningPrefix.size());
+        results.firstUnreadableReason = platform::ErrorText(error);
+    }
+}
+
+void ScanOutput::RootUnlistable(int error) { NoteUnreadable(error); }
+
+void ScanOutput::CutShort(int error) { NoteUnreadable(error); }
+
+void ScanOutput::Unlistable(int error) {
+    NoteUnreadable(error);
     Send();
     CutBackToTop();
     Send();

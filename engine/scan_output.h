@@ -25,14 +25,19 @@ public:
 
     // The root was opened: the walk is inside it.
     void RootEntered(const platform::FileIdentity& identity);
+    // The root could not be opened or listed, for the system's reason `error`.
+    void RootUnlistable(int error);
 
     // Appends the directory `name` to the current path and returns the copy there: the caller's
     // `name` may live in a listing that entering the directory moves. Then exactly one of
     // Entered, Unlistable or Skipped follows.
     std::string_view Push(std::string_view name);
     void Entered();     // the directory is entered: its text is shown
-    void Unlistable();  // met but not listable: its text, then its parent's again
-    void Skipped();     // another mount: nothing is shown
+    void Unlistable(int error);  // met but not listable: its text, then its parent's again
+    void Skipped();              // another mount: nothing is shown
+
+    // The current directory's listing ended early, for the system's reason `error`. Left follows.
+    void CutShort(int error);
 
     // Leaves the current directory; the parent's text is shown again, unless that was the root.
     void Left();
@@ -51,6 +56,8 @@ public:
 
 private:
     void Send();
+    // Counts the directory that ends m_status as unreadable, keeping the first one's path.
+    void NoteUnreadable(int error);
     void CutBackToTop() { m_status.resize(m_frames.back()); }
 
     ScanState& m_state;

@@ -18,11 +18,18 @@ inline constexpr bool kCanHandOffDirectories = false;
 // The file system ignores case, so the lists record the lowered, backslash-separated path that
 // classification sees; it names the same file.
 inline constexpr bool kRecordLowerCasePaths = true;
+// The walk's root is a drive name ("C:"), which holds no path marker: classification sees it as
+// given.
+inline constexpr bool kClassifyRootText = true;
 #else
 inline constexpr char kPathSeparator = '/';
 inline constexpr bool kCanHandOffDirectories = true;
 // Case matters here: the lists record the path as enumerated, byte for byte.
 inline constexpr bool kRecordLowerCasePaths = false;
+// A root here can be any directory, spelled any way ("x/temp/..", a mount point under a
+// directory called temp): classification sees a neutral prefix in its place, as it sees a drive
+// name on Windows, so neither where the root lies nor how it is written changes a category.
+inline constexpr bool kClassifyRootText = false;
 #endif
 
 // What a directory entry is, as far as the walk cares.
@@ -39,6 +46,12 @@ enum class EntryType : std::uint8_t {
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    // For a file the walk recorded: when it was born, in nanoseconds since the epoch, or when it
+    // last changed where the file system keeps no birth time. A file system hands the inode
+    // number of a deleted file to the next file it creates, so device and inode alone could name
+    // a file made after the scan. Zero for directories, whose identity is checked while the
+    // walk or the delete pass holds them.
+    std::uint64_t birthTime = 0;
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
@@ -131,6 +144,15 @@ public:
 
     [[nodiscard]] std::size_t Depth() const;
 
+    // The system's error code for the last OpenRoot, AdoptRoot or EnterChild that failed (0
+    // where the platform does not tell).
+    [[nodiscard]] int LastError() const;
+
+    // Nonzero when the top directory's listing ended early, its later entries never seen: a read
+    // failed part way, or the walk lost its place in it and could not find it again. The
+    // system's error code then (or EIO's where it had none).
+    [[nodiscard]] int ListingError() const;
+
     // The identity of the directory OpenRoot opened (zero before it succeeded). The delete pass
     // checks it, so a root swapped for another directory after the walk is not mistaken for it.
     // Always zero on Windows.
@@ -160,6 +182,9 @@ private:
 // bytes are kept as they are. Any thread.
 void AppendLowered(std::string& out, std::string_view name);
 
+// The system's text for an error code of DirectoryStack::LastError or ListingError. Any thread.
+[[nodiscard]] std::string ErrorText(int error);
+
 }  // namespace clearnook::platform
 
 // ---- Removing the files a walk recorded ----
@@ -179,7 +204,7 @@ enum class RemoveResult : std::uint8_t {
 // Deletes, for good, files that a walk from `root` recorded, and nothing else. Each file's
 // directory is reached from the root one component at a time, never through a symbolic link and
 // never onto another mount; the entry is removed only when it is still the file recorded (same
-// device and inode) and not a directory. A directory is never removed. The root must still be
+// device, inode and birth time) and not a directory. A directory is never removed. The root must still be
 // the directory the walk saw (`rootIdentity`). Directories stay open between calls, so files
 // given in walk order cost one open per directory, within a bounded number of descriptors.
 // One thread at a time; the destructor closes everything.

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,8 +42,33 @@ int CloseKeepErrno(int fd) {
     return rc;
 }
 
+// A directory's identity: device and inode.
 FileIdentity IdentityOf(const struct stat& st) {
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), 0};
+}
+
+// What one statx call tells about a file the walk records or the delete pass checks: type, size,
+// device, inode and the birth time (the change time where the file system keeps none).
+constexpr unsigned int kFileStatxMask =
+    STATX_TYPE | STATX_SIZE | STATX_INO | STATX_BTIME | STATX_CTIME;
+
+// Looks at the entry `name` of `dirFd` without following a link. False (errno set) on failure.
+bool StatxFile(int dirFd, const char* name, struct statx& sx) {
+    if (posix::Statx(dirFd, name, AT_SYMLINK_NOFOLLOW, kFileStatxMask, &sx) != 0) {
+        return false;
+    }
+    if ((sx.stx_mask & (STATX_TYPE | STATX_INO)) != (STATX_TYPE | STATX_INO)) {
+        errno = EIO;  // a file system that cannot say what the file is: never taken for it
+        return false;
+    }
+    return true;
+}
+
+FileIdentity FileIdentityOf(const struct statx& sx) {
+    const struct statx_timestamp& t =
+        (sx.stx_mask & STATX_BTIME) != 0 ? sx.stx_btime : sx.stx_ctime;
+    return {static_cast<std::uint64_t>(makedev(sx.stx_dev_major, sx.stx_dev_minor)), sx.stx_ino,
+            static_cast<std::uint64_t>(t.tv_sec) * 1'000'000'000U + t.tv_nsec};
 }
 
 // The mount a descriptor lies on, where the kernel says; 0 when it does not.
@@ -171,6 +197,7 @@ struct DirectoryStack::Impl {
         std::size_t last = kNoRecord;    // the record NextEntry returned last
         std::size_t nameAt = kNoRecord;  // its own name, NUL-terminated, in its parent's listing
         bool dead = false;  // lost its descriptor and could not get it back: lists no further
+        int listingError = 0;  // why its listing ended early (dead, or a read failed part way)
     };
     static constexpr std::size_t kNoRecord = static_cast<std::size_t>(-1);
 
@@ -185,6 +212,7 @@ struct DirectoryStack::Impl {
     RootMount rootMount;
     FileIdentity rootIdentity;  // of the directory OpenRoot opened; kept after the walk leaves it
     std::string rootPath;       // as OpenRoot was given it
+    int lastError = 0;          // of the last OpenRoot, AdoptRoot or EnterChild that failed
 
     explicit Impl(std::size_t descriptorBudget)
         : budget(descriptorBudget == 0 ? DirectoryDescriptorBudget()
@@ -205,15 +233,18 @@ struct DirectoryStack::Impl {
     }
 
     // Reads the whole listing of `fd` onto the end of the arena. False when not even the first
-    // read succeeds; a listing that fails part way keeps what it had read.
-    bool ReadListing(int fd) {
+    // read succeeds; a listing that fails part way keeps what it had read, and `partError` says
+    // why it ended.
+    bool ReadListing(int fd, int& partError) {
         bool first = true;
+        partError = 0;
         for (;;) {
             const long n = posix::Getdents64(fd, scratch.data(), scratch.size());
             if (n < 0) {
                 if (errno == EINTR) {
                     continue;
                 }
+                partError = errno != 0 ? errno : EIO;
                 return !first;
             }
             first = false;
@@ -257,7 +288,8 @@ struct DirectoryStack::Impl {
     bool PushLevel(int fd, FileIdentity identity) {
         const std::size_t begin = arena.size();
         const std::size_t dirBegin = dirRecords.size();
-        if (!ReadListing(fd)) {
+        int partError = 0;
+        if (!ReadListing(fd, partError)) {
             arena.resize(begin);
             dirRecords.resize(dirBegin);
             CloseKeepErrno(fd);
@@ -268,6 +300,7 @@ struct DirectoryStack::Impl {
         level.dirEnd = dirRecords.size();
         level.fd = fd;
         level.identity = identity;
+        level.listingError = partError;
         level.begin = begin;
         level.pos = begin;
         level.end = arena.size();
@@ -349,6 +382,7 @@ struct DirectoryStack::Impl {
                 level.identity = IdentityOf(st);
             } else {
                 level.dead = true;
+                level.listingError = errno != 0 ? errno : EIO;
             }
             CloseLevel(level);
         }
@@ -367,11 +401,16 @@ bool DirectoryStack::OpenRoot(const std::string& path) {
     FileIdentity identity;
     const int fd = OpenRootDirectory(path.c_str(), identity, d.rootMount);
     if (fd < 0) {
+        d.lastError = errno;
         return false;
     }
     d.rootIdentity = identity;
     d.rootPath = path;
-    return d.PushLevel(fd, identity);
+    if (!d.PushLevel(fd, identity)) {
+        d.lastError = errno;
+        return false;
+    }
+    return true;
 }
 
 bool DirectoryStack::AdoptRoot(HandedDirectory directory) {
@@ -383,13 +422,18 @@ bool DirectoryStack::AdoptRoot(HandedDirectory directory) {
     const int fd = std::exchange(handed.fd, -1);
     struct stat st {};
     if (posix::Fstat(fd, &st) != 0) {
+        d.lastError = errno;
         CloseKeepErrno(fd);
         return false;
     }
     d.rootIdentity = IdentityOf(st);
     d.rootPath = std::move(handed.path);
     d.rootMount = handed.mount;
-    return d.PushLevel(fd, d.rootIdentity);
+    if (!d.PushLevel(fd, d.rootIdentity)) {
+        d.lastError = errno;
+        return false;
+    }
+    return true;
 }
 
 std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
@@ -444,6 +488,7 @@ std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
 DirectoryStack::EnterResult DirectoryStack::EnterChild(std::string_view name) {
     Impl& d = *m_impl;
     if (d.levels.empty() || d.levels.back().fd < 0) {
+        d.lastError = EBADF;
         return EnterResult::Unlistable;
     }
     d.MakeRoom();
@@ -451,6 +496,7 @@ DirectoryStack::EnterResult DirectoryStack::EnterChild(std::string_view name) {
     bool otherMount = false;
     const int fd = OpenSubdirectory(d.levels.back().fd, d.nameBuf.c_str(), d.rootMount, otherMount);
     if (fd < 0) {
+        d.lastError = errno;
         return otherMount ? EnterResult::Skipped : EnterResult::Unlistable;
     }
     // Where the child's name lies in this listing, should the child have to be found again.
@@ -462,6 +508,7 @@ DirectoryStack::EnterResult DirectoryStack::EnterChild(std::string_view name) {
         nameAt = parent.last + kRecHeader;
     }
     if (!d.PushLevel(fd, {})) {
+        d.lastError = errno;
         return EnterResult::Unlistable;
     }
     d.levels.back().nameAt = nameAt;
@@ -495,7 +542,11 @@ void DirectoryStack::Leave() {
                 }
                 // One failed climb must not cost the rest of the walk: come down from the root.
                 d.CloseLevel(child);
+                errno = 0;
                 parent.dead = !d.Reopen(top - 1);
+                if (parent.dead) {
+                    parent.listingError = errno != 0 ? errno : EIO;
+                }
             }
         }
         d.CloseLevel(child);
@@ -559,17 +610,28 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
         return std::nullopt;
     }
     d.nameBuf.assign(name);
-    struct stat st {};
-    if (posix::Fstatat(d.levels.back().fd, d.nameBuf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    struct statx sx {};
+    if (!StatxFile(d.levels.back().fd, d.nameBuf.c_str(), sx)) {
         return std::nullopt;
     }
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+    if (!S_ISREG(sx.stx_mode) && !S_ISLNK(sx.stx_mode)) {
         return std::nullopt;  // replaced by something that is not a file since the listing
     }
-    return FileInfo{static_cast<std::uint64_t>(st.st_size), IdentityOf(st)};
+    return FileInfo{sx.stx_size, FileIdentityOf(sx)};
 }
 
 std::size_t DirectoryStack::Depth() const { return m_impl->levels.size(); }
+
+int DirectoryStack::LastError() const { return m_impl->lastError; }
+
+int DirectoryStack::ListingError() const {
+    return m_impl->levels.empty() ? 0 : m_impl->levels.back().listingError;
+}
+
+std::string ErrorText(int error) {
+    char buf[256];
+    return ::strerror_r(error, buf, sizeof buf);  // GNU: returns the text, in buf or static
+}
 FileIdentity DirectoryStack::RootIdentity() const {
     return m_impl->rootIdentity;
 }
@@ -782,11 +844,11 @@ struct RecordedFileRemover::Impl {
             return failure;
         }
         nameBuf.assign(parts.back());
-        struct stat st {};
-        if (posix::Fstatat(dirFd, nameBuf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        struct statx sx {};
+        if (!StatxFile(dirFd, nameBuf.c_str(), sx)) {
             return ResultOfErrno(errno);
         }
-        if (S_ISDIR(st.st_mode) || IdentityOf(st) != identity) {
+        if (S_ISDIR(sx.stx_mode) || FileIdentityOf(sx) != identity) {
             return RemoveResult::Changed;
         }
         // Someone able to write this directory could still swap the name between the check and

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/fs_services.h"
@@ -232,6 +233,10 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
 }
 
 std::size_t DirectoryStack::Depth() const { return m_impl->levels.size(); }
+// The window skips a directory it cannot list without a word; nothing here reports why.
+int DirectoryStack::LastError() const { return 0; }
+int DirectoryStack::ListingError() const { return 0; }
+std::string ErrorText(int error) { return "error " + std::to_string(error); }
 // Windows files are removed by path, as the program always did: no identity is kept.
 FileIdentity DirectoryStack::RootIdentity() const { return {}; }
 // Listings are read whole and their handles closed at once: no level keeps one open.

@@ -27,6 +27,10 @@ int RealFstatat(void*, int dirFd, const char* path, struct stat* st, int flags) 
     return ::fstatat(dirFd, path, st, flags);
 }
 
+int RealStatx(void*, int dirFd, const char* path, int flags, unsigned int mask, struct statx* out) {
+    return ::statx(dirFd, path, flags, mask, out);
+}
+
 int RealFstat(void*, int fd, struct stat* st) { return ::fstat(fd, st); }
 
 int RealUnlinkat(void*, int dirFd, const char* path, int flags) {
@@ -35,8 +39,9 @@ int RealUnlinkat(void*, int dirFd, const char* path, int flags) {
 
 int RealClose(void*, int fd) { return ::close(fd); }
 
-constexpr SyscallTable kReal{nullptr,     RealOpen,    RealOpenat,   RealOpenat2, RealGetdents64,
-                             RealFstatat, RealFstat,   RealUnlinkat, RealClose};
+constexpr SyscallTable kReal{nullptr,      RealOpen,      RealOpenat, RealOpenat2,
+                             RealGetdents64, RealFstatat, RealStatx,  RealFstat,
+                             RealUnlinkat,   RealClose};
 
 }  // namespace
 

@@ -23,6 +23,8 @@ struct SyscallTable {
     long (*openat2)(void* context, int dirFd, const char* path, open_how* how, std::size_t size);
     long (*getdents64)(void* context, int fd, void* buffer, std::size_t size);
     int (*fstatat)(void* context, int dirFd, const char* path, struct stat* st, int flags);
+    int (*statx)(void* context, int dirFd, const char* path, int flags, unsigned int mask,
+                 struct statx* out);
     int (*fstat)(void* context, int fd, struct stat* st);
     int (*unlinkat)(void* context, int dirFd, const char* path, int flags);
     int (*close)(void* context, int fd);
@@ -63,6 +65,10 @@ inline long Getdents64(int fd, void* buffer, std::size_t size) {
 inline int Fstatat(int dirFd, const char* path, struct stat* st, int flags) {
     const SyscallTable& t = Syscalls();
     return t.fstatat(t.context, dirFd, path, st, flags);
+}
+inline int Statx(int dirFd, const char* path, int flags, unsigned int mask, struct statx* out) {
+    const SyscallTable& t = Syscalls();
+    return t.statx(t.context, dirFd, path, flags, mask, out);
 }
 inline int Fstat(int fd, struct stat* st) {
     const SyscallTable& t = Syscalls();

@@ -57,7 +57,7 @@ void FilesBelow(const std::string& dir, std::map<std::string, platform::FileIden
         if (S_ISDIR(st.st_mode)) {
             FilesBelow(p, out);
         } else {
-            out[p] = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+            out[p] = IdentityAt(p);
         }
     }
     ::closedir(d);

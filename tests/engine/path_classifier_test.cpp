@@ -12,6 +12,8 @@ namespace {
 
 constexpr int kNone = -1;
 constexpr char kSep = platform::kPathSeparator;
+// A marker in the root's own text: it counts only where the root is a drive name.
+constexpr int kRootTemp = platform::kClassifyRootText ? CAT_TEMP_FILES : kNone;
 
 // ClassifyFile on the whole path, the way the walk would have built it, with its own lowering.
 int WholePath(const std::string& dir, const std::string& name) {
@@ -50,7 +52,8 @@ class PathClassifierTest : public ::testing::TestWithParam<Walk> {};
 TEST_P(PathClassifierTest, AgreesWithClassifyFileOnTheWholePath) {
     const Walk& w = GetParam();
     PathClassifier classifier(w.root);
-    std::vector<std::string> dirs = {w.root};
+    // What classification sees of the root: its text, or the neutral prefix in its place.
+    std::vector<std::string> dirs = {platform::kClassifyRootText ? w.root : std::string()};
     std::vector<int> got;
     for (const std::string& step : w.steps) {
         if (step.starts_with("+")) {
@@ -89,8 +92,10 @@ INSTANTIATE_TEST_SUITE_P(
               "cache.tmp", "-", "-", "+content.ie5x", "y.htm"},
              {kNone, CAT_TEMP_INTERNET_FILES, CAT_TEMP_FILES, kNone}},
         Walk{"root_marker_with_and_without_a_trailing_separator", S + "data" + S + "TEMP" + S,
-             {"a", "+x", "b.txt"}, {CAT_TEMP_FILES, CAT_TEMP_FILES}},
-        Walk{"root_ending_in_temp_has_its_backslash_added", S + "TEMP", {"a"}, {CAT_TEMP_FILES}},
+             {"a", "+x", "b.txt", "-", "+Temp", "c"}, {kRootTemp, kRootTemp, CAT_TEMP_FILES}},
+        Walk{"root_ending_in_temp_has_its_backslash_added", S + "TEMP", {"a"}, {kRootTemp}},
+        Walk{"root_spelled_through_a_marker", "x" + S + "temp" + S + "..", {"a", "+recent", "b.lnk"},
+             {kRootTemp, CAT_RECENT_DOCUMENTS}},
         Walk{"marker_split_across_parent_and_child", "r",
              {"+x", "+Temporary Internet Files", "+Content.IE5", "a", "-", "-", "-",
               "+Temporary Internet FilesX", "+Content.IE5", "b"},

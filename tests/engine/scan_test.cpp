@@ -25,6 +25,7 @@ namespace clearnook {
 namespace {
 
 using testing::RecordingSink;
+using testing::IdentityAt;
 using testing::TempDir;
 
 using Scan = testing::ScanRun;
@@ -123,10 +124,7 @@ TEST(ScanTest, RecordsTheIdentityOfTheRootItWalked) {
     TempDir t;
     t.File("real/a.tmp", 1);
     ASSERT_EQ(::symlink((t / "real").c_str(), (t / "alias").c_str()), 0);
-    struct stat st {};
-    ASSERT_EQ(::stat((t / "real").c_str(), &st), 0);
-    const platform::FileIdentity real{static_cast<std::uint64_t>(st.st_dev),
-                                      static_cast<std::uint64_t>(st.st_ino)};
+    const platform::FileIdentity real = IdentityAt(t / "real");
     struct Case {
         std::string root;
         platform::FileIdentity expected;

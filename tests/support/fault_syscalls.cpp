@@ -33,9 +33,16 @@ const char* FaultOpName(FaultOp op) {
 }
 
 FaultInjector::FaultInjector(std::vector<Fault> faults) : m_faults(std::move(faults)) {
-    m_table = {this,        &FaultInjector::Open,    &FaultInjector::Openat,
-               &FaultInjector::Openat2, &FaultInjector::Getdents64, &FaultInjector::Fstatat,
-               &FaultInjector::Fstat,   &FaultInjector::Unlinkat,   &FaultInjector::Close};
+    m_table = {this,
+               &FaultInjector::Open,
+               &FaultInjector::Openat,
+               &FaultInjector::Openat2,
+               &FaultInjector::Getdents64,
+               &FaultInjector::Fstatat,
+               &FaultInjector::Statx,
+               &FaultInjector::Fstat,
+               &FaultInjector::Unlinkat,
+               &FaultInjector::Close};
     m_previous = platform::posix_testing::SetSyscallTable(&m_table);
 }
 
@@ -213,6 +220,20 @@ int FaultInjector::Fstatat(void* self, int dirFd, const char* path, struct stat*
     }
     return static_cast<int>(d.Failed(posix::RealSyscalls().fstatat(nullptr, dirFd, path, st, flags),
                                      FaultOp::Stat, d.PathAt(dirFd, path)));
+}
+
+int FaultInjector::Statx(void* self, int dirFd, const char* path, int flags, unsigned int mask,
+                         struct statx* out) {
+    FaultInjector& d = Self(self);
+    const std::lock_guard lock(d.m_mutex);
+    int error = 0;
+    if (d.Strikes(FaultOp::Stat, LastComponent(path), d.PathAt(dirFd, path), 0, error)) {
+        errno = error;
+        return -1;
+    }
+    return static_cast<int>(
+        d.Failed(posix::RealSyscalls().statx(nullptr, dirFd, path, flags, mask, out),
+                 FaultOp::Stat, d.PathAt(dirFd, path)));
 }
 
 int FaultInjector::Fstat(void* self, int fd, struct stat* st) {

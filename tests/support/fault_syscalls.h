@@ -18,7 +18,7 @@ namespace clearnook::testing {
 enum class FaultOp : std::uint8_t {
     Open,    // open, openat, openat2
     List,    // getdents64
-    Stat,    // fstatat, fstat
+    Stat,    // fstatat, statx, fstat
     Unlink,  // unlinkat
     Close,   // close: the descriptor is closed all the same, then the error is reported
 };
@@ -82,6 +82,8 @@ private:
     static long Openat2(void* self, int dirFd, const char* path, open_how* how, std::size_t size);
     static long Getdents64(void* self, int fd, void* buffer, std::size_t size);
     static int Fstatat(void* self, int dirFd, const char* path, struct stat* st, int flags);
+    static int Statx(void* self, int dirFd, const char* path, int flags, unsigned int mask,
+                     struct statx* out);
     static int Fstat(void* self, int fd, struct stat* st);
     static int Unlinkat(void* self, int dirFd, const char* path, int flags);
     static int Close(void* self, int fd);

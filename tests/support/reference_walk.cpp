@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "engine/categories.h"
+#include "tests/support/temp_tree.h"
 
 namespace clearnook::testing {
 namespace {
@@ -27,7 +28,8 @@ std::string ClassificationForm(std::string s, bool separators) {
     return s;
 }
 
-void ReadDirectory(int fd, const std::string& path, dev_t device,
+// `rootLen`: the length of the root's own text in `path`, which classification does not see.
+void ReadDirectory(int fd, const std::string& path, std::size_t rootLen, dev_t device,
                    std::vector<ReferenceFile>& out) {
     DIR* dir = ::fdopendir(fd);
     if (dir == nullptr) {
@@ -53,15 +55,14 @@ void ReadDirectory(int fd, const std::string& path, dev_t device,
             const int sub =
                 ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (sub >= 0) {
-                ReadDirectory(sub, child, device, out);
+                ReadDirectory(sub, child, rootLen, device, out);
             }
         } else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
             ReferenceFile f;
             f.path = child;
             f.size = static_cast<std::uint64_t>(st.st_size);
-            f.identity = {static_cast<std::uint64_t>(st.st_dev),
-                          static_cast<std::uint64_t>(st.st_ino)};
-            const auto c = ClassifyFile(ClassificationForm(child, true),
+            f.identity = IdentityAt(::dirfd(dir), name.c_str());
+            const auto c = ClassifyFile(ClassificationForm(child.substr(rootLen), true),
                                         ClassificationForm(name, false));
             f.category = c ? static_cast<int>(*c) : kNoCategory;
             out.push_back(std::move(f));
@@ -88,10 +89,7 @@ platform::FileIdentity IdentityNow(const std::string& path) {
         const std::size_t slash = path.find('/', from);
         const std::string part = path.substr(from, slash == std::string::npos ? slash : slash - from);
         if (slash == std::string::npos) {
-            struct stat st {};
-            if (::fstatat(fd, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-                id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-            }
+            id = IdentityAt(fd, part.c_str());
             break;
         }
         const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -123,7 +121,7 @@ std::vector<ReferenceFile> ReadReferenceTree(const std::string& root) {
         ::close(fd);
         return out;
     }
-    ReadDirectory(fd, root, st.st_dev, out);
+    ReadDirectory(fd, root, root.size(), st.st_dev, out);
     return out;
 }
 

@@ -22,7 +22,7 @@ struct ReferenceFile {
     std::string path;  // the root as given, "/", the path below it
     std::uint64_t size = 0;
     platform::FileIdentity identity;
-    int category = kNoCategory;  // ClassifyFile on the whole lowered, backslashed path
+    int category = kNoCategory;  // ClassifyFile on a backslash + the lowered path below the root
 };
 
 // Every regular file and symbolic link below `root` (root given without a trailing slash),

@@ -5,6 +5,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -161,12 +162,21 @@ bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-platform::FileIdentity IdentityAt(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
+platform::FileIdentity IdentityAt(int dirFd, const char* name) {
+    struct statx sx {};
+    if (::statx(dirFd, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
         return {};
     }
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    platform::FileIdentity id{makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino, 0};
+    if (!S_ISDIR(sx.stx_mode)) {
+        const statx_timestamp& t = (sx.stx_mask & STATX_BTIME) != 0 ? sx.stx_btime : sx.stx_ctime;
+        id.birthTime = static_cast<std::uint64_t>(t.tv_sec) * 1'000'000'000U + t.tv_nsec;
+    }
+    return id;
+}
+
+platform::FileIdentity IdentityAt(const std::string& path) {
+    return IdentityAt(AT_FDCWD, path.c_str());
 }
 
 bool SetImmutable(const std::string& path, bool on) {

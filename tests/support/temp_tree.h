@@ -47,8 +47,11 @@ void MakeChain(const std::string& base, std::size_t depth, std::string_view name
 // True when something exists at `path` (a link is not followed).
 [[nodiscard]] bool Exists(const std::string& path);
 
-// The device and inode of what is at `path`, not following a link; zero when nothing is.
+// The identity the walk records for what is at `path` (device, inode, and for a file its birth
+// time or else its change time), not following a link; zero when nothing is there.
 [[nodiscard]] platform::FileIdentity IdentityAt(const std::string& path);
+// The same for the entry `name` of the directory `dirFd`.
+[[nodiscard]] platform::FileIdentity IdentityAt(int dirFd, const char* name);
 
 // Sets or clears the immutable attribute (chattr +i), which keeps even root from deleting the
 // file or, on a directory, its entries. False where the file system has no such attribute.
