@@ -161,4 +161,15 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args) {
     return r;
 }
 
+std::string Printable(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            c = '?';
+        }
+    }
+    return out;
+}
+
 }  // namespace clearnook::cli

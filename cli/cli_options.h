@@ -40,4 +40,8 @@ struct ParseResult {
 // `root` without trailing slashes, keeping a lone "/".
 [[nodiscard]] std::string NormalizeRoot(std::string root);
 
+// `text` (a user's argument, a name from the disk) fit for a terminal: every control character
+// shown as '?', so that no escape sequence reaches the terminal.
+[[nodiscard]] std::string Printable(std::string_view text);
+
 }  // namespace clearnook::cli

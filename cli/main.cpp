@@ -3,9 +3,12 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
+#include <new>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +28,33 @@ namespace {
 
 using namespace clearnook;
 
+// Standard output with every write checked: output cut short by a full disk or a closed file
+// must not pass for success. (A closed pipe still ends the program by SIGPIPE, as a filter does.)
+class Output {
+public:
+    void Write(std::string_view text) {
+        if (m_error == 0 && !text.empty() &&
+            std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+            m_error = errno != 0 ? errno : EIO;
+        }
+    }
+    // Flushes what is buffered. True when everything written so far has been delivered.
+    [[nodiscard]] bool Flush() {
+        if (m_error == 0 && std::fflush(stdout) != 0) {
+            m_error = errno != 0 ? errno : EIO;
+        }
+        return m_error == 0;
+    }
+    // Says why the output failed. Returns the exit status for it.
+    [[nodiscard]] int Fail() const {
+        std::fprintf(stderr, "clearnook-cli: cannot write output: %s\n", std::strerror(m_error));
+        return 2;
+    }
+
+private:
+    int m_error = 0;
+};
+
 int TerminalWidth() {
     struct winsize ws {};
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) {
@@ -39,10 +69,15 @@ void ScanWithProgress(ScanParams params) {
     auto mailbox = std::make_shared<StatusMailbox>();
     params.statusSink = mailbox;
     std::shared_ptr<ScanState> state = params.state;
-    StartScanThread(std::move(params));
+    if (!StartScanThread(params)) {
+        params.statusSink = nullptr;
+        ScanThreadProc(std::move(params));  // no thread for the walk: walk here, without progress
+        return;
+    }
     const auto width = static_cast<std::size_t>(TerminalWidth());
     auto lastDraw = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-    while (!state->m_bScanDone.load(std::memory_order_acquire)) {
+    while (!state->m_bScanDone.load(std::memory_order_acquire) &&
+           !state->outOfMemory.load(std::memory_order_acquire)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         const auto now = std::chrono::steady_clock::now();
         if (now - lastDraw < std::chrono::milliseconds(100)) {
@@ -50,14 +85,9 @@ void ScanWithProgress(ScanParams params) {
         }
         if (std::optional<std::string> text = mailbox->Take()) {
             lastDraw = now;
-            std::string line = *text;
+            std::string line = cli::Printable(*text);
             if (line.size() >= width) {
                 line.resize(width - 1);
-            }
-            for (char& c : line) {
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    c = '?';  // a control character in a name must not drive the terminal
-                }
             }
             std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
             std::fflush(stderr);
@@ -68,26 +98,33 @@ void ScanWithProgress(ScanParams params) {
     std::fflush(stderr);
 }
 
-void PrintRows(const CategoryTotals& totals) {
+void PrintRows(Output& out, const CategoryTotals& totals) {
+    char line[128];
     for (const ResultRow& row : BuildResultRows(totals)) {
-        std::printf("%-26s %12s\n", row.name.c_str(), row.size.c_str());
+        std::snprintf(line, sizeof line, "%-26s %12s\n", row.name.c_str(), row.size.c_str());
+        out.Write(line);
     }
 }
 
-void PrintList(const CategoryResults& results, bool nul) {
-    const char end = nul ? '\0' : '\n';
+void PrintList(Output& out, const CategoryResults& results, bool nul) {
+    const std::string_view end = nul ? std::string_view("\0", 1) : std::string_view("\n");
     for (const std::vector<FoundFile>& list : results.lists) {
         for (const FoundFile& f : list) {
-            std::fwrite(f.path.data(), 1, f.path.size(), stdout);
-            std::fputc(end, stdout);
+            out.Write(f.path);
+            out.Write(end);
         }
     }
 }
 
-void PrintJson(const std::string& root, const CategoryResults& results, bool withFiles) {
+void PrintJson(Output& output, const std::string& root, const CategoryResults& results,
+               bool withFiles) {
     const CategoryTotals totals = results.SnapshotTotals();
     std::string out = "{\"root\": ";
     cli::AppendJsonString(out, root);
+    char count[64];
+    std::snprintf(count, sizeof count, ", \"unreadable\": %" PRIu64,
+                  results.unreadableDirectories);
+    out += count;
     out += ", \"categories\": [";
     char num[64];
     for (int c = 0; c < CATEGORY_COUNT; ++c) {
@@ -116,13 +153,30 @@ void PrintJson(const std::string& root, const CategoryResults& results, bool wit
         out += "}";
     }
     out += "\n]}\n";
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    output.Write(out);
+}
+
+// One line on stderr when some directories could not be read: the scan missed what is in them.
+void ReportUnreadable(const CategoryResults& results) {
+    const std::uint64_t n = results.unreadableDirectories;
+    if (n == 0) {
+        return;
+    }
+    const std::string first = cli::Printable(results.firstUnreadable);
+    if (n == 1) {
+        std::fprintf(stderr, "clearnook-cli: 1 directory could not be read: %s (%s)\n",
+                     first.c_str(), results.firstUnreadableReason.c_str());
+    } else {
+        std::fprintf(stderr,
+                     "clearnook-cli: %" PRIu64 " directories could not be read, the first: %s (%s)\n",
+                     n, first.c_str(), results.firstUnreadableReason.c_str());
+    }
 }
 
 // Deletes the chosen categories that have a row, as the window offers only those, once the
 // person at the terminal (if asked) said yes; prints the report. The exit status: 0, or 1 when the
 // report carries the note.
-int DeleteCategories(const cli::CliOptions& opt, const ScanState& state,
+int DeleteCategories(Output& out, const cli::CliOptions& opt, const ScanState& state,
                      const std::optional<cli::ConfirmTerminal>& terminal) {
     const CategoryTotals totals = state.results.SnapshotTotals();
     std::vector<int> ticked;
@@ -136,30 +190,36 @@ int DeleteCategories(const cli::CliOptions& opt, const ScanState& state,
         return 0;
     }
     const DeleteReport report = RunDeletePass(ticked, state.results, opt.root);
-    std::printf("%s\n", report.text.c_str());
-    if (std::fflush(stdout) != 0) {
-        return 1;
+    out.Write(report.text);
+    out.Write("\n");
+    if (!out.Flush()) {
+        return out.Fail();
     }
     return report.anyFailed ? 1 : 0;
 }
 
-}  // namespace
+int OutOfMemory() {
+    std::fputs("clearnook-cli: out of memory\n", stderr);
+    return 2;
+}
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const cli::ParseResult parsed = cli::ParseCliArgs(args);
     if (!parsed.ok) {
-        std::fprintf(stderr, "clearnook-cli: %s (try --help)\n", parsed.error.c_str());
+        std::fprintf(stderr, "clearnook-cli: %s (try --help)\n",
+                     cli::Printable(parsed.error).c_str());
         return 2;
     }
     const cli::CliOptions& opt = parsed.options;
+    Output out;
     if (opt.help) {
-        std::fputs(cli::CliUsage(), stdout);
-        return 0;
+        out.Write(cli::CliUsage());
+        return out.Flush() ? 0 : out.Fail();
     }
     if (!platform::IsListableDirectory(opt.root)) {
         std::fprintf(stderr, "clearnook-cli: '%s' is not a directory that can be listed\n",
-                     opt.root.c_str());
+                     cli::Printable(opt.root).c_str());
         return 2;
     }
 
@@ -183,22 +243,41 @@ int main(int argc, char** argv) {
     } else {
         ScanThreadProc(std::move(params));  // no progress to show: walk on this thread
     }
+    if (state->outOfMemory.load(std::memory_order_acquire)) {
+        return OutOfMemory();  // the scan is incomplete: nothing is deleted
+    }
     if (!state->m_bScanDone.load(std::memory_order_acquire)) {
         return 1;
     }
 
     if (opt.json) {
-        PrintJson(opt.root, state->results, opt.list);
+        PrintJson(out, opt.root, state->results, opt.list);
     } else if (opt.list) {
-        PrintList(state->results, opt.nul);
+        PrintList(out, state->results, opt.nul);
     } else {
-        PrintRows(state->results.SnapshotTotals());
+        PrintRows(out, state->results.SnapshotTotals());
     }
-    if (std::fflush(stdout) != 0) {
-        return 1;
+    // The rows are delivered before anything is deleted: a failure here removes nothing.
+    if (!out.Flush()) {
+        return out.Fail();
+    }
+    if (!opt.quiet) {
+        ReportUnreadable(state->results);
     }
     if (!opt.deleteRequested) {
         return 0;
     }
-    return DeleteCategories(opt, *state, terminal);
+    return DeleteCategories(out, opt, *state, terminal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Memory that runs out (in the walk, or in putting out a large list) ends the program with a
+    // word, before or instead of deleting, never with an abort.
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    }
 }

@@ -19,6 +19,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -55,6 +56,9 @@ constexpr std::size_t kLargestChunk = 64 * 1024;
 // Written and not yet replayed: past this, a producer whose subtree is not the one being
 // replayed waits. The records are small (found files and directory names only).
 constexpr std::size_t kRecordBudget = 4 * 1024 * 1024;
+// The address space a thread's stack takes under the usual limits (glibc's default, from a
+// stack limit of 8 MiB).
+constexpr std::size_t kHelperStack = 8 * 1024 * 1024;
 // Entries a producer goes through between looks at the rest of the walk.
 constexpr int kStepEntries = 128;
 // Fewer descriptors than this per thread, and the walk stays on one thread.
@@ -156,12 +160,16 @@ public:
     ReadAheadWalk(const ReadAheadWalk&) = delete;
     ReadAheadWalk& operator=(const ReadAheadWalk&) = delete;
 
-    // False, having done nothing, when the second thread cannot be started.
-    [[nodiscard]] bool Run();
+    // NotRun, having done nothing, when the second thread or the memory the records may take
+    // cannot be had; OutOfMemory when memory ran out part way.
+    enum class Outcome { Done, NotRun, OutOfMemory };
+    [[nodiscard]] Outcome Run();
 
     // ---- for the producers ----
     [[nodiscard]] bool Stopping() const {
-        return m_stop.load(std::memory_order_relaxed) || m_finished.load(std::memory_order_relaxed);
+        return m_stop.load(std::memory_order_relaxed) ||
+               m_finished.load(std::memory_order_relaxed) ||
+               m_outOfMemory.load(std::memory_order_relaxed);
     }
     [[nodiscard]] bool Wants(int worker) const {
         return m_wants[worker].load(std::memory_order_relaxed);
@@ -251,6 +259,10 @@ private:
     };
 
     void HelperMain();
+    void HelperLoop();
+    void Walk();
+    // Ends the helper and waits for it.
+    void EndHelper(std::thread& helper);
     Replayed ReplayAvailable();
     // Replays the records of `chunk` from at.off up to `limit`; stops after a Subtree record.
     void ReplayRecords(const Chunk& chunk, std::size_t limit);
@@ -279,6 +291,8 @@ private:
     Subtree* m_offered[2] = {nullptr, nullptr};
     std::atomic<bool> m_wants[2] = {false, false};
     std::atomic<bool> m_finished{false};
+    // Either thread ran out of memory: the walk cannot go on.
+    std::atomic<bool> m_outOfMemory{false};
     std::atomic<std::size_t> m_bytes{0};
     std::atomic<const Subtree*> m_head{nullptr};
 
@@ -477,13 +491,44 @@ void Producer::Abandon(std::deque<Subtree*>& handed) {
 
 // ---- ReadAheadWalk ----
 
-bool ReadAheadWalk::Run() {
+ReadAheadWalk::Outcome ReadAheadWalk::Run() {
+    // Where the memory a second thread needs is not to be had (its stack, the records it may
+    // hold), one thread does better than two that run out part way: try for it once, and give
+    // it straight back. Before the thread is made, as a stack once mapped stays in the C
+    // library's cache after the thread ends. (A call of the allocation function itself, which
+    // unlike a new-expression the compiler may not leave out.)
+    void* const probe =
+        ::operator new(kHelperStack + kRecordBudget + kLargestChunk, std::nothrow);
+    if (probe == nullptr) {
+        return Outcome::NotRun;
+    }
+    ::operator delete(probe);
     std::thread helper;
     try {
         helper = std::thread([this] { HelperMain(); });  // it waits until it is given work
     } catch (const std::system_error&) {
-        return false;
+        return Outcome::NotRun;
     }
+    try {
+        Walk();
+    } catch (const std::bad_alloc&) {
+        m_outOfMemory.store(true, std::memory_order_relaxed);
+    }
+    EndHelper(helper);
+    m_producer.reset();
+    return m_outOfMemory.load(std::memory_order_relaxed) ? Outcome::OutOfMemory : Outcome::Done;
+}
+
+void ReadAheadWalk::EndHelper(std::thread& helper) {
+    {
+        const std::lock_guard lock(m_mu);
+        m_finished.store(true, std::memory_order_relaxed);
+    }
+    m_cv[kHelperWorker].notify_one();
+    helper.join();
+}
+
+void ReadAheadWalk::Walk() {
     m_out.Begin();
     Subtree& root = NewSubtree();
     m_replay.push_back({&root, 0});
@@ -491,7 +536,8 @@ bool ReadAheadWalk::Run() {
     m_producer = std::make_unique<Producer>(*this, kScanWorker, root,
                                             PathClassifier(m_params.path), &m_params.path);
     for (;;) {
-        if (m_stop.load(std::memory_order_relaxed)) {
+        if (m_stop.load(std::memory_order_relaxed) ||
+            m_outOfMemory.load(std::memory_order_relaxed)) {
             break;
         }
         const Replayed replayed = ReplayAvailable();
@@ -521,21 +567,13 @@ bool ReadAheadWalk::Run() {
         if (wait) {
             std::unique_lock lock(m_mu);
             m_waiting[kScanWorker] = true;
-            while (!m_stop.load(std::memory_order_relaxed) && !HeadHasRecords() &&
+            while (!Stopping() && !HeadHasRecords() &&
                    (m_producer || m_offered[kScanWorker] == nullptr)) {
                 m_cv[kScanWorker].wait_for(lock, kStopPoll);
             }
             m_waiting[kScanWorker] = false;
         }
     }
-    {
-        const std::lock_guard lock(m_mu);
-        m_finished.store(true, std::memory_order_relaxed);
-    }
-    m_cv[kHelperWorker].notify_one();
-    helper.join();
-    m_producer.reset();
-    return true;
 }
 
 void ReadAheadWalk::MoveHead() {
@@ -562,6 +600,16 @@ bool ReadAheadWalk::HeadHasRecords() const {
 }
 
 void ReadAheadWalk::HelperMain() {
+    try {
+        HelperLoop();
+    } catch (const std::bad_alloc&) {
+        // The scan thread sees the flag, ends the walk and reports it.
+        m_outOfMemory.store(true, std::memory_order_relaxed);
+        m_cv[kScanWorker].notify_one();
+    }
+}
+
+void ReadAheadWalk::HelperLoop() {
     std::unique_ptr<Producer> producer;
     for (;;) {
         if (Stopping()) {
@@ -733,7 +781,12 @@ bool RunReadAheadWalk(const ScanParams& params) {
         return false;
     }
     ReadAheadWalk walk(params, share / 2);
-    return walk.Run();
+    switch (walk.Run()) {
+        case ReadAheadWalk::Outcome::NotRun: return false;
+        case ReadAheadWalk::Outcome::OutOfMemory: throw std::bad_alloc();  // see ScanThreadProc
+        case ReadAheadWalk::Outcome::Done: break;
+    }
+    return true;
 }
 
 namespace scan_testing {

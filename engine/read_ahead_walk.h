@@ -10,7 +10,9 @@ namespace clearnook {
 // the same order, reading parts of the tree ahead on a second thread. Returns when the walk is
 // over or stopped, the second thread joined and every descriptor closed. False, having done
 // nothing, where it cannot run here (no hand-off on this platform, too few descriptors, no
-// second thread to be had): the caller walks on one thread instead.
+// second thread or not the memory for its records to be had): the caller walks on one thread
+// instead. Memory that runs out part way ends the walk with std::bad_alloc on the calling
+// thread, once the helper is joined, whichever thread ran out.
 [[nodiscard]] bool RunReadAheadWalk(const ScanParams& params);
 
 }  // namespace clearnook

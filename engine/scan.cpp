@@ -1,5 +1,7 @@
 #include "engine/scan.h"
 
+#include <new>
+#include <system_error>
 #include <thread>
 
 #include "engine/path_classifier.h"
@@ -88,7 +90,14 @@ void ScanDirectory(ScanParams params) {
 }
 
 unsigned ScanThreadProc(ScanParams shared) {
-    ScanDirectory(shared);
+    // Memory can run out anywhere in a walk (the lists, a huge listing). The walk's results are
+    // then incomplete: they are never marked done, so nothing is ever deleted on their strength.
+    try {
+        ScanDirectory(shared);
+    } catch (const std::bad_alloc&) {
+        shared.state->outOfMemory.store(true, std::memory_order_release);
+        return 0;
+    }
     shared.state->m_bScanDone.store(true, std::memory_order_release);
     if (shared.statusSink) {
         shared.statusSink->ScanFinished();
@@ -96,8 +105,14 @@ unsigned ScanThreadProc(ScanParams shared) {
     return 0;
 }
 
-void StartScanThread(ScanParams params) {
-    std::thread(ScanThreadProc, std::move(params)).detach();
+bool StartScanThread(ScanParams params) {
+    // std::thread reports a thread it cannot create only by throwing.
+    try {
+        std::thread(ScanThreadProc, std::move(params)).detach();
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
 }
 
 }  // namespace clearnook

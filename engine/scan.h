@@ -30,6 +30,9 @@ struct ScanState {
     std::atomic<bool> m_bScanDone{false};
     // Set by the owner to end the walk early; the walk looks at it before every entry.
     std::atomic<bool> stopRequested{false};
+    // Raised (release) by the worker instead of m_bScanDone when the walk ran out of memory and
+    // could not go on: the results are incomplete and must not be offered for deleting.
+    std::atomic<bool> outOfMemory{false};
 };
 
 // The worker's record.
@@ -54,10 +57,12 @@ inline constexpr std::string_view kScanningPrefix = "Scanning ";
 // completion flag.
 void ScanDirectory(ScanParams params);
 
-// The worker's entry: walks a private copy of `shared`, then raises m_bScanDone. Returns 0.
+// The worker's entry: walks a private copy of `shared`, then raises m_bScanDone; or, when memory
+// ran out and the walk could not go on, raises outOfMemory and not m_bScanDone. Returns 0.
 unsigned ScanThreadProc(ScanParams shared);
 
-// Starts ScanThreadProc on a new detached thread. Nobody waits for it.
-void StartScanThread(ScanParams params);
+// Starts ScanThreadProc on a new detached thread. Nobody waits for it. False when no thread can
+// be started (a process or thread limit): then no walk runs and the completion flag never rises.
+[[nodiscard]] bool StartScanThread(ScanParams params);
 
 }  // namespace clearnook

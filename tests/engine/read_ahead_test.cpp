@@ -545,7 +545,7 @@ TEST(ReadAheadTest, WorkerRaisesTheFlagAfterTheWholeWalk) {
     p.statusSink = sink;
     p.state = sink->state;
     p.readAhead = true;
-    StartScanThread(std::move(p));
+    ASSERT_TRUE(StartScanThread(std::move(p)));
 
     const ScanState& state = *sink->state;
     const auto until = std::chrono::steady_clock::now() + kWatchdog;

@@ -172,7 +172,7 @@ TEST(ScanWin32Test, WorkerPublishesListsWithTheFlag) {
     p.path = t.path();
     p.state = std::make_shared<ScanState>();
     std::shared_ptr<ScanState> state = p.state;
-    StartScanThread(std::move(p));
+    ASSERT_TRUE(StartScanThread(std::move(p)));
     std::uint64_t last = 0;
     while (!state->m_bScanDone.load(std::memory_order_acquire)) {
         const std::uint64_t now = state->results.SnapshotTotals()[CAT_TEMP_FILES];

@@ -91,8 +91,9 @@ public:
     explicit CliJsonReader(const std::string& text) : m_s(text) {}
 
     bool Read(std::string& root, std::vector<JsonCategory>& categories) {
-        if (!Expect("{") || !Key("root") || !String(root) || !Expect(",") || !Key("categories") ||
-            !Expect("[")) {
+        std::uint64_t unreadable = 0;
+        if (!Expect("{") || !Key("root") || !String(root) || !Expect(",") || !Key("unreadable") ||
+            !Number(unreadable) || !Expect(",") || !Key("categories") || !Expect("[")) {
             return false;
         }
         for (;;) {

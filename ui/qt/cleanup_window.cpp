@@ -268,7 +268,8 @@ void CleanupWindow::StartTimer(int /*id*/, unsigned periodMs) {
 
 void CleanupWindow::StopTimer(int /*id*/) { m_timer.stop(); }
 
-void CleanupWindow::StartWorker(const ScanParams& params) { StartScanThread(params); }
+// A worker that cannot be started leaves the window in Scanning, where Cancel ends it.
+void CleanupWindow::StartWorker(const ScanParams& params) { (void)StartScanThread(params); }
 
 bool CleanupWindow::AskYesNo(std::string_view text, std::string_view caption) {
     QMessageBox box(QMessageBox::Warning, FromEngine(caption), FromEngine(text),

@@ -165,7 +165,8 @@ void CCleanupWnd::StartTimer(int id, unsigned periodMs) {
 
 void CCleanupWnd::StopTimer(int id) { KillTimer(m_hWnd, static_cast<UINT_PTR>(id)); }
 
-void CCleanupWnd::StartWorker(const ScanParams& params) { StartScanThread(params); }
+// A worker that cannot be started leaves the window in Scanning, where Cancel ends it.
+void CCleanupWnd::StartWorker(const ScanParams& params) { (void)StartScanThread(params); }
 
 bool CCleanupWnd::AskYesNo(std::string_view text, std::string_view caption) {
     const std::string t(text);
