@@ -229,4 +229,89 @@ TEST(CliProgramTest, DeleteFailureAddsTheNoteAndExitsOne) {
     EXPECT_FALSE(Exists(t / "x.tmp"));
 }
 
+// A run under a condition a user can meet (output to a full disk, a root spelled through a
+// marker, a directory that cannot be opened, little memory): what it must and must not do.
+// "ROOT" in `args` stands for the tree below; `wrapper` goes before the program.
+//   tree:  home/Temp/x.tmp (1 byte)  home/docs/thesis.odt (7)  home/deep/Temp/y.log (3)
+//          home/many/f0000.tmp ... f0199.tmp (1 each: a list of well over 4 KiB)
+struct ConditionCase {
+    const char* label;
+    std::vector<std::string> wrapper;
+    std::vector<std::string> args;
+    int status;
+    std::string err;   // must be found in stderr ("" : stderr must be empty)
+    std::string out;   // must be found in stdout ("" : anything)
+    bool removesNothing;  // else only the recorded files of the categories deleted go
+};
+
+void PrintTo(const ConditionCase& c, std::ostream* os) { *os << c.label; }
+
+class CliConditionTest : public ::testing::TestWithParam<ConditionCase> {};
+
+TEST_P(CliConditionTest, FailsLoudlyAndDeletesOnlyWhatItShowed) {
+    const ConditionCase& c = GetParam();
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    if (c.wrapper.size() > 1 && c.wrapper[1].starts_with("--as=")) {
+        GTEST_SKIP() << "a sanitizer's shadow memory takes far more address space than the limit";
+    }
+#endif
+    TempDir t;
+    t.File("home/Temp/x.tmp", 1);
+    t.File("home/docs/thesis.odt", 7);
+    t.File("home/deep/Temp/y.log", 3);
+    for (int i = 0; i < 200; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "home/many/f%04d.tmp", i);
+        t.File(name, 1);
+    }
+    std::vector<std::string> argv = c.wrapper;
+    argv.push_back(CLEARNOOK_CLI);
+    for (const std::string& a : c.args) {
+        argv.push_back(a.starts_with("ROOT") ? t / "home" + a.substr(4) : a);
+    }
+    const CliSession r = clearnook::testing::RunProgram(argv);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    if (c.err.empty()) {
+        EXPECT_EQ(r.err, "");
+    } else {
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+    EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    EXPECT_TRUE(Exists(t / "home/docs/thesis.odt"));
+    if (c.removesNothing) {
+        for (const std::string f : {"Temp/x.tmp", "deep/Temp/y.log", "many/f0000.tmp"}) {
+            EXPECT_TRUE(Exists(t / "home/" + f)) << f;
+        }
+    }
+}
+
+const std::vector<std::string> kToFullDisk = {"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full"};
+const std::string kFull = "clearnook-cli: cannot write output: No space left on device";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CliConditionTest,
+    ::testing::Values(
+        // A category depends on the path below the root alone, however the root is written.
+        ConditionCase{"root_through_a_marker", {}, {"--delete", "temp", "--yes", "ROOT/Temp/.."},
+                      0, "", "202 files were removed.", false},
+        ConditionCase{"rows_to_a_full_disk", kToFullDisk, {"ROOT"}, 2, kFull, "", true},
+        ConditionCase{"list_to_a_full_disk", kToFullDisk, {"--list", "-0", "ROOT"}, 2, kFull, "",
+                      true},
+        ConditionCase{"large_json_to_a_full_disk", kToFullDisk, {"--json", "--list", "ROOT"}, 2,
+                      kFull, "", true},
+        ConditionCase{"delete_to_a_full_disk", kToFullDisk, {"--delete", "temp", "--yes", "ROOT"},
+                      2, kFull, "", true},
+        // One descriptor left for the walk: the root; its subdirectories cannot be opened.
+        ConditionCase{"unreadable_directories", {"/usr/bin/prlimit", "--nofile=4"}, {"--list", "ROOT"}, 0,
+                      "directories could not be read, the first: ", "", true},
+        ConditionCase{"unreadable_directories_in_json", {"/usr/bin/prlimit", "--nofile=4"},
+                      {"--json", "--quiet", "ROOT"}, 0, "", "\"unreadable\": 4,", true},
+        // Too little address space for a second thread: the walk goes on one.
+        ConditionCase{"little_memory", {"/usr/bin/prlimit", "--as=14336000"}, {"--list", "ROOT"}, 0, "",
+                      "/deep/Temp/y.log\n", true},
+        ConditionCase{"usage_error_with_escapes", {}, {"--x\x1b[31m", "ROOT"}, 2,
+                      "unknown option '--x?[31m'", "", true}),
+    [](const auto& p) { return std::string(p.param.label); });
+
 }  // namespace

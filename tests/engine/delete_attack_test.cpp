@@ -15,6 +15,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/delete.h"
@@ -94,10 +95,10 @@ protected:
     DeleteReport PassKeepingAllButRecorded(const std::string& everything,
                                            const std::vector<int>& ticked = {CAT_TEMP_FILES},
                                            FileDeleter* deleter = nullptr) {
-        std::set<std::pair<std::string, std::uint64_t>> recorded;
+        std::set<std::tuple<std::string, std::uint64_t, std::uint64_t>> recorded;
         for (const int c : ticked) {
             for (const FoundFile& f : List(c)) {
-                recorded.insert({f.path, f.identity.inode});
+                recorded.insert({f.path, f.identity.inode, f.identity.birthTime});
             }
         }
         const auto before = FilesBelow(everything);
@@ -106,7 +107,7 @@ protected:
                                         : RunDeletePass(ticked, m_state->results, m_root);
         const auto after = FilesBelow(everything);
         for (const auto& [path, id] : before) {
-            if (recorded.count({path, id.inode}) != 0) {
+            if (recorded.count({path, id.inode, id.birthTime}) != 0) {
                 continue;
             }
             const auto it = after.find(path);
@@ -214,6 +215,23 @@ TEST_P(DeleteAttackTest, RecordedFileReplacedByAnotherOfTheSameName) {
 
     EXPECT_EQ(PassKeepingAllButRecorded(t.path()).text, Report(1, true));  // kept.log only
     EXPECT_EQ(IdentityAt(temp + "/kept.log"), platform::FileIdentity{});
+}
+
+TEST_P(DeleteAttackTest, FileMadeAgainUnderARecordedNameIsKept) {
+    // An application deletes its temporary file and makes a new one of the same name between the
+    // scan and the pass. ext4 gives the new file the inode number the old one freed.
+    TempDir t;
+    t.File("scan/Temp/a.log", 1);
+    Scan(t / "scan");
+    ASSERT_EQ(List(CAT_TEMP_FILES).size(), 1u);
+    const std::string path = t / "scan/Temp/a.log";
+    const std::uint64_t inode = IdentityAt(path).inode;
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    t.File("scan/Temp/a.log", 1);
+    RecordProperty("inode_reused", IdentityAt(path).inode == inode ? "yes" : "no");
+
+    EXPECT_EQ(PassKeepingAllButRecorded(t.path()).text, Report(0, true));
+    EXPECT_TRUE(testing::Exists(path));
 }
 
 TEST_P(DeleteAttackTest, FileRemovedBySomeoneElseIsAFailure) {

@@ -4,6 +4,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -268,6 +269,30 @@ TEST(ScanTest, WorkerPublishesListsWithTheFlag) {
     }
     EXPECT_EQ(state->results.lists[CAT_TEMP_FILES].size(), 200u);
     EXPECT_EQ(state->results.SnapshotTotals()[CAT_TEMP_FILES], 200u);
+}
+
+TEST(ScanTest, AWorkerThatCannotStartIsReportedNotThrown) {
+    // A process limit of one: the thread for the walk cannot be made. The window stays in
+    // Scanning then (the flag never rises); the process must not end with an escaped exception.
+    TempDir t;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;  // as root, the limit binds only another user
+        if (::getuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+            ::_exit(3);
+        }
+        const struct rlimit one {1, 1};
+        ::setrlimit(RLIMIT_NPROC, &one);
+        ScanParams p;
+        p.path = t.path();
+        p.state = std::make_shared<ScanState>();
+        ::_exit(StartScanThread(p) ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: a thread was made all the same; 3: no user to be";
 }
 
 // Mount points inside the tree are not entered, bind mounts of the same file system included.
