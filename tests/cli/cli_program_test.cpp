@@ -233,6 +233,7 @@ TEST(CliProgramTest, DeleteFailureAddsTheNoteAndExitsOne) {
 // marker, a directory that cannot be opened, little memory): what it must and must not do.
 // "ROOT" in `args` stands for the tree below; `wrapper` goes before the program.
 //   tree:  home/Temp/x.tmp (1 byte)  home/docs/thesis.odt (7)  home/deep/Temp/y.log (3)
+//          home/locked/z.log (1; the directory of mode 000)
 //          home/many/f0000.tmp ... f0199.tmp (1 each: a list of well over 4 KiB)
 struct ConditionCase {
     const char* label;
@@ -245,6 +246,9 @@ struct ConditionCase {
 };
 
 void PrintTo(const ConditionCase& c, std::ostream* os) { *os << c.label; }
+
+const std::vector<std::string> kAsNobody = {"/usr/bin/setpriv", "--reuid=65534",
+                                            "--regid=65534", "--clear-groups"};
 
 class CliConditionTest : public ::testing::TestWithParam<ConditionCase> {};
 
@@ -259,12 +263,18 @@ TEST_P(CliConditionTest, FailsLoudlyAndDeletesOnlyWhatItShowed) {
     t.File("home/Temp/x.tmp", 1);
     t.File("home/docs/thesis.odt", 7);
     t.File("home/deep/Temp/y.log", 3);
+    t.File("home/locked/z.log", 1);
+    ASSERT_EQ(::chmod((t / "home/locked").c_str(), 0), 0);
+    ASSERT_EQ(::chmod(t.path().c_str(), 0755), 0);
     for (int i = 0; i < 200; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "home/many/f%04d.tmp", i);
         t.File(name, 1);
     }
     std::vector<std::string> argv = c.wrapper;
+    if (c.wrapper == kAsNobody && ::getuid() != 0) {
+        argv.clear();  // the tests' own user is as unprivileged as it gets
+    }
     argv.push_back(CLEARNOOK_CLI);
     for (const std::string& a : c.args) {
         argv.push_back(a.starts_with("ROOT") ? t / "home" + a.substr(4) : a);
@@ -302,11 +312,11 @@ INSTANTIATE_TEST_SUITE_P(
                       kFull, "", true},
         ConditionCase{"delete_to_a_full_disk", kToFullDisk, {"--delete", "temp", "--yes", "ROOT"},
                       2, kFull, "", true},
-        // One descriptor left for the walk: the root; its subdirectories cannot be opened.
-        ConditionCase{"unreadable_directories", {"/usr/bin/prlimit", "--nofile=4"}, {"--list", "ROOT"}, 0,
-                      "directories could not be read, the first: ", "", true},
-        ConditionCase{"unreadable_directories_in_json", {"/usr/bin/prlimit", "--nofile=4"},
-                      {"--json", "--quiet", "ROOT"}, 0, "", "\"unreadable\": 4,", true},
+        // A user without privileges cannot open locked/.
+        ConditionCase{"unreadable_directory", kAsNobody, {"--list", "ROOT"}, 0,
+                      "clearnook-cli: 1 directory could not be read: ", "", true},
+        ConditionCase{"unreadable_directory_in_json", kAsNobody, {"--json", "--quiet", "ROOT"}, 0,
+                      "", "\"unreadable\": 1,", true},
         // Too little address space for a second thread: the walk goes on one.
         ConditionCase{"little_memory", {"/usr/bin/prlimit", "--as=14336000"}, {"--list", "ROOT"}, 0, "",
                       "/deep/Temp/y.log\n", true},
