@@ -108,9 +108,11 @@ void PrintRows(Output& out, const CategoryTotals& totals) {
 
 void PrintList(Output& out, const CategoryResults& results, bool nul) {
     const std::string_view end = nul ? std::string_view("\0", 1) : std::string_view("\n");
+    std::string path;
     for (const std::vector<FoundFile>& list : results.lists) {
         for (const FoundFile& f : list) {
-            out.Write(f.path);
+            results.PathOf(f, path);
+            out.Write(path);
             out.Write(end);
         }
     }
@@ -146,7 +148,7 @@ void PrintJson(Output& output, const std::string& root, const CategoryResults& r
             for (const FoundFile& f : results.lists[i]) {
                 out += first ? "" : ", ";
                 first = false;
-                cli::AppendJsonString(out, f.path);
+                cli::AppendJsonString(out, results.PathOf(f));
             }
             out += "]";
         }

@@ -13,8 +13,8 @@ public:
     PlatformDeleter(const std::string& root, const platform::FileIdentity& rootIdentity)
         : m_remover(root, rootIdentity) {}
 
-    bool Delete(const FoundFile& file) override {
-        return m_remover.Remove(file.path, file.identity) == platform::RemoveResult::Removed;
+    bool Delete(const std::string& path, const platform::FileIdentity& identity) override {
+        return m_remover.Remove(path, identity) == platform::RemoveResult::Removed;
     }
 
 private:
@@ -32,17 +32,18 @@ std::string ComposeDeleteReport(std::int32_t removed, bool anyFailed) {
     return text;
 }
 
-DeleteReport RunDeletePass(std::span<const int> ticked,
-                           const std::array<std::vector<FoundFile>, CATEGORY_COUNT>& lists,
+DeleteReport RunDeletePass(std::span<const int> ticked, const CategoryResults& results,
                            FileDeleter& deleter) {
     DeleteReport report;
+    std::string path;
     for (const int c : ticked) {
         assert(c >= 0 && c < CATEGORY_COUNT);
         if (c < 0 || c >= CATEGORY_COUNT) {
             continue;
         }
-        for (const FoundFile& file : lists[static_cast<std::size_t>(c)]) {
-            if (!deleter.Delete(file)) {
+        for (const FoundFile& file : results.lists[static_cast<std::size_t>(c)]) {
+            results.PathOf(file, path);
+            if (!deleter.Delete(path, file.identity)) {
                 report.anyFailed = true;
             } else if (report.removed < std::numeric_limits<std::int32_t>::max()) {
                 // The report counts in 32 bits; past two billion files it stops counting.
@@ -57,7 +58,7 @@ DeleteReport RunDeletePass(std::span<const int> ticked,
 DeleteReport RunDeletePass(std::span<const int> ticked, const CategoryResults& results,
                            const std::string& root) {
     PlatformDeleter deleter(root, results.rootIdentity);
-    return RunDeletePass(ticked, results.lists, deleter);
+    return RunDeletePass(ticked, results, deleter);
 }
 
 }  // namespace clearnook

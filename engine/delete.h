@@ -24,8 +24,10 @@ inline constexpr std::string_view kDeleteFailureNote =
 class FileDeleter {
 public:
     virtual ~FileDeleter() = default;
-    // Deletes `file` for good. True only when this call removed it.
-    [[nodiscard]] virtual bool Delete(const FoundFile& file) = 0;
+    // Deletes for good the file the walk recorded as `path` with `identity`. True only when this
+    // call removed it.
+    [[nodiscard]] virtual bool Delete(const std::string& path,
+                                      const platform::FileIdentity& identity) = 0;
 };
 
 // What a pass did.
@@ -41,9 +43,8 @@ struct DeleteReport {
 // For each category of `ticked` in the order given (indexes 0..5; others are skipped), deletes
 // every file of its list in recording order through `deleter`: one attempt per file, no stop at a
 // failure. The lists are not changed. Runs on the calling thread.
-[[nodiscard]] DeleteReport RunDeletePass(
-    std::span<const int> ticked, const std::array<std::vector<FoundFile>, CATEGORY_COUNT>& lists,
-    FileDeleter& deleter);
+[[nodiscard]] DeleteReport RunDeletePass(std::span<const int> ticked,
+                                         const CategoryResults& results, FileDeleter& deleter);
 
 // The program's pass over a finished scan: as above, with the platform's remover, which deletes a
 // file only while it is still, under the very root that was walked (`root`, exactly as the scan

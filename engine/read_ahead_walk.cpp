@@ -753,7 +753,7 @@ void ReadAheadWalk::ReplayRecords(const Chunk& chunk, std::size_t limit) {
                 const auto category = static_cast<CleanupCategory>(base[off++]);
                 const std::uint64_t size = u64();
                 const platform::FileIdentity id = identity();
-                m_out.Record(category, size, id, m_out.PathOf(name()));
+                m_out.Record(category, size, id, name());
                 break;
             }
             case Rec::Subtree: {

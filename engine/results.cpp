@@ -1,9 +1,78 @@
 #include "engine/results.h"
 
+#include <cassert>
 #include <cinttypes>
 #include <cstdio>
 
 namespace clearnook {
+
+namespace {
+constexpr char kSep = platform::kPathSeparator;
+
+void AppendComponent(std::string& out, std::string_view name) {
+    if (out.empty() || out.back() != kSep) {
+        out.push_back(kSep);
+    }
+    out.append(name);
+}
+}  // namespace
+
+void RecordedDirectories::SetRoot(std::string_view text) {
+    m_nodes.clear();
+    m_names.assign(text);
+    m_nodes.push_back({0, kRoot, static_cast<std::uint32_t>(text.size())});
+}
+
+std::uint32_t RecordedDirectories::Add(std::uint32_t parent, std::string_view name) {
+    assert(parent < m_nodes.size());
+    const auto index = static_cast<std::uint32_t>(m_nodes.size());
+    m_nodes.push_back({m_names.size(), parent, static_cast<std::uint32_t>(name.size())});
+    m_names.append(name);
+    return index;
+}
+
+void RecordedDirectories::AppendPath(std::uint32_t directory, std::string& out) const {
+    if (m_nodes.empty()) {
+        return;
+    }
+    // Up to the root first, then the names down in order.
+    std::size_t depth = 0;
+    for (std::uint32_t d = directory; d != kRoot; d = m_nodes[d].parent) {
+        ++depth;
+    }
+    const Node& root = m_nodes[kRoot];
+    out.append(m_names, root.nameAt, root.nameLen);
+    const std::size_t from = out.size();
+    // Reserve each level's room from the bottom up, then fill it in.
+    std::size_t length = 0;
+    for (std::uint32_t d = directory; d != kRoot; d = m_nodes[d].parent) {
+        length += 1 + m_nodes[d].nameLen;
+    }
+    out.resize(from + length);
+    std::size_t end = out.size();
+    for (std::uint32_t d = directory; d != kRoot; d = m_nodes[d].parent) {
+        const Node& n = m_nodes[d];
+        end -= n.nameLen;
+        m_names.copy(out.data() + end, n.nameLen, n.nameAt);
+        out[--end] = kSep;
+    }
+    // A root that ends with a separator ("/", "x/") takes no second one.
+    if (depth > 0 && from > 0 && out[from - 1] == kSep) {
+        out.erase(from, 1);
+    }
+}
+
+void CategoryResults::PathOf(const FoundFile& file, std::string& out) const {
+    out.clear();
+    directories.AppendPath(file.directory, out);
+    AppendComponent(out, file.name);
+}
+
+std::string CategoryResults::PathOf(const FoundFile& file) const {
+    std::string out;
+    PathOf(file, out);
+    return out;
+}
 
 CategoryTotals CategoryResults::SnapshotTotals() const {
     CategoryTotals out{};

@@ -13,10 +13,41 @@
 
 namespace clearnook {
 
-// One file the walk recorded: its path as enumerated, or on Windows its lower-cased path, which
-// names the same file there (the name the delete pass removes); and its identity when it was seen.
+// The directories that hold recorded files, each kept once as its parent and its name, so that
+// a deep tree costs a name per directory, not a whole path per file. Directory 0 is the root,
+// whose name is the root's text. Written by the walk only; read once the walk is over.
+class RecordedDirectories {
+public:
+    static constexpr std::uint32_t kRoot = 0;
+
+    // Starts over with the root `text` alone.
+    void SetRoot(std::string_view text);
+
+    // Adds the directory `name` (one component) of `parent` and returns its index.
+    [[nodiscard]] std::uint32_t Add(std::uint32_t parent, std::string_view name);
+
+    // Appends the path of `directory` to `out`: the root's text, then each name down to it, a
+    // separator before each name unless the text already ends with one.
+    void AppendPath(std::uint32_t directory, std::string& out) const;
+
+    [[nodiscard]] std::size_t Count() const { return m_nodes.size(); }
+
+private:
+    struct Node {
+        std::size_t nameAt;
+        std::uint32_t parent;
+        std::uint32_t nameLen;
+    };
+    std::vector<Node> m_nodes;
+    std::string m_names;
+};
+
+// One file the walk recorded: the directory it lies in and its name as enumerated (on Windows
+// both lower-cased, which names the same file there), and its identity when it was seen. Its path
+// is CategoryResults::PathOf: what the lists show and the delete pass removes.
 struct FoundFile {
-    std::string path;
+    std::uint32_t directory = RecordedDirectories::kRoot;
+    std::string name;
     platform::FileIdentity identity;
 };
 
@@ -28,6 +59,7 @@ using CategoryTotals = std::array<std::uint64_t, CATEGORY_COUNT>;
 // seen (ScanState::m_bScanDone).
 struct CategoryResults {
     std::array<std::vector<FoundFile>, CATEGORY_COUNT> lists;
+    RecordedDirectories directories;  // of the files in `lists`
     std::array<std::atomic<std::uint64_t>, CATEGORY_COUNT> totals{};
     // The identity of the directory the walk started from (zero when it could not be opened).
     // The recorded paths mean something only under that very directory; published like the lists.
@@ -40,6 +72,12 @@ struct CategoryResults {
     std::string firstUnreadableReason;
 
     [[nodiscard]] CategoryTotals SnapshotTotals() const;
+
+    // The path of a recorded file: the root as the walk was given it (on Windows lower-cased),
+    // the directories below it, the name.
+    [[nodiscard]] std::string PathOf(const FoundFile& file) const;
+    // The same, into `out` (emptied first): for a caller going through many files.
+    void PathOf(const FoundFile& file, std::string& out) const;
 };
 
 // One row of the result list.

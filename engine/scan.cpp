@@ -62,16 +62,9 @@ private:
 
     void VisitFile(std::string_view name) {
         const std::optional<FoundEntry> found = ExamineFile(m_classifier, m_dirs, name);
-        if (!found) {
-            return;
+        if (found) {
+            m_out.Record(found->category, found->info.size, found->info.identity, name);
         }
-        std::string path;
-        if constexpr (platform::kRecordLowerCasePaths) {
-            path.append(m_classifier.LowerPath()).append(m_classifier.LowerName());
-        } else {
-            path = m_out.PathOf(name);
-        }
-        m_out.Record(found->category, found->info.size, found->info.identity, std::move(path));
     }
 
     ScanOutput m_out;

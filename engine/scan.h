@@ -17,9 +17,21 @@ class StatusSink {
 public:
     virtual ~StatusSink() = default;
     virtual void SetStatusText(std::string_view text) = 0;
+    // How the walk sets its texts: the first `keep` bytes of the text it set last stay and `tail`
+    // follows them. A sink that only keeps the newest text edits its copy in place, so a text
+    // costs the walk the directory's name, not its whole path. By default the whole text is put
+    // together and set.
+    virtual void EditStatusText(std::size_t keep, std::string_view tail) {
+        m_text.resize(keep);
+        m_text.append(tail);
+        SetStatusText(m_text);
+    }
     // Called once on the worker thread right after the completion flag is raised, so a window
     // can show the end of the walk at once instead of at its next refresh.
     virtual void ScanFinished() {}
+
+private:
+    std::string m_text;  // the last text, for the default EditStatusText
 };
 
 // Everything the worker and the window share. Held by shared pointers on both sides, so a window

@@ -42,12 +42,10 @@ public:
     // Leaves the current directory; the parent's text is shown again, unless that was the root.
     void Left();
 
-    // The path of the file `name` of the current directory, as enumerated.
-    [[nodiscard]] std::string PathOf(std::string_view name) const;
-
-    // Adds a found file to its list and its size to its total.
+    // Adds the file `name` of the current directory, as enumerated, to its category's list and
+    // its size to the total.
     void Record(CleanupCategory category, std::uint64_t size, const platform::FileIdentity& identity,
-                std::string path);
+                std::string_view name);
 
     // True once the walk has left its root (or never entered it).
     [[nodiscard]] bool Outside() const { return m_frames.empty(); }
@@ -56,14 +54,28 @@ public:
 
 private:
     void Send();
+    void CutBack(std::size_t length);
+    // The recorded directory standing for the current one, added (with those above it that are
+    // not yet) the first time a file of it is recorded.
+    std::uint32_t CurrentDirectory();
     // Counts the directory that ends m_status as unreadable, keeping the first one's path.
     void NoteUnreadable(int error);
-    void CutBackToTop() { m_status.resize(m_frames.back()); }
+    void CutBackToTop() { CutBack(m_frames.back().end); }
+
+    static constexpr std::uint32_t kNotRecorded = static_cast<std::uint32_t>(-1);
+    struct Frame {
+        std::size_t nameAt;  // where the directory's name begins in m_status
+        std::size_t end;     // and where it ends
+        std::uint32_t recorded = kNotRecorded;  // in results.directories
+    };
 
     ScanState& m_state;
     StatusSink* m_sink;
-    std::string m_status;                // "Scanning " + the current directory's path
-    std::vector<std::size_t> m_frames;   // where each entered directory's path ends in m_status
+    std::string m_status;        // "Scanning " + the current directory's path
+    std::size_t m_sentKeep = 0;  // how much of m_status is unchanged since the last text sent
+    std::size_t m_nameAt = 0;    // where the name of the last Push begins in m_status
+    std::vector<Frame> m_frames;  // each entered directory, the root first
+    std::string m_lowered;       // scratch, where the lists hold lower-cased names
 };
 
 // A file of the top directory of `dirs` that the walk records: its category and what it is now.

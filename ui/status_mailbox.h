@@ -20,6 +20,8 @@ public:
 
     // Worker side: keeps `text` as the newest. Dropped after Close.
     void SetStatusText(std::string_view text) override;
+    // Worker side: edits the newest text in place, at the cost of `tail` alone.
+    void EditStatusText(std::size_t keep, std::string_view tail) override;
 
     // Worker side: wakes the UI thread once more, whether or not a text is waiting, so it can see
     // the completion flag now. Nothing after Close.

@@ -98,12 +98,13 @@ protected:
         std::set<std::tuple<std::string, std::uint64_t, std::uint64_t>> recorded;
         for (const int c : ticked) {
             for (const FoundFile& f : List(c)) {
-                recorded.insert({f.path, f.identity.inode, f.identity.birthTime});
+                recorded.insert(
+                    {m_state->results.PathOf(f), f.identity.inode, f.identity.birthTime});
             }
         }
         const auto before = FilesBelow(everything);
         const DeleteReport report = deleter != nullptr
-                                        ? RunDeletePass(ticked, m_state->results.lists, *deleter)
+                                        ? RunDeletePass(ticked, m_state->results, *deleter)
                                         : RunDeletePass(ticked, m_state->results, m_root);
         const auto after = FilesBelow(everything);
         for (const auto& [path, id] : before) {
@@ -268,8 +269,8 @@ class SwapAfterFirstFile : public FileDeleter {
 public:
     SwapAfterFirstFile(FileDeleter& inner, std::function<void()> swap)
         : m_inner(inner), m_swap(std::move(swap)) {}
-    bool Delete(const FoundFile& file) override {
-        const bool removed = m_inner.Delete(file);
+    bool Delete(const std::string& path, const platform::FileIdentity& identity) override {
+        const bool removed = m_inner.Delete(path, identity);
         if (m_calls++ == 0) {
             m_swap();
         }
@@ -285,8 +286,8 @@ private:
 class RemoverDeleter : public FileDeleter {
 public:
     RemoverDeleter(const std::string& root, platform::FileIdentity id) : m_remover(root, id) {}
-    bool Delete(const FoundFile& file) override {
-        return m_remover.Remove(file.path, file.identity) == platform::RemoveResult::Removed;
+    bool Delete(const std::string& path, const platform::FileIdentity& identity) override {
+        return m_remover.Remove(path, identity) == platform::RemoveResult::Removed;
     }
 
 private:

@@ -12,31 +12,33 @@
 namespace clearnook {
 namespace {
 
-using Lists = std::array<std::vector<FoundFile>, CATEGORY_COUNT>;
 
 // Remembers every call and fails the paths it is told to.
 class FakeDeleter : public FileDeleter {
 public:
     std::set<std::string> failing;
     std::vector<std::string> calls;
-    bool Delete(const FoundFile& file) override {
-        calls.push_back(file.path);
-        return failing.count(file.path) == 0;
+    bool Delete(const std::string& path, const platform::FileIdentity&) override {
+        calls.push_back(path);
+        return failing.count(path) == 0;
     }
 };
 
+// File i of category c lies in r/c<c>/.
 std::string PathOf(int category, int i) {
-    return "c" + std::to_string(category) + "/f" + std::to_string(i);
+    return "r/c" + std::to_string(category) + "/f" + std::to_string(i);
 }
 
-Lists MakeLists(const std::array<int, CATEGORY_COUNT>& sizes) {
-    Lists lists;
+void MakeLists(const std::array<int, CATEGORY_COUNT>& sizes, CategoryResults& results) {
+    results.directories.SetRoot("r");
     for (int c = 0; c < CATEGORY_COUNT; ++c) {
+        const std::uint32_t dir =
+            results.directories.Add(RecordedDirectories::kRoot, "c" + std::to_string(c));
         for (int i = 0; i < sizes[static_cast<std::size_t>(c)]; ++i) {
-            lists[static_cast<std::size_t>(c)].push_back({PathOf(c, i), {1, 1}});
+            results.lists[static_cast<std::size_t>(c)].push_back(
+                {dir, "f" + std::to_string(i), {1, 1, 1}});
         }
     }
-    return lists;
 }
 
 const std::string kThanks = " files were removed.\nThank you for using Clearnook!";
@@ -59,11 +61,12 @@ class DeletePassTest : public ::testing::TestWithParam<PassCase> {};
 
 TEST_P(DeletePassTest, DeletesTickedListsInOrderAndReports) {
     const PassCase& c = GetParam();
-    const Lists lists = MakeLists(c.sizes);
+    CategoryResults results;
+    MakeLists(c.sizes, results);
     FakeDeleter deleter;
     deleter.failing.insert(c.failing.begin(), c.failing.end());
 
-    const DeleteReport report = RunDeletePass(c.ticked, lists, deleter);
+    const DeleteReport report = RunDeletePass(c.ticked, results, deleter);
 
     // Every file of every ticked category, once each, in ticked order then recording order; no
     // stop at a failure, no retry, nothing of an unticked category.
@@ -77,22 +80,22 @@ TEST_P(DeletePassTest, DeletesTickedListsInOrderAndReports) {
     EXPECT_EQ(report.removed, c.removed);
     EXPECT_EQ(report.anyFailed, c.note);
     EXPECT_EQ(report.text, std::to_string(c.removed) + kThanks + (c.note ? kNote : ""));
-    EXPECT_EQ(lists[0].size(), static_cast<std::size_t>(c.sizes[0]));  // nothing written back
+    EXPECT_EQ(results.lists[0].size(), static_cast<std::size_t>(c.sizes[0]));  // nothing written back
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, DeletePassTest,
     ::testing::Values(
         PassCase{"two_categories_all_removable", {0, 3}, {3, 2, 0, 4, 0, 0}, {}, 7, false},
-        PassCase{"two_of_five_fail", {2}, {0, 0, 5, 0, 0, 0}, {"c2/f1", "c2/f3"}, 3, true},
-        PassCase{"first_and_last_fail", {1}, {0, 4, 0, 0, 0, 0}, {"c1/f0", "c1/f3"}, 2, true},
+        PassCase{"two_of_five_fail", {2}, {0, 0, 5, 0, 0, 0}, {"r/c2/f1", "r/c2/f3"}, 3, true},
+        PassCase{"first_and_last_fail", {1}, {0, 4, 0, 0, 0, 0}, {"r/c1/f0", "r/c1/f3"}, 2, true},
         PassCase{"empty_selection", {}, {3, 3, 3, 3, 3, 3}, {}, 0, false},
         PassCase{"single_file_keeps_the_plural", {5}, {9, 0, 0, 0, 0, 1}, {}, 1, false},
         PassCase{"ticked_list_is_empty", {4}, {2, 0, 0, 0, 0, 0}, {}, 0, false},
-        PassCase{"everything_fails", {0}, {2, 0, 0, 0, 0, 0}, {"c0/f0", "c0/f1"}, 0, true},
+        PassCase{"everything_fails", {0}, {2, 0, 0, 0, 0, 0}, {"r/c0/f0", "r/c0/f1"}, 0, true},
         PassCase{"order_given_is_kept", {5, 1, 3}, {1, 2, 1, 2, 1, 2}, {}, 6, false},
-        PassCase{"all_six", {0, 1, 2, 3, 4, 5}, {1, 2, 3, 4, 5, 6}, {"c4/f4"}, 20, true},
-        PassCase{"unticked_failures_play_no_part", {3}, {2, 0, 0, 1, 0, 0}, {"c0/f0"}, 1, false}),
+        PassCase{"all_six", {0, 1, 2, 3, 4, 5}, {1, 2, 3, 4, 5, 6}, {"r/c4/f4"}, 20, true},
+        PassCase{"unticked_failures_play_no_part", {3}, {2, 0, 0, 1, 0, 0}, {"r/c0/f0"}, 1, false}),
     [](const auto& p) { return std::string(p.param.label); });
 
 struct ReportCase {

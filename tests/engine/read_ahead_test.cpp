@@ -28,6 +28,7 @@
 #include "engine/scan_testing.h"
 #include "platform/fs_services.h"
 #include "tests/hardening/wide_directory.h"
+#include "tests/support/scan_run.h"
 #include "tests/support/process_probe.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/temp_tree.h"
@@ -44,7 +45,7 @@ constexpr auto kWatchdog = std::chrono::seconds(60);
 
 // Everything a walk hands back, and how it went about it.
 struct WalkRecord {
-    std::array<std::vector<FoundFile>, CATEGORY_COUNT> lists;
+    testing::RecordedLists lists;
     CategoryTotals totals{};
     platform::FileIdentity rootIdentity;
     std::vector<std::string> texts;
@@ -77,18 +78,16 @@ WalkRecord Walk(const std::string& root, bool readAhead, std::size_t sampleEvery
     p.state = state;
     p.readAhead = readAhead;
     ScanDirectory(p);
-    r.lists = std::move(state->results.lists);
+    r.lists = testing::ResolvedLists(state->results);
     r.totals = state->results.SnapshotTotals();
     r.rootIdentity = state->results.rootIdentity;
     r.texts = std::move(sink->texts);
     return r;
 }
 
-bool SameFile(const FoundFile& a, const FoundFile& b) {
-    return a.path == b.path && a.identity == b.identity;
-}
+bool SameFile(const testing::RecordedFile& a, const testing::RecordedFile& b) { return a == b; }
 
-std::string Show(const FoundFile& f) {
+std::string Show(const testing::RecordedFile& f) {
     return f.path + " (" + std::to_string(f.identity.device) + ":" +
            std::to_string(f.identity.inode) + ")";
 }
@@ -446,7 +445,8 @@ std::size_t SettledThreadCount(std::size_t expected) {
     return n;
 }
 
-bool IsPrefix(const std::vector<FoundFile>& part, const std::vector<FoundFile>& whole) {
+bool IsPrefix(const std::vector<testing::RecordedFile>& part,
+              const std::vector<testing::RecordedFile>& whole) {
     return part.size() <= whole.size() &&
            std::equal(part.begin(), part.end(), whole.begin(), SameFile);
 }
@@ -463,7 +463,7 @@ TEST(ReadAheadTest, StopWithReadAheadInFlightEndsTheWalkCleanly) {
     ASSERT_GT(whole.texts.size(), 10000u);
     std::map<std::string, std::uint64_t> sizes;
     for (const auto& list : whole.lists) {
-        for (const FoundFile& f : list) {
+        for (const testing::RecordedFile& f : list) {
             struct stat st {};
             ASSERT_EQ(::lstat(f.path.c_str(), &st), 0) << f.path;
             sizes[f.path] = static_cast<std::uint64_t>(st.st_size);
@@ -503,11 +503,12 @@ TEST(ReadAheadTest, StopWithReadAheadInFlightEndsTheWalkCleanly) {
             ASSERT_EQ(sink->texts.size(), n);
             EXPECT_TRUE(std::equal(sink->texts.begin(), sink->texts.end(), whole.texts.begin()));
             const std::set<std::string> shown(sink->texts.begin(), sink->texts.end());
+            const testing::RecordedLists lists = testing::ResolvedLists(state->results);
             for (std::size_t c = 0; c < CATEGORY_COUNT; ++c) {
-                const std::vector<FoundFile>& list = state->results.lists[c];
+                const std::vector<testing::RecordedFile>& list = lists[c];
                 EXPECT_TRUE(IsPrefix(list, whole.lists[c])) << "category " << c;
                 std::uint64_t sum = 0;
-                for (const FoundFile& f : list) {
+                for (const testing::RecordedFile& f : list) {
                     sum += sizes[f.path];
                     const std::string dir = f.path.substr(0, f.path.rfind('/'));
                     EXPECT_EQ(shown.count(std::string(kScanningPrefix) + dir), 1u)
@@ -560,7 +561,7 @@ TEST(ReadAheadTest, WorkerRaisesTheFlagAfterTheWholeWalk) {
         std::this_thread::yield();
     }
     WalkRecord got;
-    got.lists = state.results.lists;
+    got.lists = testing::ResolvedLists(state.results);
     got.totals = state.results.SnapshotTotals();
     got.rootIdentity = state.results.rootIdentity;
     while (!sink->finished.load(std::memory_order_acquire)) {

@@ -159,7 +159,7 @@ TEST(ScanWin32Test, WalksADriveFromItsTwoCharacterName) {
     const auto& thumbs = state->results.lists[CAT_THUMBNAIL_CACHE];
     const std::string expected = Lower(t.path()) + "\\deep\\thumbs.db";
     EXPECT_EQ(std::count_if(thumbs.begin(), thumbs.end(),
-                            [&](const FoundFile& f) { return f.path == expected; }),
+                            [&](const FoundFile& f) { return state->results.PathOf(f) == expected; }),
               1);
 }
 

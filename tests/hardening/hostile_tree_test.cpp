@@ -30,6 +30,7 @@
 #include "engine/delete.h"
 #include "engine/scan.h"
 #include "tests/hardening/wide_directory.h"
+#include "tests/support/scan_run.h"
 #include "tests/support/fault_syscalls.h"
 #include "tests/support/program_run.h"
 #include "tests/support/reference_walk.h"
@@ -53,10 +54,10 @@ std::shared_ptr<ScanState> Scan(const std::string& root,
     return p.state;
 }
 
-std::vector<std::string> RecordedPaths(const CategoryResults& r) {
+std::vector<std::string> RecordedPaths(const testing::RecordedLists& lists) {
     std::vector<std::string> out;
-    for (const auto& list : r.lists) {
-        for (const FoundFile& f : list) {
+    for (const auto& list : lists) {
+        for (const testing::RecordedFile& f : list) {
             out.push_back(f.path);
         }
     }
@@ -222,7 +223,8 @@ private:
 
 // The user-level check: clearnook-cli --json --list and --list -0 on `root` print exactly the
 // files, counts and totals of `expected` (a finished scan's results).
-void ExpectCliAgrees(const std::string& root, const CategoryResults& expected,
+void ExpectCliAgrees(const std::string& root, const testing::RecordedLists& expected,
+                     const CategoryTotals& totals,
                      std::optional<User> user = {}) {
     const ProgramRun json = RunCli({"--json", "--list", "--quiet", root}, user);
     ASSERT_EQ(json.status, 0) << json.err;
@@ -233,12 +235,12 @@ void ExpectCliAgrees(const std::string& root, const CategoryResults& expected,
     ASSERT_EQ(categories.size(), static_cast<std::size_t>(CATEGORY_COUNT));
     for (std::size_t c = 0; c < categories.size(); ++c) {
         std::vector<std::string> want;
-        for (const FoundFile& f : expected.lists[c]) {
+        for (const testing::RecordedFile& f : expected[c]) {
             want.push_back(f.path);
         }
         EXPECT_EQ(categories[c].files, want) << "category " << c;
         EXPECT_EQ(categories[c].count, want.size()) << "category " << c;
-        EXPECT_EQ(categories[c].bytes, expected.totals[c].load()) << "category " << c;
+        EXPECT_EQ(categories[c].bytes, totals[c]) << "category " << c;
     }
     const ProgramRun list = RunCli({"--list", "-0", "--quiet", root}, user);
     ASSERT_EQ(list.status, 0) << list.err;
@@ -256,7 +258,8 @@ void ScanCompareAndDelete(const TempDir& t) {
     const std::vector<ReferenceFile> reference = testing::ReadReferenceTree(t.path());
     const std::shared_ptr<ScanState> state = Scan(t.path());
     ASSERT_TRUE(testing::ScanHolds(state->results, reference, {}));
-    ExpectCliAgrees(t.path(), state->results);
+    ExpectCliAgrees(t.path(), testing::ResolvedLists(state->results),
+                    state->results.SnapshotTotals());
     const DeleteReport report = RunDeletePass(kAllCategories, state->results, t.path());
     EXPECT_TRUE(testing::DeleteHolds(report, kAllCategories, state->results, reference, {}));
     EXPECT_FALSE(report.anyFailed);
@@ -472,17 +475,18 @@ TEST(PermissionTest, OthersReachOnlyWhatTheyMayList) {
     MakePermissionTree(t);
     const std::vector<ReferenceFile> reachable =
         Reachable(testing::ReadReferenceTree(t.path()), t.path(), bits);
-    // what the user should see, as a scan's results
-    CategoryResults expected;
+    // what the user should see, as a scan's lists
+    testing::RecordedLists expected;
+    CategoryTotals totals{};
     for (const ReferenceFile& f : reachable) {
         if (f.category != testing::kNoCategory) {
             const auto c = static_cast<std::size_t>(f.category);
-            expected.lists[c].push_back({f.path, f.identity});
-            expected.totals[c] += f.size;
+            expected[c].push_back({f.path, f.identity});
+            totals[c] += f.size;
         }
     }
-    ASSERT_EQ(expected.lists[CAT_TEMP_FILES].size(), 2u);  // a.tmp and c.tmp
-    ExpectCliAgrees(t.path(), expected, user);
+    ASSERT_EQ(expected[CAT_TEMP_FILES].size(), 2u);  // a.tmp and c.tmp
+    ExpectCliAgrees(t.path(), expected, totals, user);
 
     // Deleting: a.tmp goes; c.tmp lies in a directory the user may not write; the note says so.
     const ProgramRun del = RunCli({"--delete", "temp,thumbs", "--yes", "--quiet", t.path()}, user);
@@ -669,19 +673,21 @@ TEST(ChurnTest, FilesAppearVanishAndMoveDuringTheWalk) {
         std::array<std::uint64_t, CATEGORY_COUNT> sums{};
         for (std::size_t c = 0; c < CATEGORY_COUNT; ++c) {
             for (const FoundFile& f : state->results.lists[c]) {
-                EXPECT_TRUE(seen.insert(f.path).second) << "recorded twice: " << f.path;
-                if (f.path.starts_with(t / "churn/")) {
-                    const std::optional<std::uint64_t> size = Churner::SizeOf(f.path);
-                    ASSERT_TRUE(size.has_value()) << f.path;
-                    EXPECT_EQ(c, std::size_t{CAT_TEMP_FILES}) << f.path;
+                const std::string path = state->results.PathOf(f);
+                EXPECT_TRUE(seen.insert(path).second) << "recorded twice: " << path;
+                if (path.starts_with(t / "churn/")) {
+                    const std::optional<std::uint64_t> size = Churner::SizeOf(path);
+                    ASSERT_TRUE(size.has_value()) << path;
+                    EXPECT_EQ(c, std::size_t{CAT_TEMP_FILES}) << path;
                     sums[c] += *size;
                 }
             }
         }
         CategoryResults stableOnly;
+        stableOnly.directories = state->results.directories;
         for (std::size_t c = 0; c < CATEGORY_COUNT; ++c) {
             for (const FoundFile& f : state->results.lists[c]) {
-                if (f.path.starts_with(t / "stable/")) {
+                if (state->results.PathOf(f).starts_with(t / "stable/")) {
                     stableOnly.lists[c].push_back(f);
                 }
             }

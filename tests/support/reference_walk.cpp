@@ -151,25 +151,26 @@ bool IsUnder(const std::string& path, const std::string& under) {
         std::size_t last = 0;
         bool first = true;
         for (const FoundFile& f : results.lists[static_cast<std::size_t>(c)]) {
-            if (!recorded.insert(f.path).second) {
-                note("recorded twice: " + f.path);
+            const std::string path = results.PathOf(f);
+            if (!recorded.insert(path).second) {
+                note("recorded twice: " + path);
                 continue;
             }
-            const auto it = byPath.find(f.path);
+            const auto it = byPath.find(path);
             if (it == byPath.end()) {
-                note("recorded but not a file of the tree: " + f.path);
+                note("recorded but not a file of the tree: " + path);
                 continue;
             }
             const ReferenceFile& r = reference[it->second];
             if (r.category != c) {
                 note("recorded in category " + std::to_string(c) + ", belongs in " +
-                     std::to_string(r.category) + ": " + f.path);
+                     std::to_string(r.category) + ": " + path);
             }
             if (r.identity != f.identity) {
-                note("recorded with another identity: " + f.path);
+                note("recorded with another identity: " + path);
             }
             if (!first && it->second < last) {
-                note("recorded out of listing order: " + f.path);
+                note("recorded out of listing order: " + path);
             }
             first = false;
             last = it->second;
@@ -199,7 +200,7 @@ bool IsUnder(const std::string& path, const std::string& under) {
     std::set<std::string> targets;
     for (const int c : ticked) {
         for (const FoundFile& f : results.lists[static_cast<std::size_t>(c)]) {
-            targets.insert(f.path);
+            targets.insert(results.PathOf(f));
         }
     }
     std::ostringstream bad;

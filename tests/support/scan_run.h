@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,6 +14,25 @@
 #include "tests/support/recording_sink.h"
 
 namespace clearnook::testing {
+
+// A recorded file with its whole path: what tests compare between walks and against the disk.
+struct RecordedFile {
+    std::string path;
+    platform::FileIdentity identity;
+    friend bool operator==(const RecordedFile&, const RecordedFile&) = default;
+};
+using RecordedLists = std::array<std::vector<RecordedFile>, CATEGORY_COUNT>;
+
+// The lists of `results` with each file's path put together.
+inline RecordedLists ResolvedLists(const CategoryResults& results) {
+    RecordedLists out;
+    for (std::size_t c = 0; c < CATEGORY_COUNT; ++c) {
+        for (const FoundFile& f : results.lists[c]) {
+            out[c].push_back({results.PathOf(f), f.identity});
+        }
+    }
+    return out;
+}
 
 struct ScanRun {
     std::shared_ptr<ScanState> state = std::make_shared<ScanState>();
@@ -32,7 +52,7 @@ struct ScanRun {
     [[nodiscard]] std::vector<std::string> Paths(int c) const {
         std::vector<std::string> out;
         for (const FoundFile& f : state->results.lists[static_cast<std::size_t>(c)]) {
-            out.push_back(f.path);
+            out.push_back(state->results.PathOf(f));
         }
         return out;
     }
