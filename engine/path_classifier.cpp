@@ -16,7 +16,8 @@ void PathClassifier::AppendClassificationForm(std::string& out, std::string_view
 
 PathClassifier::PathClassifier(std::string_view root) {
     AppendClassificationForm(m_lower, root);
-    if (m_lower.empty() || m_lower.back() != '\\') {
+    if (m_lower.empty() || m_lower.back() != '\\' ||
+        !platform::StartsCharacter(m_lower, m_lower.size() - 1)) {
         m_lower.push_back('\\');
     }
     m_levels.push_back({m_lower.size(), FindPathMarkers(m_lower)});

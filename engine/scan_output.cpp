@@ -6,7 +6,12 @@ namespace clearnook {
 
 namespace {
 constexpr char kSep = platform::kPathSeparator;
+
+// The last character of `path`, not merely its last byte, is a separator.
+bool EndsWithSeparator(std::string_view path) {
+    return !path.empty() && path.back() == kSep && platform::StartsCharacter(path, path.size() - 1);
 }
+}  // namespace
 
 ScanOutput::ScanOutput(const ScanParams& params)
     : m_state(*params.state), m_sink(params.statusSink.get()) {
@@ -25,7 +30,7 @@ void ScanOutput::RootEntered(const platform::FileIdentity& identity) {
 }
 
 std::string_view ScanOutput::Push(std::string_view name) {
-    if (m_status.back() != kSep) {
+    if (!EndsWithSeparator(m_status)) {
         m_status.push_back(kSep);
     }
     m_status.append(name);
@@ -58,7 +63,7 @@ std::string ScanOutput::PathOf(std::string_view name) const {
     std::string path;
     path.reserve(dir.size() + 1 + name.size());
     path.append(dir);
-    if (path.empty() || path.back() != kSep) {
+    if (!EndsWithSeparator(path)) {
         path.push_back(kSep);
     }
     path.append(name);
