@@ -2,6 +2,8 @@
 
 #include <cassert>
 
+#include "platform/fs_services.h"
+
 namespace clearnook {
 namespace {
 
@@ -31,6 +33,29 @@ constexpr std::string_view kMarkTemp = "\\temp\\";
 constexpr std::string_view kMarkInternetCache = "\\temporary internet files\\content.ie5\\";
 constexpr std::string_view kMarkRecent = "\\recent\\";
 
+// True when `marker` occurs in `path` at or after `from` beginning a character: in a double-byte
+// code page, a "\\temp\\" whose backslash is the second byte of a character is no marker. Every
+// marker begins with a backslash and goes on in ASCII, which is never a first byte, so where
+// the first byte begins a character the whole marker is characters.
+bool ContainsMarker(std::string_view path, std::string_view marker, std::size_t from) {
+    for (std::size_t at = path.find(marker, from); at != std::string_view::npos;
+         at = path.find(marker, at + 1)) {
+        if (platform::StartsCharacter(path, at)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The markers found at or after `from` of `lowerPath`.
+PathMarkers FindPathMarkersFrom(std::string_view lowerPath, std::size_t from) {
+    PathMarkers m;
+    m.temp = ContainsMarker(lowerPath, kMarkTemp, from);
+    m.internetCache = ContainsMarker(lowerPath, kMarkInternetCache, from);
+    m.recent = ContainsMarker(lowerPath, kMarkRecent, from);
+    return m;
+}
+
 }  // namespace
 
 const char* CategoryName(int index) {
@@ -49,11 +74,7 @@ const char* CategoryKey(int index) {
 }
 
 PathMarkers FindPathMarkers(std::string_view lowerPath) {
-    PathMarkers m;
-    m.temp = lowerPath.find(kMarkTemp) != std::string_view::npos;
-    m.internetCache = lowerPath.find(kMarkInternetCache) != std::string_view::npos;
-    m.recent = lowerPath.find(kMarkRecent) != std::string_view::npos;
-    return m;
+    return FindPathMarkersFrom(lowerPath, 0);
 }
 
 PathMarkers ExtendPathMarkers(const PathMarkers& parent, std::string_view lowerPath,
@@ -61,7 +82,8 @@ PathMarkers ExtendPathMarkers(const PathMarkers& parent, std::string_view lowerP
     // A marker found before parentLen - (longest - 1) lies wholly in the parent's part.
     constexpr std::size_t kOverlap = kMarkInternetCache.size() - 1;
     const std::size_t from = parentLen > kOverlap ? parentLen - kOverlap : 0;
-    const PathMarkers tail = FindPathMarkers(lowerPath.substr(from));
+    // The bytes before `from` still tell whether a match begins a character.
+    const PathMarkers tail = FindPathMarkersFrom(lowerPath, from);
     return {parent.temp || tail.temp, parent.internetCache || tail.internetCache,
             parent.recent || tail.recent};
 }

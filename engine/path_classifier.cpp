@@ -18,7 +18,8 @@ PathClassifier::PathClassifier(std::string_view root) {
     if constexpr (platform::kClassifyRootText) {
         AppendClassificationForm(m_lower, root);
     }
-    if (m_lower.empty() || m_lower.back() != '\\') {
+    if (m_lower.empty() || m_lower.back() != '\\' ||
+        !platform::StartsCharacter(m_lower, m_lower.size() - 1)) {
         m_lower.push_back('\\');
     }
     m_levels.push_back({m_lower.size(), FindPathMarkers(m_lower)});

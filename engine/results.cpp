@@ -10,7 +10,7 @@ namespace {
 constexpr char kSep = platform::kPathSeparator;
 
 void AppendComponent(std::string& out, std::string_view name) {
-    if (out.empty() || out.back() != kSep) {
+    if (!platform::EndsWithPathSeparator(out)) {
         out.push_back(kSep);
     }
     out.append(name);
@@ -57,7 +57,7 @@ void RecordedDirectories::AppendPath(std::uint32_t directory, std::string& out) 
         out[--end] = kSep;
     }
     // A root that ends with a separator ("/", "x/") takes no second one.
-    if (depth > 0 && from > 0 && out[from - 1] == kSep) {
+    if (depth > 0 && platform::EndsWithPathSeparator(std::string_view(out).substr(0, from))) {
         out.erase(from, 1);
     }
 }

@@ -7,7 +7,7 @@ namespace clearnook {
 
 namespace {
 constexpr char kSep = platform::kPathSeparator;
-}
+}  // namespace
 
 ScanOutput::ScanOutput(const ScanParams& params)
     : m_state(*params.state), m_sink(params.statusSink.get()) {
@@ -52,7 +52,7 @@ void ScanOutput::RootUnlistable(int error) { NoteUnreadable(error); }
 void ScanOutput::CutShort(int error) { NoteUnreadable(error); }
 
 std::string_view ScanOutput::Push(std::string_view name) {
-    if (m_status.back() != kSep) {
+    if (!platform::EndsWithPathSeparator(m_status)) {
         m_status.push_back(kSep);
     }
     m_nameAt = m_status.size();

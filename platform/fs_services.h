@@ -185,6 +185,24 @@ void AppendLowered(std::string& out, std::string_view name);
 // The system's text for an error code of DirectoryStack::LastError or ListingError. Any thread.
 [[nodiscard]] std::string ErrorText(int error);
 
+// True when the byte at `pos` of `text` begins a character. On Windows the second byte of a
+// double-byte character of the ANSI code page can be 0x5C, the backslash, or an ASCII letter, so
+// a search for a separator or a path marker counts only the matches that begin a character. On
+// Linux every byte that looks like '/' is a separator, whatever the encoding. Any thread.
+#ifdef _WIN32
+[[nodiscard]] bool StartsCharacter(std::string_view text, std::size_t pos);
+#else
+[[nodiscard]] inline bool StartsCharacter(std::string_view /*text*/, std::size_t /*pos*/) {
+    return true;
+}
+#endif
+
+// True when the last character of `path`, not merely its last byte, is the separator.
+[[nodiscard]] inline bool EndsWithPathSeparator(std::string_view path) {
+    return !path.empty() && path.back() == kPathSeparator &&
+           StartsCharacter(path, path.size() - 1);
+}
+
 }  // namespace clearnook::platform
 
 // ---- Removing the files a walk recorded ----
@@ -208,9 +226,12 @@ enum class RemoveResult : std::uint8_t {
 // the directory the walk saw (`rootIdentity`). Directories stay open between calls, so files
 // given in walk order cost one open per directory, within a bounded number of descriptors.
 // One thread at a time; the destructor closes everything.
-// On Windows, where the file system ignores case and the lists hold lowered paths, a file is
-// removed by its path with DeleteFileA, as the program always did; identities and the root are
-// not looked at there, and nothing stays open.
+// On Windows, where the file system ignores case and the lists hold lowered paths, the file is
+// opened by its recorded path without following a link in its last component, and that very
+// handle is marked for deletion only when its identity (there `device` is the volume serial
+// number, `inode` the file index) is the one recorded; a zero identity is never removed. A
+// directory link swapped in on the way leads to another file, which is left alone. The root's
+// identity is not looked at there, and nothing stays open.
 class RecordedFileRemover {
 public:
     // `root` exactly as the walk was given it; `rootIdentity` as the walk recorded it

@@ -28,15 +28,26 @@ bool IsDots(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-bool EndsWithSeparator(const std::string& path) {
-    return !path.empty() && (path.back() == '\\' || path.back() == '/');
+// True when the last character of `path` is a separator: a last byte 0x5C that is the second
+// byte of a double-byte character (katakana so is 0x83 0x5C) is not one.
+bool EndsWithSeparator(std::string_view path) {
+    return !path.empty() && (path.back() == '\\' || path.back() == '/') &&
+           StartsCharacter(path, path.size() - 1);
+}
+
+// Appends `name` to the directory path `dir` with one backslash between them.
+void JoinPath(std::string& dir, std::string_view name) {
+    if (!EndsWithSeparator(dir)) {
+        dir.push_back('\\');
+    }
+    dir.append(name);
 }
 
 // The enumeration pattern of `dir`, or false when it does not fit MAX_PATH with its NUL: such a
 // directory (a path of 256 characters or more) cannot be listed with the ANSI interfaces.
 bool PatternOf(const std::string& dir, std::string& pattern) {
     pattern.assign(dir);
-    pattern.append(EndsWithSeparator(dir) ? "*.*" : "\\*.*");
+    JoinPath(pattern, "*.*");
     return pattern.size() < MAX_PATH;
 }
 
@@ -47,6 +58,27 @@ HANDLE FindFirstIn(const std::string& dir, std::string& pattern, WIN32_FIND_DATA
         return INVALID_HANDLE_VALUE;
     }
     return FindFirstFileA(pattern.c_str(), &data);
+}
+
+// Opens `path` itself, a link in its last component included, never what a link names. With no
+// access to the data, sharing everything, the open neither waits for nor disturbs a program
+// that holds the file; DELETE access is refused while one holds it without sharing deletion.
+HANDLE OpenItself(const std::string& path, DWORD access) {
+    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// The identity of the open file `h`: its volume's serial number and its index on that volume.
+// False when the system gives none.
+bool IdentityOf(HANDLE h, FileIdentity& identity, bool& directory) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(h, &info) == 0) {
+        return false;
+    }
+    identity.device = info.dwVolumeSerialNumber;
+    identity.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return true;
 }
 
 // The ANSI code page's lower-casing, as the multibyte runtime does it: a single-byte character
@@ -90,7 +122,7 @@ struct DirectoryStack::Impl {
     std::vector<Level> levels;
     std::vector<char> arena;
     std::string path;
-    std::string pattern;
+    std::string pattern;  // scratch: the listing pattern, or the path of a file to open
     const char* lastName = nullptr;  // the entry NextEntry gave last, and its size
     std::uint64_t lastSize = 0;
 
@@ -167,10 +199,7 @@ DirectoryStack::EnterResult DirectoryStack::EnterChild(std::string_view name) {
     if (d.levels.empty()) {
         return EnterResult::Unlistable;
     }
-    if (!EndsWithSeparator(d.path)) {
-        d.path.push_back('\\');
-    }
-    d.path.append(name);
+    JoinPath(d.path, name);
     if (!d.PushListing()) {
         d.path.resize(d.levels.back().pathLen);
         return EnterResult::Unlistable;
@@ -215,21 +244,32 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
     if (d.levels.empty()) {
         return std::nullopt;
     }
+    std::string& full = d.pattern;
+    full.assign(d.path);
+    JoinPath(full, name);
     // The walk asks about the entry it was just given: its size came with the listing.
+    FileInfo info;
     if (name.data() == d.lastName) {
-        return FileInfo{d.lastSize, {}};
+        info.size = d.lastSize;
+    } else {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (GetFileAttributesExA(full.c_str(), GetFileExInfoStandard, &data) == 0 ||
+            (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return std::nullopt;
+        }
+        info.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     }
-    std::string full = d.path;
-    if (!EndsWithSeparator(full)) {
-        full.push_back('\\');
+    // The identity the delete pass checks. One that cannot be read stays zero: the file still
+    // counts in its row, but it is never deleted.
+    const HANDLE h = OpenItself(full, 0);
+    if (h != INVALID_HANDLE_VALUE) {
+        bool directory = false;
+        if (!IdentityOf(h, info.identity, directory) || directory) {
+            info.identity = {};
+        }
+        CloseHandle(h);
     }
-    full.append(name);
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExA(full.c_str(), GetFileExInfoStandard, &data) == 0 ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return std::nullopt;
-    }
-    return FileInfo{(static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, {}};
+    return info;
 }
 
 std::size_t DirectoryStack::Depth() const { return m_impl->levels.size(); }
@@ -237,7 +277,7 @@ std::size_t DirectoryStack::Depth() const { return m_impl->levels.size(); }
 int DirectoryStack::LastError() const { return 0; }
 int DirectoryStack::ListingError() const { return 0; }
 std::string ErrorText(int error) { return "error " + std::to_string(error); }
-// Windows files are removed by path, as the program always did: no identity is kept.
+// Each file's own identity is checked when it is removed; the root's is not needed for that.
 FileIdentity DirectoryStack::RootIdentity() const { return {}; }
 // Listings are read whole and their handles closed at once: no level keeps one open.
 std::size_t DirectoryStack::DescriptorBudget() const { return 2; }
@@ -260,21 +300,56 @@ struct RecordedFileRemover::Impl {};
 RecordedFileRemover::RecordedFileRemover(std::string, FileIdentity) {}
 RecordedFileRemover::~RecordedFileRemover() = default;
 
-RemoveResult RecordedFileRemover::Remove(std::string_view path, const FileIdentity&) {
-    const std::string p(path);
-    if (DeleteFileA(p.c_str()) != 0) {
-        return RemoveResult::Removed;
+// Deleting by path would remove whatever the path names at that moment, through a junction
+// swapped in since the scan too. The file is opened, checked and deleted through one handle.
+RemoveResult RecordedFileRemover::Remove(std::string_view path, const FileIdentity& identity) {
+    if (identity == FileIdentity{}) {
+        return RemoveResult::Changed;  // the scan could not tell which file this was
     }
-    switch (GetLastError()) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND: return RemoveResult::Missing;
-        default: return RemoveResult::Refused;  // in use, read-only, a directory now, ...
+    const HANDLE h = OpenItself(std::string(path), DELETE);
+    if (h == INVALID_HANDLE_VALUE) {
+        switch (GetLastError()) {
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND: return RemoveResult::Missing;
+            default: return RemoveResult::Refused;  // in use, access denied, a directory now, ...
+        }
     }
+    FileIdentity now;
+    bool directory = false;
+    RemoveResult result = RemoveResult::Changed;
+    if (!IdentityOf(h, now, directory)) {
+        result = RemoveResult::Refused;
+    } else if (!directory && now == identity) {
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        // Refused for a read-only file, as deleting by path was.
+        result = SetFileInformationByHandle(h, FileDispositionInfo, &disposition,
+                                            sizeof disposition) != 0
+                     ? RemoveResult::Removed
+                     : RemoveResult::Refused;
+    }
+    CloseHandle(h);  // the file goes with its last handle
+    return result;
 }
 
 std::uint64_t RecordedFileRemover::DirectoryOpens() const { return 0; }
 std::size_t RecordedFileRemover::OpenDescriptors() const { return 0; }
 std::size_t RecordedFileRemover::DescriptorBudget() const { return 0; }
+
+bool StartsCharacter(std::string_view text, std::size_t pos) {
+    const AnsiLowering& t = Lowering();
+    if (!t.multibyte) {
+        return true;
+    }
+    // A byte that cannot lead ends a character (a single byte or a second byte), so a character
+    // begins right after it; from there the bytes that can lead pair up. Going back from `pos`
+    // only over those finds the answer without reading the text from its start.
+    std::size_t run = 0;
+    while (run < pos && t.lead[static_cast<unsigned char>(text[pos - 1 - run])]) {
+        ++run;
+    }
+    return run % 2 == 0;
+}
 
 void AppendLowered(std::string& out, std::string_view name) {
     const AnsiLowering& t = Lowering();

@@ -1,4 +1,5 @@
-// The delete pass on Windows: a real scan, then DeleteFileA on the lowered paths it recorded.
+// The delete pass on Windows: a real scan, then the removal of the files it recorded, each only
+// while its recorded path still leads to the very file the scan saw.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -93,6 +94,63 @@ INSTANTIATE_TEST_SUITE_P(
              {"Work/ReadOnly.tmp", "Work/Busy.tmp", "Photos/Thumbs.db"}},
         Case{"two_categories", {CAT_PRECOMPILED_HEADERS, CAT_THUMBNAIL_CACHE}, 3, false,
              {"Build/App.pch", "Photos/Thumbs.db"}, {"Work/A.TMP"}}));
+
+// What happens between the scan and the pass, to the scanned tree `t` or with `other`, a tree
+// outside it that holds Work/a.tmp too.
+struct SwapCase {
+    const char* name;
+    void (*change)(const TempDir& t, const TempDir& other);
+    std::vector<const char*> keptInScan;  // relative to t
+};
+
+void PrintTo(const SwapCase& c, std::ostream* os) { *os << c.name; }
+
+class DeleteAfterSwapTest : public ::testing::TestWithParam<SwapCase> {};
+
+TEST_P(DeleteAfterSwapTest, RemovesNothingTheScanDidNotSee) {
+    TempDir t;
+    TempDir other;
+    t.File("Work/a.tmp", 3);
+    other.File("Work/a.tmp", 4);
+    const std::shared_ptr<ScanState> state = ScanTree(t.path());
+    ASSERT_EQ(state->results.lists[CAT_TEMP_FILES].size(), 1u);
+    GetParam().change(t, other);
+    if (::testing::Test::IsSkipped()) {
+        return;
+    }
+    const std::vector<int> ticked = {CAT_TEMP_FILES};
+    const DeleteReport report = RunDeletePass(ticked, state->results, t.path());
+    EXPECT_EQ(report.text, Report(0, true));
+    EXPECT_TRUE(Exists(other / "Work/a.tmp"));
+    for (const char* k : GetParam().keptInScan) {
+        EXPECT_TRUE(Exists(t / k)) << k;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DeleteAfterSwapTest,
+    ::testing::Values(
+        // The folder on the way is moved aside and a link to the other tree put in its place.
+        SwapCase{"folder_swapped_for_a_link",
+                 [](const TempDir& scanned, const TempDir& other) {
+                     ASSERT_NE(MoveFileA((scanned / "Work").c_str(), (scanned / "Moved").c_str()),
+                               0);
+                     if (!testing::MakeDirectoryLink(scanned / "Work", other / "Work")) {
+                         GTEST_SKIP() << "no directory links here";
+                     }
+                 },
+                 {"Moved/a.tmp"}},
+        // Another file takes the name while the scanned one still exists, so it cannot get the
+        // scanned one's index.
+        SwapCase{"file_replaced_by_another",
+                 [](const TempDir& scanned, const TempDir&) {
+                     scanned.File("Work/new.bin", 5);
+                     ASSERT_NE(MoveFileExA((scanned / "Work/new.bin").c_str(),
+                                           (scanned / "Work/a.tmp").c_str(),
+                                           MOVEFILE_REPLACE_EXISTING),
+                               0);
+                 },
+                 {"Work/a.tmp"}}));
 
 TEST(DeletePassWin32Test, AFileGoneBeforeThePassIsAFailure) {
     TempDir t;

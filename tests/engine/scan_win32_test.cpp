@@ -11,10 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/categories.h"
 #include "engine/scan.h"
 #include "tests/support/scan_run.h"
 #include "tests/support/temp_tree.h"
@@ -183,6 +186,88 @@ TEST(ScanWin32Test, WorkerPublishesListsWithTheFlag) {
     EXPECT_EQ(state->results.lists[CAT_TEMP_FILES].size(), 100u);
     EXPECT_EQ(state->results.SnapshotTotals()[CAT_TEMP_FILES], 100u);
 }
+
+// In a double-byte code page (the run in the Japanese locale: code page 932) the second byte of a
+// character can be 0x5C, the backslash: katakana so is 0x83 0x5C, the kanji hyo 0x95 0x5C.
+class DoubleByteCodePageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const char* want = std::getenv("CLEARNOOK_EXPECT_ACP")) {
+            ASSERT_EQ(GetACP(), static_cast<UINT>(std::atoi(want)));
+        }
+        if (GetACP() != 932) {
+            GTEST_SKIP() << "code page " << GetACP();
+        }
+    }
+};
+
+const std::string kSo = "\x83\x5C";
+const std::string kHyo = "\x95\x5C";
+
+// A folder whose name ends in such a byte is listed as itself, and joined with a backslash.
+TEST_F(DoubleByteCodePageTest, AFolderEndingInTheByte0x5CIsListedAndJoinedAsItself) {
+    TempDir t;
+    t.File("docs/" + kSo + "/inside.tmp", 2);
+    t.File("docs/" + kSo + "/sub/deeper.tmp", 3);
+    t.File("docs/" + kSo + "sibling.tmp", 5);
+    const std::string l = Lower(t.path());
+    const std::vector<std::string> found = {l + "\\docs\\" + kSo + "\\inside.tmp",
+                                            l + "\\docs\\" + kSo + "\\sub\\deeper.tmp",
+                                            l + "\\docs\\" + kSo + "sibling.tmp"};
+    Scan s;
+    s.Run(t.path());
+    EXPECT_EQ(s.SortedPaths(CAT_TEMP_FILES), found);
+    EXPECT_EQ(s.Total(CAT_TEMP_FILES), 10u);
+    EXPECT_EQ(std::count(s.sink->texts.begin(), s.sink->texts.end(),
+                         "Scanning " + (t / ("docs/" + kSo + "/sub"))),
+              1);
+    // The same folder as the root of a walk.
+    Scan root;
+    root.Run(t / ("docs/" + kSo));
+    EXPECT_EQ(root.SortedPaths(CAT_TEMP_FILES),
+              std::vector<std::string>(found.begin(), found.end() - 1));
+    EXPECT_EQ(root.sink->texts[1], "Scanning " + (t / ("docs/" + kSo + "/sub")));
+}
+
+// A marker completed by a character's second byte is no marker.
+TEST_F(DoubleByteCodePageTest, MarkersBeginAtACharacter) {
+    TempDir t;
+    t.File("x/" + kSo + "temp/report.doc", 1);
+    t.File("u/" + kHyo + "recent/x.lnk", 2);
+    t.File("u/" + kHyo + "/recent/y.lnk", 4);  // a character, then a folder named recent
+    t.File("v/" + kSo + "temporary internet files/content.ie5/page.htm", 8);
+    Scan s;
+    s.Run(t.path());
+    EXPECT_EQ(s.Recorded(), 1u);
+    EXPECT_EQ(s.Paths(CAT_RECENT_DOCUMENTS),
+              std::vector<std::string>{Lower(t.path()) + "\\u\\" + kHyo + "\\recent\\y.lnk"});
+}
+
+struct MarkerCase {
+    const char* path;
+    std::optional<CleanupCategory> category;
+};
+
+void PrintTo(const MarkerCase& c, std::ostream* os) { *os << ::testing::PrintToString(c.path); }
+
+class DoubleByteMarkerTest : public DoubleByteCodePageTest,
+                             public ::testing::WithParamInterface<MarkerCase> {};
+
+// Whether a 0x5C is a backslash depends on the bytes before it that can begin a character: after
+// an even run of them it is one, after an odd run it is a character's second byte.
+TEST_P(DoubleByteMarkerTest, ClassifyFileStepsByCharacters) {
+    const std::string path = GetParam().path;
+    EXPECT_EQ(ClassifyFile(path, path.substr(path.rfind('\\') + 1)), GetParam().category);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DoubleByteMarkerTest,
+    ::testing::Values(MarkerCase{"c:\\a\\\x83\x5Ctemp\\r.doc", std::nullopt},
+                      MarkerCase{"c:\\a\\\x83\x83\x5Ctemp\\r.doc", CAT_TEMP_FILES},
+                      MarkerCase{"c:\\a\\\x83\x83\x83\x5Ctemp\\r.doc", std::nullopt},
+                      MarkerCase{"c:\\a\\\xB1\x5Ctemp\\r.doc", CAT_TEMP_FILES},
+                      MarkerCase{"c:\\u\\\x95\x5Crecent\\x.lnk", std::nullopt},
+                      MarkerCase{"c:\\u\\\x95\x5C\\recent\\x.lnk", CAT_RECENT_DOCUMENTS}));
 
 }  // namespace
 }  // namespace clearnook

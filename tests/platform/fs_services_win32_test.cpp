@@ -106,6 +106,59 @@ std::map<std::string, Listed> ListTop(DirectoryStack& stack) {
     return out;
 }
 
+struct CharacterCase {
+    const char* text;
+    std::size_t pos;
+    bool starts;
+};
+
+void PrintTo(const CharacterCase& c, std::ostream* os) {
+    *os << ::testing::PrintToString(c.text) << " at " << c.pos;
+}
+
+class DoubleByteCharacterTest : public ::testing::TestWithParam<CharacterCase> {};
+
+// Only the bytes that can begin a double-byte character, read back from the position, decide.
+TEST_P(DoubleByteCharacterTest, TellsWhereCharactersBegin) {
+    if (GetACP() != 932) {
+        GTEST_SKIP() << "code page " << GetACP();
+    }
+    EXPECT_EQ(StartsCharacter(GetParam().text, GetParam().pos), GetParam().starts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DoubleByteCharacterTest,
+    ::testing::Values(CharacterCase{"\x83\x5C", 1, false}, CharacterCase{"\x83\x5C", 0, true},
+                      CharacterCase{"a\x83\x5C\\", 3, true},
+                      CharacterCase{"\x83\x83\x5C", 2, true},
+                      CharacterCase{"\x83\x83\x83\x5C", 3, false},
+                      CharacterCase{"\xB1\x5C", 1, true},  // 0xB1: a one-byte katakana
+                      CharacterCase{"\\\x95\x5C", 2, false}));
+
+// A folder whose name ends in the byte 0x5C (katakana so, 0x83 0x5C) is listed as itself.
+TEST(DoubleByteListingTest, AFolderEndingInTheByte0x5CIsListedAsItself) {
+    if (GetACP() != 932) {
+        GTEST_SKIP() << "code page " << GetACP();
+    }
+    TempDir t;
+    const std::string so = "\x83\x5C";
+    t.File("docs/" + so + "/inside.tmp", 4);
+    t.File("docs/" + so + "sibling.tmp", 1);
+    EXPECT_TRUE(IsListableDirectory(t / ("docs/" + so)));
+    DirectoryStack direct;
+    ASSERT_TRUE(direct.OpenRoot(t / ("docs/" + so)));
+    DirectoryStack stack;
+    ASSERT_TRUE(stack.OpenRoot(t / "docs"));
+    ASSERT_EQ(stack.EnterChild(so), DirectoryStack::EnterResult::Entered);
+    for (DirectoryStack* s : {&direct, &stack}) {
+        const auto listed = ListTop(*s);
+        ASSERT_EQ(listed.size(), 1u);
+        EXPECT_EQ(listed.count("inside.tmp"), 1u);
+        ASSERT_TRUE(s->StatEntry("INSIDE.TMP").has_value());
+        EXPECT_NE(s->StatEntry("INSIDE.TMP")->identity, FileIdentity{});
+    }
+}
+
 TEST(DirectoryStackTest, ListsEveryEntryButTheDotsWithTypeAndSize) {
     TempDir t;
     t.File("Thumbs.db", 20480);
@@ -181,6 +234,25 @@ TEST(DirectoryStackTest, StatEntryAsksTheDiskForAnyOtherName) {
     EXPECT_EQ(stack.StatEntry("b.tmp")->size, 9u);
     EXPECT_EQ(stack.StatEntry("A.TMP")->size, 5u);
     EXPECT_FALSE(stack.StatEntry("missing").has_value());
+}
+
+// The identity the delete pass checks: the same for a file however it is asked for, another for
+// another file, never zero for a file that is there.
+TEST(DirectoryStackTest, StatEntryReadsEachFilesIdentity) {
+    TempDir t;
+    t.File("a.tmp", 1);
+    t.File("b.tmp", 1);
+    DirectoryStack stack;
+    ASSERT_TRUE(stack.OpenRoot(t.path()));
+    std::map<std::string, FileIdentity> listed;
+    DirEntry e;
+    while (stack.NextEntry(e)) {
+        listed[std::string(e.name)] = stack.StatEntry(e.name)->identity;
+    }
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_NE(listed["a.tmp"], FileIdentity{});
+    EXPECT_NE(listed["a.tmp"], listed["b.tmp"]);
+    EXPECT_EQ(stack.StatEntry("A.TMP")->identity, listed["a.tmp"]);
 }
 
 // A directory path of 256 characters or more makes a pattern past MAX_PATH: it is not listed.

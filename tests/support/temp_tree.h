@@ -44,6 +44,13 @@ void RemoveTree(const std::string& path);
 void MakeChain(const std::string& base, std::size_t depth, std::string_view name,
                std::string_view leaf);
 
+#ifdef _WIN32
+// Makes `link` a link to the directory `target` that path lookups go through, as they go
+// through a junction. Under Wine, which makes no junctions, a link of the host's, which Wine
+// shows as a directory link and follows. False when none can be made.
+[[nodiscard]] bool MakeDirectoryLink(const std::string& link, const std::string& target);
+#endif
+
 // True when something exists at `path` (a link is not followed).
 [[nodiscard]] bool Exists(const std::string& path);
 

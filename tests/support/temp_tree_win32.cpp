@@ -87,15 +87,15 @@ std::string TempDir::operator/(std::string_view relative) const {
     return m_path + "\\" + Backslashed(relative);
 }
 
+// `relative` is split at its slashes: a byte 0x5C may be the second byte of a character there.
 void TempDir::Dir(std::string_view relative) const {
-    const std::string rel = Backslashed(relative);
     std::string p = m_path;
     std::size_t from = 0;
-    while (from < rel.size()) {
-        const std::size_t sep = rel.find('\\', from);
-        const std::size_t end = sep == std::string::npos ? rel.size() : sep;
+    while (from < relative.size()) {
+        const std::size_t sep = relative.find('/', from);
+        const std::size_t end = sep == std::string_view::npos ? relative.size() : sep;
         p += "\\";
-        p.append(rel, from, end - from);
+        p.append(relative, from, end - from);
         if (CreateDirectoryW(Extended(p).c_str(), nullptr) == 0 &&
             GetLastError() != ERROR_ALREADY_EXISTS) {
             ADD_FAILURE() << "CreateDirectoryA " << p << ": " << GetLastError();
@@ -105,12 +105,11 @@ void TempDir::Dir(std::string_view relative) const {
 }
 
 void TempDir::File(std::string_view relative, std::uint64_t size) const {
-    const std::string rel = Backslashed(relative);
-    const std::size_t sep = rel.rfind('\\');
-    if (sep != std::string::npos) {
-        Dir(std::string_view(rel).substr(0, sep));
+    const std::size_t sep = relative.rfind('/');
+    if (sep != std::string_view::npos) {
+        Dir(relative.substr(0, sep));
     }
-    const std::string p = *this / rel;
+    const std::string p = *this / relative;
     const HANDLE file = CreateFileW(Extended(p).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << p << ": " << GetLastError();
@@ -175,6 +174,33 @@ void MakeChain(const std::string& base, std::size_t depth, std::string_view name
         EXPECT_NE(file, INVALID_HANDLE_VALUE);
         CloseHandle(file);
     }
+}
+
+bool MakeDirectoryLink(const std::string& link, const std::string& target) {
+    // Wine's own entry points: the host path of a Windows path, and the start of a host program.
+    using UnixFileName = char*(CDECL*)(LPCWSTR);
+    using UnixSpawn = LONG(CDECL*)(char* const argv[], int wait);
+    const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+    const auto spawn = reinterpret_cast<UnixSpawn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll"), "__wine_unix_spawnvp")));
+    if (unixFileName == nullptr || spawn == nullptr) {
+        return false;
+    }
+    const std::wstring wideTarget = Extended(target).substr(4);
+    const std::wstring wideLink = Extended(link).substr(4);
+    char* hostTarget = unixFileName(wideTarget.c_str());
+    char* hostLink = unixFileName(wideLink.c_str());
+    bool made = false;
+    if (hostTarget != nullptr && hostLink != nullptr) {
+        std::string ln = "/bin/ln", s = "-s";
+        char* argv[] = {ln.data(), s.data(), hostTarget, hostLink, nullptr};
+        made = spawn(argv, 1) == 0 &&
+               (GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+    HeapFree(GetProcessHeap(), 0, hostTarget);
+    HeapFree(GetProcessHeap(), 0, hostLink);
+    return made;
 }
 
 }  // namespace clearnook::testing

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "engine/categories.h"
+#include "platform/fs_services.h"
 #include "res/resource.h"
 
 namespace clearnook::win32 {
@@ -11,7 +12,11 @@ std::string ApplicationName() {
     char path[MAX_PATH] = {};
     const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string name(path, n < MAX_PATH ? n : 0);
-    const std::size_t sep = name.find_last_of("\\/:");
+    // The last separator that is a character of its own, not the second byte of one.
+    std::size_t sep = name.find_last_of("\\/:");
+    while (sep != std::string::npos && !platform::StartsCharacter(name, sep)) {
+        sep = sep == 0 ? std::string::npos : name.find_last_of("\\/:", sep - 1);
+    }
     if (sep != std::string::npos) {
         name.erase(0, sep + 1);
     }
