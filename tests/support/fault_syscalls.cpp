@@ -210,30 +210,29 @@ long FaultInjector::Getdents64(void* self, int fd, void* buffer, std::size_t siz
     return n;
 }
 
-int FaultInjector::Fstatat(void* self, int dirFd, const char* path, struct stat* st, int flags) {
-    FaultInjector& d = Self(self);
-    const std::lock_guard lock(d.m_mutex);
+template <typename RealCall>
+int FaultInjector::StatAt(int dirFd, const char* path, RealCall real) {
+    const std::lock_guard lock(m_mutex);
+    const std::string full = PathAt(dirFd, path);
     int error = 0;
-    if (d.Strikes(FaultOp::Stat, LastComponent(path), d.PathAt(dirFd, path), 0, error)) {
+    if (Strikes(FaultOp::Stat, LastComponent(path), full, 0, error)) {
         errno = error;
         return -1;
     }
-    return static_cast<int>(d.Failed(posix::RealSyscalls().fstatat(nullptr, dirFd, path, st, flags),
-                                     FaultOp::Stat, d.PathAt(dirFd, path)));
+    return static_cast<int>(Failed(real(), FaultOp::Stat, full));
+}
+
+int FaultInjector::Fstatat(void* self, int dirFd, const char* path, struct stat* st, int flags) {
+    return Self(self).StatAt(dirFd, path, [&] {
+        return posix::RealSyscalls().fstatat(nullptr, dirFd, path, st, flags);
+    });
 }
 
 int FaultInjector::Statx(void* self, int dirFd, const char* path, int flags, unsigned int mask,
                          struct statx* out) {
-    FaultInjector& d = Self(self);
-    const std::lock_guard lock(d.m_mutex);
-    int error = 0;
-    if (d.Strikes(FaultOp::Stat, LastComponent(path), d.PathAt(dirFd, path), 0, error)) {
-        errno = error;
-        return -1;
-    }
-    return static_cast<int>(
-        d.Failed(posix::RealSyscalls().statx(nullptr, dirFd, path, flags, mask, out),
-                 FaultOp::Stat, d.PathAt(dirFd, path)));
+    return Self(self).StatAt(dirFd, path, [&] {
+        return posix::RealSyscalls().statx(nullptr, dirFd, path, flags, mask, out);
+    });
 }
 
 int FaultInjector::Fstat(void* self, int fd, struct stat* st) {

@@ -95,6 +95,9 @@ private:
     // Notes a call that went through and failed; returns `rc`, errno kept.
     long Failed(long rc, FaultOp op, const std::string& path);
     std::string PathAt(int dirFd, const char* name) const;
+    // A stat of the entry `path` of `dirFd`: struck by a fault, or made by `real`.
+    template <typename RealCall>
+    int StatAt(int dirFd, const char* path, RealCall real);
     template <typename RealOpen>
     long OpenThrough(const std::string& full, const char* name, RealOpen open);
     std::string PathOf(int fd) const;
