@@ -21,6 +21,7 @@ void ScanOutput::Send() {
 
 void ScanOutput::RootEntered(const platform::FileIdentity& identity) {
     m_state.results.rootIdentity = identity;
+    m_state.directoriesEntered.store(++m_directories, std::memory_order_relaxed);
     m_frames.push_back(m_status.size());
 }
 
@@ -33,6 +34,7 @@ std::string_view ScanOutput::Push(std::string_view name) {
 }
 
 void ScanOutput::Entered() {
+    m_state.directoriesEntered.store(++m_directories, std::memory_order_relaxed);
     Send();
     m_frames.push_back(m_status.size());
 }
