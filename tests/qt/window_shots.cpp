@@ -19,12 +19,19 @@
 namespace {
 
 QString g_out;
+QWidget* g_window = nullptr;
 
 void Shoot(const QString& name) {
     QApplication::processEvents();
     QTest::qWait(150);
+    // The dialog and a message box over it, whatever the scale.
+    QRect area = g_window->frameGeometry();
+    if (QWidget* box = QApplication::activeModalWidget()) {
+        area = area.united(box->frameGeometry());
+    }
     const QPixmap shot = QApplication::primaryScreen()->grabWindow(0);
-    shot.copy(0, 0, 700, 500).save(g_out + "/" + name + ".png");
+    const qreal ratio = shot.devicePixelRatio();
+    shot.copy(QRect(area.topLeft() * ratio, area.size() * ratio)).save(g_out + "/" + name + ".png");
     std::printf("%s/%s.png\n", qPrintable(g_out), qPrintable(name));
 }
 
@@ -73,6 +80,7 @@ int main(int argc, char** argv) {
     });
     w.move(0, 0);
     w.show();
+    g_window = &w;
     Drive(w);
     return 0;
 }
