@@ -573,6 +573,8 @@ TEST(ReadAheadTest, WorkerRaisesTheFlagAfterTheWholeWalk) {
     got.lists = state.results.lists;
     got.totals = state.results.SnapshotTotals();
     got.rootIdentity = state.results.rootIdentity;
+    got.entriesSeen = state.entriesSeen.load(std::memory_order_relaxed);
+    got.directoriesEntered = state.directoriesEntered.load(std::memory_order_relaxed);
     while (!sink->finished.load(std::memory_order_acquire)) {
         ASSERT_LT(std::chrono::steady_clock::now(), until) << "the finishing call never came";
         std::this_thread::yield();
