@@ -5,11 +5,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -75,12 +77,24 @@ cli::WalkCounts CountsOf(const ScanState& state, std::chrono::steady_clock::time
             state.directoriesEntered.load(std::memory_order_relaxed), SecondsSince(start)};
 }
 
+// Lets the walk's mailbox wake the thread that draws the progress line: when a text arrives
+// after one was taken, and when the walk has finished.
+struct ProgressWake {
+    std::mutex mutex;
+    std::condition_variable cv;
+    void Wake() {
+        { const std::lock_guard lock(mutex); }  // not between the drawer's look and its wait
+        cv.notify_one();
+    }
+};
+
 // Runs the walk on the worker thread and redraws the progress line on stderr ten times a second:
 // the counts, the rate, a percentage when the root is a whole filesystem, and the directory the
-// walk is in. This thread only reads what the walk publishes anyway, so the walk does not slow.
-// Erases the line at the end.
+// walk is in. The walk only publishes what it publishes anyway and this thread sleeps in between,
+// so the walk does not slow; the walk's end wakes it at once. Erases the line at the end.
 void ScanWithProgress(ScanParams params, std::chrono::steady_clock::time_point start) {
-    auto mailbox = std::make_shared<StatusMailbox>();
+    auto wake = std::make_shared<ProgressWake>();
+    auto mailbox = std::make_shared<StatusMailbox>([wake] { wake->Wake(); });
     params.statusSink = mailbox;
     std::shared_ptr<ScanState> state = params.state;
     const std::optional<std::uint64_t> usedInodes = platform::UsedInodesOfMountRoot(params.path);
@@ -90,16 +104,23 @@ void ScanWithProgress(ScanParams params, std::chrono::steady_clock::time_point s
         return;
     }
     const auto width = static_cast<std::size_t>(TerminalWidth());
+    const auto over = [&state] {
+        return state->m_bScanDone.load(std::memory_order_acquire) ||
+               state->outOfMemory.load(std::memory_order_acquire);
+    };
     std::string where = params.path;
-    auto lastDraw = start;
-    while (!state->m_bScanDone.load(std::memory_order_acquire) &&
-           !state->outOfMemory.load(std::memory_order_acquire)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastDraw < std::chrono::milliseconds(100)) {
-            continue;
+    auto nextDraw = start + std::chrono::milliseconds(100);
+    for (;;) {
+        {
+            std::unique_lock lock(wake->mutex);
+            if (wake->cv.wait_until(lock, nextDraw, over)) {
+                break;
+            }
         }
-        lastDraw = now;
+        if (std::chrono::steady_clock::now() < nextDraw) {
+            continue;  // a text arrived; it is shown at the next turn
+        }
+        nextDraw += std::chrono::milliseconds(100);
         if (std::optional<std::string> text = mailbox->Take()) {
             where = text->starts_with(kScanningPrefix) ? text->substr(kScanningPrefix.size())
                                                        : std::move(*text);

@@ -15,6 +15,14 @@ std::string Thousands(std::uint64_t n) {
     return digits;
 }
 
+namespace {
+
+std::string Directories(std::uint64_t n) {
+    return Thousands(n) + (n == 1 ? " directory" : " directories");
+}
+
+}  // namespace
+
 std::string ProgressLine(const WalkCounts& counts, std::optional<std::uint64_t> usedInodes,
                          std::string_view status, std::size_t width) {
     std::string line;
@@ -22,8 +30,7 @@ std::string ProgressLine(const WalkCounts& counts, std::optional<std::uint64_t> 
         const std::uint64_t percent = std::min<std::uint64_t>(99, counts.entries * 100 / *usedInodes);
         line += "[" + std::to_string(percent) + "%] ";
     }
-    line += Thousands(counts.entries) + " entries, " + Thousands(counts.directories) +
-            " directories";
+    line += Thousands(counts.entries) + " entries, " + Directories(counts.directories);
     if (counts.seconds >= 0.1) {
         line += ", " +
                 Thousands(static_cast<std::uint64_t>(static_cast<double>(counts.entries) /
@@ -40,9 +47,9 @@ std::string ProgressLine(const WalkCounts& counts, std::optional<std::uint64_t> 
 
 std::string SummaryLine(const WalkCounts& counts) {
     char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", counts.seconds);
+    std::snprintf(seconds, sizeof seconds, counts.seconds < 10 ? "%.2f" : "%.1f", counts.seconds);
     return "clearnook-cli: " + Thousands(counts.entries) + " entries in " +
-           Thousands(counts.directories) + " directories walked in " + seconds + " s";
+           Directories(counts.directories) + " walked in " + seconds + " s";
 }
 
 }  // namespace clearnook::cli

@@ -29,7 +29,8 @@ struct WalkCounts {
                                        std::optional<std::uint64_t> usedInodes,
                                        std::string_view status, std::size_t width);
 
-// The summary at the end: "clearnook-cli: 1,234 entries in 56 directories walked in 1.2 s".
+// The summary at the end: "clearnook-cli: 1,234 entries in 56 directories walked in 1.24 s"
+// (one decimal from 10 s on).
 [[nodiscard]] std::string SummaryLine(const WalkCounts& counts);
 
 }  // namespace clearnook::cli

@@ -33,12 +33,13 @@ INSTANTIATE_TEST_SUITE_P(
         ProgressCase{"more_names_than_inodes", {1500, 3, 1.0}, 1000, 200,
                      "[99%] 1,500 entries, 3 directories, 1,500/s  /home/a?"},
         ProgressCase{"no_rate_at_the_start", {5, 1, 0.01}, std::nullopt, 200,
-                     "5 entries, 1 directories  /home/a?"},
+                     "5 entries, 1 directory  /home/a?"},
         ProgressCase{"cut_to_the_terminal", {5, 1, 0.01}, std::nullopt, 11, "5 entries,"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(ProgressTest, SummarySaysWhatWasWalkedAndHowLong) {
-    EXPECT_EQ(SummaryLine({1234, 56, 1.24}), "clearnook-cli: 1,234 entries in 56 directories walked in 1.2 s");
+    EXPECT_EQ(SummaryLine({1234, 56, 1.244}), "clearnook-cli: 1,234 entries in 56 directories walked in 1.24 s");
+    EXPECT_EQ(SummaryLine({0, 1, 75.04}), "clearnook-cli: 0 entries in 1 directory walked in 75.0 s");
     EXPECT_EQ(Thousands(0), "0");
     EXPECT_EQ(Thousands(999), "999");
     EXPECT_EQ(Thousands(1000), "1,000");
