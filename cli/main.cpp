@@ -5,13 +5,13 @@
 
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cinttypes>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 #include <thread>

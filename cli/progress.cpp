@@ -27,7 +27,8 @@ std::string ProgressLine(const WalkCounts& counts, std::optional<std::uint64_t> 
                          std::string_view status, std::size_t width) {
     std::string line;
     if (usedInodes && *usedInodes > 0) {
-        const std::uint64_t percent = std::min<std::uint64_t>(99, counts.entries * 100 / *usedInodes);
+        const std::uint64_t percent =
+            std::min<std::uint64_t>(99, counts.entries * 100 / *usedInodes);
         line += "[" + std::to_string(percent) + "%] ";
     }
     line += Thousands(counts.entries) + " entries, " + Directories(counts.directories);

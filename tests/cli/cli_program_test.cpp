@@ -9,15 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <sstream>
-#include <algorithm>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 

@@ -178,13 +178,15 @@ private slots:
             QTreeWidget* list = w->ResultsWidget();
             const int margin =
                 list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
-            QVERIFY2(list->columnWidth(1) >= QFontMetrics(list->font()).horizontalAdvance("9999.99 GB") + 2 * margin,
+            QVERIFY2(list->columnWidth(1) >=
+                         QFontMetrics(list->font()).horizontalAdvance("9999.99 GB") + 2 * margin,
                      qPrintable(QString::number(points)));
             const int baseX = clearnook::qt::DialogBaseUnits(w->font()).width();
             QCOMPARE(list->columnWidth(1), (70 * baseX + 3) / 6);
             for (int rows : {0, 12}) {  // twelve rows need a vertical scroll bar
                 for (int i = list->topLevelItemCount(); i < rows; ++i) {
-                    list->addTopLevelItem(new QTreeWidgetItem({"Temporary Internet Files", "9999.99 GB"}));
+                    list->addTopLevelItem(
+                        new QTreeWidgetItem({"Temporary Internet Files", "9999.99 GB"}));
                 }
                 QApplication::processEvents();
                 QCOMPARE(list->columnWidth(0) + list->columnWidth(1), list->viewport()->width());
