@@ -1,34 +1,46 @@
-# The one entry point. `make` builds the release programs into build/bin; `make test` installs
-# what is missing, then builds and runs every suite (release, the sanitizer builds, the Windows
+# The one entry point. `make` installs what building and running the Linux programs needs when it
+# is missing, and builds the release programs into build/bin; `make test` installs what its suites
+# need, then builds and runs every suite (release, the sanitizer builds, the Windows
 # builds under Wine: win32 is the shipped 32-bit program, win64 the same sources for the machines
 # whose CPU mode leaves 32-bit code out; then the fuzz targets for a bounded time each).
 SHELL := /bin/bash
 TEST_PRESETS ?= release asan tsan win32 win64 fuzz
 
-.PHONY: all deps test stress bench run clean screenshots $(addprefix test-,$(TEST_PRESETS))
+.PHONY: all deps deps-test deps-bench deps-package build test stress bench run clean screenshots \
+	package check-package $(addprefix test-,$(TEST_PRESETS))
 
-all:
+all: deps build
+
+# The two programs only: the suites are built by `make test`.
+build:
 	cmake --preset release >/dev/null
-	cmake --build --preset release
+	cmake --build --preset release --target clearnook clearnook-cli
 
+# What each task installs (scripts/install-deps names the packages of each profile).
 deps:
-	scripts/install-deps
+	scripts/install-deps run
+deps-test:
+	scripts/install-deps test
+deps-bench:
+	scripts/install-deps bench
+deps-package:
+	scripts/install-deps package
 
-test: deps
+test: deps-test
 	@set -e; for p in $(TEST_PRESETS); do $(MAKE) --no-print-directory test-$$p; done
 
 # A static pattern rule: make looks for no implicit rule for a phony target, so a plain test-%
 # rule would leave every test-PRESET with nothing to do.
 $(addprefix test-,$(filter-out fuzz,$(TEST_PRESETS))): test-%:
 	@echo "== $* =="
-	cmake --preset $* >/dev/null
+	cmake --preset $* -DCLEARNOOK_BUILD_TESTS=ON >/dev/null
 	cmake --build --preset $*
 	ctest --preset $* -j2
 
 # The hostile cases too large for `make test`: a million entries in one directory, and the
 # churn and descriptor tests many times over. Release build.
-stress: deps
-	cmake --preset release >/dev/null
+stress: deps-test
+	cmake --preset release -DCLEARNOOK_BUILD_TESTS=ON >/dev/null
 	cmake --build --preset release --target stress_tests hardening_tests
 	build/release/tests/stress_tests
 	build/release/tests/hardening_tests --gtest_brief=1 --gtest_repeat=50 \
@@ -43,14 +55,25 @@ test-fuzz:
 	@awk '/^[0-9]+\/[0-9]+ Test: /{t=$$3} /^Done [0-9]+ runs/{print t ": " $$0}' \
 	    build/fuzz/Testing/Temporary/LastTest.log
 
-bench: deps all
+bench: deps-bench
+	cmake --preset release >/dev/null
+	cmake --build --preset release
 	bench/run-bench
 
-run: deps all
+run: all
 	build/bin/clearnook
 
-screenshots: deps
+screenshots:
+	scripts/install-deps screenshots
 	scripts/screenshots
+
+# The Debian package, in build/package/.
+package: deps-package
+	scripts/package
+
+# Builds the package, looks inside, has lintian read it, installs it, runs it and removes it again.
+check-package: deps-package
+	scripts/check-package
 
 clean:
 	rm -rf build

@@ -6,25 +6,45 @@
 
 namespace clearnook::cli {
 
-const char* CliUsage() {
-    return "usage: clearnook-cli [--json] [--list] [-0] [--quiet] [--single-thread] ROOT\n"
-           "       clearnook-cli --delete KEY[,KEY...] [--yes] [--quiet] [--single-thread] ROOT\n"
-           "Scans the directory tree ROOT (staying on its file system) for disposable files and\n"
-           "prints one row per category found.\n"
-           "  --json    print one JSON object with all six categories\n"
-           "  --list    print the recorded paths instead, in category and recording order\n"
-           "  -0        with --list: end each path with NUL instead of a line break\n"
-           "  --quiet   no progress line on stderr\n"
-           "  --single-thread\n"
-           "            walk on one thread, without reading directories ahead on a second\n"
-           "            (same results, usually slower)\n"
-           "  --delete KEY[,KEY...]\n"
-           "            after the rows, permanently remove the recorded files of these\n"
-           "            categories (those with a row only): temp, internet, help, pch,\n"
-           "            recent, thumbs, or 0-5; asks on the terminal first, and prints how\n"
-           "            many files were removed\n"
-           "  --yes     with --delete: do not ask\n"
-           "Exit status: 0 done, 1 some files could not be removed, 2 bad usage.\n";
+std::string CliUsage() {
+    std::string usage =
+        "usage: clearnook-cli [--json] [--list] [-0] [--quiet] [--single-thread] ROOT\n"
+        "       clearnook-cli --delete KEY[,KEY...] [--yes] [--quiet] [--single-thread] ROOT\n"
+        "       clearnook-cli --drives [--json]\n"
+        "       clearnook-cli --version | --help\n"
+        "Scans the directory tree ROOT (staying on its file system) for disposable files and\n"
+        "prints one row per category found.\n"
+        "  --json    print one JSON object with all six categories\n"
+        "  --list    print the recorded paths instead, in category and recording order\n"
+        "  -0        with --list: end each path with NUL instead of a line break\n"
+        "  --quiet   no progress line, no summary and no report of unreadable directories\n"
+        "            on stderr\n"
+        "  --single-thread\n"
+        "            walk on one thread, without reading directories ahead on a second\n"
+        "            (same results, usually slower)\n"
+        "  --delete KEY[,KEY...]\n"
+        "            after the rows, permanently remove the recorded files of these\n"
+        "            categories (those with a row only); asks on the terminal first, and\n"
+        "            prints how many files were removed\n"
+        "  --yes     with --delete: do not ask\n"
+        "  --drives  list the drives as the window's drive box has them: the entry, a tab,\n"
+        "            the directory a scan of it walks (with --json: one object each)\n"
+        "  --version print the version\n"
+        "Category keys (or their index):\n"
+        "%KEYS%"
+        "Exit status:\n"
+        "  0  done (also when nothing was found, or deleting was not confirmed)\n"
+        "  1  some files could not be removed\n"
+        "  2  bad usage, a ROOT that cannot be listed, output that cannot be written,\n"
+        "     no terminal to confirm --delete on, or out of memory\n";
+    std::string keys;
+    for (int c = 0; c < CATEGORY_COUNT; ++c) {
+        std::string key = "  " + std::string(CategoryKey(c)) + " (" + std::to_string(c) + ")";
+        key.resize(std::max<std::size_t>(key.size() + 2, 16), ' ');
+        keys += key + CategoryName(c) + "\n";
+    }
+    usage.replace(usage.find("%KEYS%"), 6, keys);
+    return usage;
 }
 
 std::string NormalizeRoot(std::string root) {
@@ -101,6 +121,10 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args) {
                 r.options.singleThread = true;
             } else if (a == "--help" || a == "-h") {
                 r.options.help = true;
+            } else if (a == "--version") {
+                r.options.version = true;
+            } else if (a == "--drives") {
+                r.options.drives = true;
             } else if (a == "--yes" || a == "-y") {
                 r.options.yes = true;
             } else if (a == "--delete" || a.starts_with("--delete=")) {
@@ -137,7 +161,16 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args) {
         r.options.root = NormalizeRoot(a);
         haveRoot = true;
     }
-    if (r.options.help) {
+    if (r.options.help || r.options.version) {
+        r.ok = true;
+        return r;
+    }
+    if (r.options.drives) {
+        if (haveRoot || r.options.list || r.options.nul || r.options.deleteRequested ||
+            r.options.yes || r.options.singleThread) {
+            r.error = "--drives takes no ROOT and goes with --json only";
+            return r;
+        }
         r.ok = true;
         return r;
     }

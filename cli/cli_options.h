@@ -14,6 +14,8 @@ struct CliOptions {
     bool quiet = false;  // no progress line
     bool singleThread = false;  // walk on one thread, without reading ahead
     bool help = false;
+    bool version = false;
+    bool drives = false;  // --drives: list the drive box's entries instead of scanning
     bool deleteRequested = false;       // --delete: remove categories after the rows
     std::vector<int> deleteCategories;  // their indexes, ascending, each once
     bool yes = false;                   // --yes: delete without asking
@@ -35,7 +37,8 @@ struct ParseResult {
 [[nodiscard]] bool ParseCategoryKeys(std::string_view keys, std::vector<int>& categories,
                                      std::string& error);
 
-[[nodiscard]] const char* CliUsage();
+// The text of --help: usage, options, the category keys and the exit statuses.
+[[nodiscard]] std::string CliUsage();
 
 // `root` without trailing slashes, keeping a lone "/".
 [[nodiscard]] std::string NormalizeRoot(std::string root);

@@ -6,10 +6,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,10 +20,13 @@
 #include "cli/cli_options.h"
 #include "cli/confirm.h"
 #include "cli/json_text.h"
+#include "cli/progress.h"
 #include "engine/delete.h"
 #include "engine/results.h"
 #include "engine/scan.h"
+#include "platform/drives.h"
 #include "platform/fs_services.h"
+#include "ui/drive_list.h"
 #include "ui/status_mailbox.h"
 
 namespace {
@@ -63,44 +68,103 @@ int TerminalWidth() {
     return 80;
 }
 
-// Runs the walk on the worker thread and redraws its newest status text on stderr at most ten
-// times a second; erases the line at the end.
-void ScanWithProgress(ScanParams params) {
-    auto mailbox = std::make_shared<StatusMailbox>();
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+cli::WalkCounts CountsOf(const ScanState& state, std::chrono::steady_clock::time_point start) {
+    return {state.entriesSeen.load(std::memory_order_relaxed),
+            state.directoriesEntered.load(std::memory_order_relaxed), SecondsSince(start)};
+}
+
+// Lets the walk's mailbox wake the thread that draws the progress line: when a text arrives
+// after one was taken, and when the walk has finished.
+struct ProgressWake {
+    std::mutex mutex;
+    std::condition_variable cv;
+    void Wake() {
+        { const std::lock_guard lock(mutex); }  // not between the drawer's look and its wait
+        cv.notify_one();
+    }
+};
+
+// Runs the walk on the worker thread and redraws the progress line on stderr ten times a second:
+// the counts, the rate, a percentage when the root is a whole filesystem, and the directory the
+// walk is in. The walk only publishes what it publishes anyway and this thread sleeps in between,
+// so the walk does not slow; the walk's end wakes it at once. Erases the line at the end.
+void ScanWithProgress(ScanParams params, std::chrono::steady_clock::time_point start) {
+    auto wake = std::make_shared<ProgressWake>();
+    auto mailbox = std::make_shared<StatusMailbox>([wake] { wake->Wake(); });
     params.statusSink = mailbox;
     std::shared_ptr<ScanState> state = params.state;
+    const std::optional<std::uint64_t> usedInodes = platform::UsedInodesOfMountRoot(params.path);
     if (!StartScanThread(params)) {
         params.statusSink = nullptr;
         ScanThreadProc(std::move(params));  // no thread for the walk: walk here, without progress
         return;
     }
     const auto width = static_cast<std::size_t>(TerminalWidth());
-    auto lastDraw = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-    while (!state->m_bScanDone.load(std::memory_order_acquire) &&
-           !state->outOfMemory.load(std::memory_order_acquire)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastDraw < std::chrono::milliseconds(100)) {
-            continue;
-        }
-        if (std::optional<std::string> text = mailbox->Take()) {
-            lastDraw = now;
-            std::string line = cli::Printable(*text);
-            if (line.size() >= width) {
-                line.resize(width - 1);
+    const auto over = [&state] {
+        return state->m_bScanDone.load(std::memory_order_acquire) ||
+               state->outOfMemory.load(std::memory_order_acquire);
+    };
+    std::string where = params.path;
+    auto nextDraw = start + std::chrono::milliseconds(100);
+    for (;;) {
+        {
+            std::unique_lock lock(wake->mutex);
+            if (wake->cv.wait_until(lock, nextDraw, over)) {
+                break;
             }
-            std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
-            std::fflush(stderr);
         }
+        if (std::chrono::steady_clock::now() < nextDraw) {
+            continue;  // a text arrived; it is shown at the next turn
+        }
+        nextDraw += std::chrono::milliseconds(100);
+        if (std::optional<std::string> text = mailbox->Take()) {
+            where = text->starts_with(kScanningPrefix) ? text->substr(kScanningPrefix.size())
+                                                       : std::move(*text);
+        }
+        const std::string line =
+            cli::ProgressLine(CountsOf(*state, start), usedInodes, where, width);
+        std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
+        std::fflush(stderr);
     }
     mailbox->Close();
     std::fputs("\r\x1b[K", stderr);
     std::fflush(stderr);
 }
 
+// Lists the drives as the window's drive box has them: the entry text and the scan root, in
+// the box's order; with `json`, one object each.
+int PrintDrives(Output& out, bool json) {
+    const std::vector<DriveEntry> entries = ListDriveEntries();
+    if (json) {
+        std::string text = "[";
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            text += i == 0 ? "\n  {\"text\": " : ",\n  {\"text\": ";
+            cli::AppendJsonString(text, entries[i].text);
+            text += ", \"root\": ";
+            cli::AppendJsonString(text, ScanRootOf(entries[i]));
+            text += "}";
+        }
+        text += entries.empty() ? "]\n" : "\n]\n";
+        out.Write(text);
+    } else {
+        for (const DriveEntry& e : entries) {
+            out.Write(cli::Printable(e.text) + "\t" + cli::Printable(ScanRootOf(e)) + "\n");
+        }
+    }
+    return out.Flush() ? 0 : out.Fail();
+}
+
 void PrintRows(Output& out, const CategoryTotals& totals) {
+    const std::vector<ResultRow> rows = BuildResultRows(totals);
+    if (rows.empty()) {
+        out.Write("No files of any category were found.\n");
+    }
     char line[128];
-    for (const ResultRow& row : BuildResultRows(totals)) {
+    for (const ResultRow& row : rows) {
         std::snprintf(line, sizeof line, "%-26s %12s\n", row.name.c_str(), row.size.c_str());
         out.Write(line);
     }
@@ -219,6 +283,13 @@ int Run(int argc, char** argv) {
         out.Write(cli::CliUsage());
         return out.Flush() ? 0 : out.Fail();
     }
+    if (opt.version) {
+        out.Write("clearnook-cli " CLEARNOOK_VERSION "\n");
+        return out.Flush() ? 0 : out.Fail();
+    }
+    if (opt.drives) {
+        return PrintDrives(out, opt.json);
+    }
     if (!platform::IsListableDirectory(opt.root)) {
         std::fprintf(stderr, "clearnook-cli: '%s' is not a directory that can be listed\n",
                      cli::Printable(opt.root).c_str());
@@ -240,11 +311,14 @@ int Run(int argc, char** argv) {
     params.readAhead = !opt.singleThread;
     params.state = std::make_shared<ScanState>();
     const std::shared_ptr<ScanState> state = params.state;
-    if (!opt.quiet && ::isatty(STDERR_FILENO) != 0) {
-        ScanWithProgress(std::move(params));
+    const bool onTerminal = !opt.quiet && ::isatty(STDERR_FILENO) != 0;
+    const auto start = std::chrono::steady_clock::now();
+    if (onTerminal) {
+        ScanWithProgress(std::move(params), start);
     } else {
         ScanThreadProc(std::move(params));  // no progress to show: walk on this thread
     }
+    const cli::WalkCounts walked = CountsOf(*state, start);
     if (state->outOfMemory.load(std::memory_order_acquire)) {
         return OutOfMemory();  // the scan is incomplete: nothing is deleted
     }
@@ -265,6 +339,9 @@ int Run(int argc, char** argv) {
     }
     if (!opt.quiet) {
         ReportUnreadable(state->results);
+    }
+    if (onTerminal) {
+        std::fprintf(stderr, "%s\n", cli::SummaryLine(walked).c_str());
     }
     if (!opt.deleteRequested) {
         return 0;

@@ -149,6 +149,7 @@ private:
     std::size_t m_published = 0;  // end of what is published of m_chunk
     bool m_started = false;
     bool m_offerable = false;  // a listing was read since the last hand-off found nothing
+    EntryCounter m_entries;
 };
 
 class ReadAheadWalk {
@@ -180,6 +181,7 @@ public:
                !subtree.abandoned.load(std::memory_order_relaxed);
     }
     [[nodiscard]] std::size_t DescriptorsEach() const { return m_descriptorsEach; }
+    [[nodiscard]] ScanState& State() const { return *m_params.state; }
 
     Subtree& NewSubtree() {
         auto subtree = std::make_unique<Subtree>();
@@ -307,7 +309,7 @@ Producer::Producer(ReadAheadWalk& walk, int worker, Subtree& subtree, PathClassi
                    const std::string* rootPath)
     : m_walk(walk), m_worker(worker), m_subtree(subtree), m_rootPath(rootPath),
       m_dirs(walk.DescriptorsEach()), m_classifier(std::move(classifier)),
-      m_baseDepth(m_classifier.Depth()) {}
+      m_baseDepth(m_classifier.Depth()), m_entries(walk.State()) {}
 
 char* Producer::Reserve(std::size_t size) {
     if (m_chunk == nullptr || m_off + size > m_chunk->capacity) {
@@ -405,6 +407,7 @@ StepResult Producer::Step() {
             }
             continue;
         }
+        m_entries.Count();
         switch (entry.type) {
             case platform::EntryType::Directory: EnterDirectory(entry.name); break;
             case platform::EntryType::File: VisitFile(entry.name); break;

@@ -15,7 +15,8 @@ namespace {
 // The walk on one thread: lists each directory as it comes to it.
 class Walk {
 public:
-    explicit Walk(const ScanParams& params) : m_out(params), m_classifier(params.path) {}
+    explicit Walk(const ScanParams& params)
+        : m_out(params), m_classifier(params.path), m_entries(*params.state) {}
 
     void Run(const std::string& root) {
         m_out.Begin();
@@ -37,7 +38,10 @@ public:
                 m_dirs.Leave();
                 m_classifier.LeaveDirectory();
                 m_out.Left();
-            } else if (entry.type == platform::EntryType::Directory) {
+                continue;
+            }
+            m_entries.Count();
+            if (entry.type == platform::EntryType::Directory) {
                 EnterDirectory(entry.name);
             } else if (entry.type == platform::EntryType::File) {
                 VisitFile(entry.name);
@@ -70,6 +74,7 @@ private:
     ScanOutput m_out;
     PathClassifier m_classifier;
     platform::DirectoryStack m_dirs;
+    EntryCounter m_entries;
 };
 
 }  // namespace

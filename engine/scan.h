@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -45,6 +46,12 @@ struct ScanState {
     // Raised (release) by the worker instead of m_bScanDone when the walk ran out of memory and
     // could not go on: the results are incomplete and must not be offered for deleting.
     std::atomic<bool> outOfMemory{false};
+    // How far the walk has got, for a progress line and a summary: the entries of the listings
+    // read (of every kind, other mounts included; "." and ".." are no entries) and the
+    // directories entered, the root among them. Added to in batches, so a reader during the walk
+    // sees a count a little behind; whole once m_bScanDone is seen. Any thread may read them.
+    std::atomic<std::uint64_t> entriesSeen{0};
+    std::atomic<std::uint64_t> directoriesEntered{0};
 };
 
 // The worker's record.

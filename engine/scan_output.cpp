@@ -28,6 +28,7 @@ void ScanOutput::CutBack(std::size_t length) {
 
 void ScanOutput::RootEntered(const platform::FileIdentity& identity) {
     m_state.results.rootIdentity = identity;
+    m_state.directoriesEntered.store(++m_directories, std::memory_order_relaxed);
     const std::string_view root = std::string_view(m_status).substr(kScanningPrefix.size());
     if constexpr (platform::kRecordLowerCasePaths) {
         m_lowered.clear();
@@ -61,6 +62,7 @@ std::string_view ScanOutput::Push(std::string_view name) {
 }
 
 void ScanOutput::Entered() {
+    m_state.directoriesEntered.store(++m_directories, std::memory_order_relaxed);
     Send();
     m_frames.push_back({m_nameAt, m_status.size(), kNotRecorded});
 }

@@ -4,6 +4,7 @@
 // the same texts and lists, whichever walk made them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -71,11 +72,39 @@ private:
 
     ScanState& m_state;
     StatusSink* m_sink;
+    std::uint64_t m_directories = 0;  // entered so far; the thread's own copy of the count
     std::string m_status;        // "Scanning " + the current directory's path
     std::size_t m_sentKeep = 0;  // how much of m_status is unchanged since the last text sent
     std::size_t m_nameAt = 0;    // where the name of the last Push begins in m_status
     std::vector<Frame> m_frames;  // each entered directory, the root first
     std::string m_lowered;       // scratch, where the lists hold lower-cased names
+};
+
+// Counts the entries one thread reads into ScanState::entriesSeen, a batch at a time, so the
+// listing loop does no atomic operation per entry. What is left is added on destruction.
+class EntryCounter {
+public:
+    explicit EntryCounter(ScanState& state) : m_total(state.entriesSeen) {}
+    ~EntryCounter() { Flush(); }
+    EntryCounter(const EntryCounter&) = delete;
+    EntryCounter& operator=(const EntryCounter&) = delete;
+
+    void Count() {
+        if (++m_pending == kBatch) {
+            Flush();
+        }
+    }
+    void Flush() {
+        if (m_pending != 0) {
+            m_total.fetch_add(m_pending, std::memory_order_relaxed);
+            m_pending = 0;
+        }
+    }
+
+private:
+    static constexpr unsigned kBatch = 256;
+    std::atomic<std::uint64_t>& m_total;
+    unsigned m_pending = 0;
 };
 
 // A file of the top directory of `dirs` that the walk records: its category and what it is now.

@@ -63,6 +63,12 @@ using VolumeLabelReader = std::function<std::optional<std::string>(const std::st
 // The mounted filesystems of this process's mount namespace, labels through ReadVolumeLabel.
 [[nodiscard]] std::optional<std::vector<MountedVolume>> ListMountedVolumes();
 
+// The inodes in use on the filesystem mounted at `path` (statvfs: files less free files), when
+// `path` is where a whole filesystem is mounted (not a bind mount of a directory inside one) of
+// a type whose inode counts describe its own tree (not an overlay or FUSE). None otherwise, or
+// when the filesystem keeps no inode count. For a progress estimate. Any thread.
+[[nodiscard]] std::optional<std::uint64_t> UsedInodesOfMountRoot(const std::string& path);
+
 // True for the filesystem types that hold no files of the user's (proc, sysfs, tmpfs...): they
 // never appear in the drive list.
 [[nodiscard]] bool IsPseudoFilesystem(const std::string& fsType);

@@ -4,10 +4,13 @@
 #include <fcntl.h>
 #include <libmount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <climits>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string_view>
@@ -163,6 +166,37 @@ std::optional<std::vector<MountedVolume>> ListMountedVolumes(const std::string& 
 
 std::optional<std::vector<MountedVolume>> ListMountedVolumes() {
     return ListMountedVolumes("/proc/self/mountinfo", ReadVolumeLabel);
+}
+
+}  // namespace clearnook::platform
+
+namespace clearnook::platform {
+
+std::optional<std::uint64_t> UsedInodesOfMountRoot(const std::string& path) {
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) == nullptr) {
+        return std::nullopt;
+    }
+    std::unique_ptr<libmnt_table, TableDeleter> table(mnt_new_table());
+    if (!table || mnt_table_parse_file(table.get(), "/proc/self/mountinfo") != 0) {
+        return std::nullopt;
+    }
+    // The last mount at the path is the one a walk of it sees.
+    libmnt_fs* fs = mnt_table_find_target(table.get(), resolved, MNT_ITER_BACKWARD);
+    if (fs == nullptr) {
+        return std::nullopt;
+    }
+    const char* root = mnt_fs_get_root(fs);
+    const std::string_view type = mnt_fs_get_fstype(fs) != nullptr ? mnt_fs_get_fstype(fs) : "";
+    if (root == nullptr || std::string_view(root) != "/" || type == "overlay" ||
+        type.starts_with("fuse")) {
+        return std::nullopt;
+    }
+    struct statvfs sv {};
+    if (::statvfs(resolved, &sv) != 0 || sv.f_files == 0 || sv.f_ffree > sv.f_files) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(sv.f_files - sv.f_ffree);
 }
 
 }  // namespace clearnook::platform

@@ -48,7 +48,12 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgsCase{{"--yes", "x"}, false, ""},
                       ArgsCase{{"--delete", "temp", "--json", "x"}, false, ""},
                       ArgsCase{{"--delete", "temp", "--list", "x"}, false, ""},
-                      ArgsCase{{"--delete", "bogus", "x"}, false, ""}));
+                      ArgsCase{{"--delete", "bogus", "x"}, false, ""},
+                      ArgsCase{{"--version"}, true, ""}, ArgsCase{{"--drives"}, true, ""},
+                      ArgsCase{{"--drives", "--json"}, true, ""},
+                      ArgsCase{{"--drives", "/"}, false, ""},
+                      ArgsCase{{"--drives", "--list"}, false, ""},
+                      ArgsCase{{"--drives", "--delete", "temp"}, false, ""}));
 
 // A readable, single-line form of `text` for test names.
 std::string Shown(const std::string& text) {

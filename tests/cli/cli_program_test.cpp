@@ -9,15 +9,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/drives.h"
 #include "tests/support/program_run.h"
 #include "tests/support/temp_tree.h"
 
@@ -81,6 +85,76 @@ TEST(CliProgramTest, RowsListAndJson) {
         << json.out;
     EXPECT_NE(json.out.find("/odd\\udcff.tmp\""), std::string::npos);
     EXPECT_NE(json.out.find("\"key\": \"internet\""), std::string::npos);  // empty ones too
+}
+
+TEST(CliProgramTest, SaysSoWhenNothingIsFound) {
+    TempDir t;
+    t.File("docs/keep.txt", 10);
+    const CliRun rows = Cli(Quote(t.path()));
+    EXPECT_EQ(rows.status, 0);
+    EXPECT_EQ(rows.out, "No files of any category were found.\n");
+    EXPECT_EQ(Cli("--list " + Quote(t.path())).out, "");  // a list of no paths stays empty
+}
+
+TEST(CliProgramTest, VersionAndHelp) {
+    EXPECT_EQ(Cli("--version").out, "clearnook-cli 2.0.0.1\n");
+    const CliRun help = Cli("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("  thumbs (5)    Thumbnail Cache\n"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("  1  some files could not be removed\n"), std::string::npos);
+}
+
+// findmnt's raw output writes a blank and other special bytes as \xHH.
+std::string Unescape(const std::string& field) {
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] == 'x') {
+            out += static_cast<char>(std::stoi(field.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            out += field[i];
+        }
+    }
+    return out;
+}
+
+// The drive box's entries, read from the mount table by findmnt instead of libmount: the
+// filesystems that hold files, the last mount at each path, in path order with '/' before any
+// other byte, each labelled when findmnt knows a label.
+TEST(CliProgramTest, DrivesAreTheMountTableAsFindmntReadsIt) {
+    FILE* p = ::popen("findmnt --raw --noheadings --output TARGET,FSTYPE,LABEL", "r");
+    ASSERT_NE(p, nullptr);
+    std::map<std::string, std::pair<std::string, std::string>> byKey;  // key -> target, label
+    char line[8192];
+    while (std::fgets(line, sizeof line, p) != nullptr) {
+        std::istringstream fields(line);
+        std::string target, type, label;
+        fields >> target >> type;
+        std::getline(fields >> std::ws, label);
+        target = Unescape(target);
+        std::string key = target;
+        std::replace(key.begin(), key.end(), '/', '\0');
+        if (clearnook::platform::IsPseudoFilesystem(type)) {
+            byKey.erase(key);
+        } else {
+            byKey[key] = {target, Unescape(label)};
+        }
+    }
+    ::pclose(p);
+    std::string expected = "[";
+    for (const auto& [key, mount] : byKey) {
+        std::string text = mount.first;
+        if (!mount.second.empty()) {
+            text += " [" + mount.second + "]";
+        }
+        expected += std::string(expected.size() == 1 ? "" : ",") + "\n  {\"text\": \"" + text +
+                    "\", \"root\": \"" + mount.first + "\"}";
+    }
+    expected += byKey.empty() ? "]\n" : "\n]\n";
+    const CliRun drives = Cli("--drives --json");
+    EXPECT_EQ(drives.status, 0);
+    EXPECT_EQ(drives.out, expected);
+    EXPECT_EQ(Cli("--drives").out.find('\t') != std::string::npos, !byKey.empty());
 }
 
 TEST(CliProgramTest, BadUsageAndUnlistableRootExitTwo) {

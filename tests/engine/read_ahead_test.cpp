@@ -49,6 +49,8 @@ struct WalkRecord {
     CategoryTotals totals{};
     platform::FileIdentity rootIdentity;
     std::vector<std::string> texts;
+    std::uint64_t entriesSeen = 0;
+    std::uint64_t directoriesEntered = 0;
     // Status texts sent on a thread other than the one that called ScanDirectory: the sink
     // belongs to the walk's own thread.
     std::size_t textsOnOtherThreads = 0;
@@ -82,6 +84,8 @@ WalkRecord Walk(const std::string& root, bool readAhead, std::size_t sampleEvery
     r.totals = state->results.SnapshotTotals();
     r.rootIdentity = state->results.rootIdentity;
     r.texts = std::move(sink->texts);
+    r.entriesSeen = state->entriesSeen.load();
+    r.directoriesEntered = state->directoriesEntered.load();
     return r;
 }
 
@@ -131,6 +135,12 @@ void NoteFirstDifference(std::ostringstream& bad, const std::string& what,
             << actual.rootIdentity.inode;
     }
     NoteFirstDifference(bad, "status texts", expected.texts, actual.texts, std::equal_to<>());
+    if (expected.entriesSeen != actual.entriesSeen ||
+        expected.directoriesEntered != actual.directoriesEntered) {
+        bad << "\n  entries, directories: expected " << expected.entriesSeen << ", "
+            << expected.directoriesEntered << ", got " << actual.entriesSeen << ", "
+            << actual.directoriesEntered;
+    }
     if (bad.str().empty()) {
         return ::testing::AssertionSuccess();
     }
@@ -564,6 +574,8 @@ TEST(ReadAheadTest, WorkerRaisesTheFlagAfterTheWholeWalk) {
     got.lists = testing::ResolvedLists(state.results);
     got.totals = state.results.SnapshotTotals();
     got.rootIdentity = state.results.rootIdentity;
+    got.entriesSeen = state.entriesSeen.load(std::memory_order_relaxed);
+    got.directoriesEntered = state.directoriesEntered.load(std::memory_order_relaxed);
     while (!sink->finished.load(std::memory_order_acquire)) {
         ASSERT_LT(std::chrono::steady_clock::now(), until) << "the finishing call never came";
         std::this_thread::yield();

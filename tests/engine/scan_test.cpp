@@ -328,9 +328,19 @@ TEST_P(MountTest, OtherMountsAreNotEntered) {
 INSTANTIATE_TEST_SUITE_P(OpenMethods, MountTest, ::testing::Values(true, false),
                          [](const auto& p) { return p.param ? "openat2" : "openat"; });
 
+// What the reference walk found: the paths per category, the entries listed and the directories
+// entered.
+struct Reference {
+    std::array<std::vector<std::string>, CATEGORY_COUNT> paths;
+    std::uint64_t entries = 0;
+    std::uint64_t directories = 0;
+};
+
 // A plain recursive reference: readdir order, whole-path ClassifyFile.
-void ReferenceWalk(const std::string& dir, std::array<std::vector<std::string>, CATEGORY_COUNT>& out) {
+void ReferenceWalk(const std::string& dir, Reference& out) {
     std::vector<std::string> names = ListingOrder(dir);
+    ++out.directories;
+    out.entries += names.size();
     for (const std::string& n : names) {
         const std::string p = dir + "/" + n;
         struct stat st {};
@@ -349,7 +359,7 @@ void ReferenceWalk(const std::string& dir, std::array<std::vector<std::string>, 
                 c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
             }
             if (const auto c = ClassifyFile(lower, lname)) {
-                out[static_cast<std::size_t>(*c)].push_back(p);
+                out.paths[static_cast<std::size_t>(*c)].push_back(p);
             }
         }
     }
@@ -375,14 +385,16 @@ TEST(ScanTest, AgreesWithAWholePathReferenceOnRandomTrees) {
             const std::string parent = dirs[rng() % dirs.size()];
             t.File(parent + (parent.empty() ? "" : "/") + fileNames[rng() % std::size(fileNames)], 1);
         }
-        std::array<std::vector<std::string>, CATEGORY_COUNT> expected;
+        Reference expected;
         ReferenceWalk(t.path(), expected);
         Scan s;
         s.Run(t.path());
         for (int c = 0; c < CATEGORY_COUNT; ++c) {
-            EXPECT_EQ(s.Paths(c), expected[static_cast<std::size_t>(c)]) << "seed " << seed << " category " << c;
-            EXPECT_EQ(s.Total(c), expected[static_cast<std::size_t>(c)].size());
+            EXPECT_EQ(s.Paths(c), expected.paths[static_cast<std::size_t>(c)]) << "seed " << seed << " category " << c;
+            EXPECT_EQ(s.Total(c), expected.paths[static_cast<std::size_t>(c)].size());
         }
+        EXPECT_EQ(s.state->entriesSeen.load(), expected.entries) << "seed " << seed;
+        EXPECT_EQ(s.state->directoriesEntered.load(), expected.directories) << "seed " << seed;
     }
 }
 

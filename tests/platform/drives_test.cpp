@@ -1,8 +1,12 @@
 #include "platform/drives.h"
 
+#include <sys/mount.h>
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <string>
@@ -226,6 +230,36 @@ TEST(VolumeLabel, NothingForWhatHoldsNoFilesystem) {
     EXPECT_EQ(ReadVolumeLabel(dir / "subdir"), std::nullopt);
     EXPECT_EQ(ReadVolumeLabel(dir / "missing"), std::nullopt);
     EXPECT_EQ(ReadVolumeLabel("/dev/null"), std::nullopt);  // a character device
+}
+
+}  // namespace
+}  // namespace clearnook::platform
+
+namespace clearnook::platform {
+namespace {
+
+// A percentage of used inodes means something only for the root of a whole filesystem: not for
+// a directory inside one, nor for a bind mount of one.
+TEST(UsedInodes, OnlyWhereAWholeFilesystemIsMounted) {
+    TempDir t;
+    t.File("source/a.txt");
+    t.Dir("bound");
+    t.Dir("whole");
+    EXPECT_FALSE(UsedInodesOfMountRoot(t.path()));
+    EXPECT_FALSE(UsedInodesOfMountRoot(t / "missing"));
+    if (::mount((t / "source").c_str(), (t / "bound").c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+        ::mount("none", (t / "whole").c_str(), "tmpfs", 0, "nr_inodes=1000") != 0) {
+        ::umount2((t / "bound").c_str(), MNT_DETACH);
+        GTEST_SKIP() << "cannot mount here: " << std::strerror(errno);
+    }
+    t.File("whole/one.txt");
+    t.File("whole/dir/two.txt");
+    const std::optional<std::uint64_t> bound = UsedInodesOfMountRoot(t / "bound");
+    const std::optional<std::uint64_t> whole = UsedInodesOfMountRoot(t / "whole/dir/..");
+    ::umount2((t / "bound").c_str(), MNT_DETACH);
+    ::umount2((t / "whole").c_str(), MNT_DETACH);
+    EXPECT_FALSE(bound);
+    EXPECT_EQ(whole, std::optional<std::uint64_t>(4));  // the root, one.txt, dir and two.txt
 }
 
 }  // namespace

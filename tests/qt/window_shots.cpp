@@ -19,12 +19,20 @@
 namespace {
 
 QString g_out;
+QWidget* g_window = nullptr;
 
-void Shoot(const QString& name) {
+// Waits `settleMs` for the window to draw, then saves it and a message box over it.
+void Shoot(const QString& name, int settleMs = 150) {
     QApplication::processEvents();
-    QTest::qWait(150);
+    QTest::qWait(settleMs);
+    // The dialog and a message box over it, whatever the scale.
+    QRect area = g_window->frameGeometry();
+    if (QWidget* box = QApplication::activeModalWidget()) {
+        area = area.united(box->frameGeometry());
+    }
     const QPixmap shot = QApplication::primaryScreen()->grabWindow(0);
-    shot.copy(0, 0, 700, 500).save(g_out + "/" + name + ".png");
+    const qreal ratio = shot.devicePixelRatio();
+    shot.copy(QRect(area.topLeft() * ratio, area.size() * ratio)).save(g_out + "/" + name + ".png");
     std::printf("%s/%s.png\n", qPrintable(g_out), qPrintable(name));
 }
 
@@ -64,7 +72,7 @@ int main(int argc, char** argv) {
     tree.File("Documents and Settings/Alice/Recent/letter.lnk", 600);
     tree.File("Photos/Thumbs.db", 20480);
     // enough files that the walk is still going when the second picture is taken
-    for (int i = 0; i < 60000; ++i) {
+    for (int i = 0; i < 200000; ++i) {
         tree.File("bulk/" + std::to_string(i % 3000) + "/f" + std::to_string(i) + ".tmp", 1000);
     }
     const std::string root = tree.path();
@@ -73,6 +81,7 @@ int main(int argc, char** argv) {
     });
     w.move(0, 0);
     w.show();
+    g_window = &w;
     Drive(w);
     return 0;
 }
@@ -80,8 +89,7 @@ int main(int argc, char** argv) {
 void Drive(clearnook::qt::CleanupWindow& w) {
     Shoot("ready");
     QTest::mouseClick(w.ScanButton(), Qt::LeftButton);
-    QTest::qWait(30);
-    Shoot("scanning");
+    Shoot("scanning", 60);
     QTRY_VERIFY_WITH_TIMEOUT(w.DeleteButton()->isEnabled(), 20000);
     Shoot("complete");
     QTreeWidget* list = w.ResultsWidget();

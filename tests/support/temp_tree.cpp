@@ -127,7 +127,9 @@ void RemoveTree(const std::string& path) {
             ::closedir(dir);
         }
         if (!subdir.empty()) {
-            ::fchmodat(fd, subdir.c_str(), 0700, 0);
+            // A failure shows as the open below failing.
+            if (::fchmodat(fd, subdir.c_str(), 0700, 0) != 0) {
+            }
             const int child = ::openat(fd, subdir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (child >= 0) {
                 ::close(fd);

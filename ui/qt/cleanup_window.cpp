@@ -33,8 +33,11 @@ constexpr DialogUnitsRect kRectDelete{183, 164, 60, 14};
 // the thousands of directories a second a walk enters would take the processor the walk needs.
 constexpr qint64 kStatusIntervalMs = 40;
 
+// The columns' widths in pixels of the template's font, whose dialog base width is 6 pixels;
+// other fonts scale them as they scale dialog units, so the widest size text fits whole.
 constexpr int kColumn0Width = 275;
 constexpr int kColumn1Width = 70;
+constexpr int kTemplateBaseX = 6;
 constexpr int kCategoryRole = Qt::UserRole;
 
 // Texts of the template.
@@ -60,16 +63,19 @@ int MulDiv(int value, int numerator, int denominator) {
 
 }  // namespace
 
-QRect DialogUnitsToPixels(const QFont& font, const DialogUnitsRect& r) {
+QSize DialogBaseUnits(const QFont& font) {
     const QFontMetrics fm(font);
     // The dialog manager's average width: the extent of the 52 Latin letters, halved to a
     // rounded 26th.
     const int letters =
         fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    const int baseX = (letters / 26 + 1) / 2;
-    const int baseY = fm.height();
-    return {MulDiv(r.x, baseX, 4), MulDiv(r.y, baseY, 8), MulDiv(r.width, baseX, 4),
-            MulDiv(r.height, baseY, 8)};
+    return {(letters / 26 + 1) / 2, fm.height()};
+}
+
+QRect DialogUnitsToPixels(const QFont& font, const DialogUnitsRect& r) {
+    const QSize base = DialogBaseUnits(font);
+    return {MulDiv(r.x, base.width(), 4), MulDiv(r.y, base.height(), 8),
+            MulDiv(r.width, base.width(), 4), MulDiv(r.height, base.height(), 8)};
 }
 
 CleanupWindow::CleanupWindow(DriveSource drives, QWidget* parent)
@@ -106,9 +112,11 @@ CleanupWindow::CleanupWindow(DriveSource drives, QWidget* parent)
     m_listResults->setRootIsDecorated(false);
     m_listResults->setSelectionMode(QAbstractItemView::SingleSelection);
     m_listResults->setUniformRowHeights(true);
-    m_listResults->setColumnWidth(0, kColumn0Width);
-    m_listResults->setColumnWidth(1, kColumn1Width);
     m_listResults->header()->setStretchLastSection(false);
+    // The name column gives up what a vertical scroll bar takes, so the size column always shows
+    // whole and the list never scrolls sideways.
+    m_listResults->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_listResults->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_listResults->setIconSize(QSize(16, 16));
     // The selection is shown only while the list has the focus.
     QPalette pal = m_listResults->palette();
@@ -163,6 +171,9 @@ void CleanupWindow::LayOutControls() {
     m_btnScan->setGeometry(DialogUnitsToPixels(f, kRectScan));
     m_staticStatus->setGeometry(DialogUnitsToPixels(f, kRectStatus));
     m_listResults->setGeometry(DialogUnitsToPixels(f, kRectResults));
+    const int baseX = DialogBaseUnits(f).width();
+    m_listResults->setColumnWidth(0, MulDiv(kColumn0Width, baseX, kTemplateBaseX));
+    m_listResults->setColumnWidth(1, MulDiv(kColumn1Width, baseX, kTemplateBaseX));
     m_groupDescription->setGeometry(DialogUnitsToPixels(f, kRectDescriptionGroup));
     m_staticDescription->setGeometry(DialogUnitsToPixels(f, kRectDescription));
     m_btnAbout->setGeometry(DialogUnitsToPixels(f, kRectAbout));
@@ -319,7 +330,11 @@ void CleanupWindow::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && event->modifiers() == Qt::NoModifier &&
         qobject_cast<QPushButton*>(focusWidget()) == nullptr) {
-        m_dlg.OnOK();  // IDOK, whatever the state of the Scan button
+        // IDOK, as the default button would send it; the Windows dialog manager sends nothing
+        // while that button is disabled (Complete), and neither does this window.
+        if (m_btnScan->isEnabled()) {
+            m_dlg.OnOK();
+        }
         return;
     }
     QDialog::keyPressEvent(event);

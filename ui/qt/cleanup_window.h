@@ -28,6 +28,10 @@ struct DialogUnitsRect {
     int x, y, width, height;
 };
 
+// The dialog base units of `font` as the Windows dialog manager takes them: the average
+// character width and the character height, in pixels.
+[[nodiscard]] QSize DialogBaseUnits(const QFont& font);
+
 // Converts dialog units to pixels for `font` as the Windows dialog manager does: a horizontal
 // unit is a quarter of the font's average character width, a vertical unit an eighth of its
 // height.
