@@ -14,7 +14,6 @@
 #include <new>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/cli_options.h"
@@ -120,7 +119,7 @@ void ScanWithProgress(ScanParams params, std::chrono::steady_clock::time_point s
         if (std::chrono::steady_clock::now() < nextDraw) {
             continue;  // a text arrived; it is shown at the next turn
         }
-        nextDraw += std::chrono::milliseconds(100);
+        nextDraw = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
         if (std::optional<std::string> text = mailbox->Take()) {
             where = text->starts_with(kScanningPrefix) ? text->substr(kScanningPrefix.size())
                                                        : std::move(*text);

@@ -157,6 +157,34 @@ TEST(CliProgramTest, DrivesAreTheMountTableAsFindmntReadsIt) {
     EXPECT_EQ(Cli("--drives").out.find('\t') != std::string::npos, !byKey.empty());
 }
 
+// On a terminal the walk shows its progress and ends with a summary on stderr; --quiet says
+// nothing there. The rows go to standard output either way.
+TEST(CliProgramTest, SummaryOnATerminalUnlessQuiet) {
+    TempDir t;
+    t.File("a/Temp/x.log", 3);
+    t.File("b/keep.txt", 1);
+    for (const bool quiet : {false, true}) {
+        std::vector<std::string> argv = {CLEARNOOK_CLI, t.path()};
+        if (quiet) {
+            argv.insert(argv.begin() + 1, "--quiet");
+        }
+        clearnook::testing::RunOptions options;
+        options.typed = "";
+        options.stderrOnTerminal = true;
+        const clearnook::testing::ProgramRun r = clearnook::testing::RunProgram(argv, options);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "Temporary Files                 3 bytes\n");
+        if (quiet) {
+            EXPECT_EQ(r.terminal, "");
+        } else {
+            // the root, a, a/Temp and b; their five entries
+            EXPECT_NE(r.terminal.find("clearnook-cli: 5 entries in 4 directories walked in "),
+                      std::string::npos)
+                << r.terminal;
+        }
+    }
+}
+
 TEST(CliProgramTest, BadUsageAndUnlistableRootExitTwo) {
     TempDir t;
     t.File("file.txt");

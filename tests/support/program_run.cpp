@@ -43,9 +43,10 @@ ProgramRun RunProgram(std::vector<std::string> argv, const RunOptions& options) 
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setsid();
+        int slave = -1;
         if (!slaveName.empty()) {
             // A session leader without a terminal gets the first one it opens.
-            const int slave = ::open(slaveName.c_str(), O_RDWR);
+            slave = ::open(slaveName.c_str(), O_RDWR);
             if (slave < 0) {
                 ::_exit(120);
             }
@@ -58,7 +59,7 @@ ProgramRun RunProgram(std::vector<std::string> argv, const RunOptions& options) 
         const int devnull = ::open("/dev/null", O_RDONLY);
         ::dup2(devnull, STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
+        ::dup2(options.stderrOnTerminal && slave >= 0 ? slave : err[1], STDERR_FILENO);
         ::execv(args[0], args.data());
         ::_exit(127);
     }
@@ -103,6 +104,15 @@ ProgramRun RunProgram(std::vector<std::string> argv, const RunOptions& options) 
     }
     int st = 0;
     ::waitpid(pid, &st, 0);
+    // What reached the terminal after the program's other output ended.
+    for (pollfd p = {master, POLLIN, 0}; master >= 0 && ::poll(&p, 1, 0) > 0;) {
+        char buf[65536];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0) {
+            break;
+        }
+        r.terminal.append(buf, static_cast<std::size_t>(n));
+    }
     for (const pollfd& p : fds) {
         if (p.fd >= 0) {
             ::close(p.fd);  // the terminal last, once nobody is on it

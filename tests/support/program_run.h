@@ -28,6 +28,8 @@ struct RunOptions {
     std::optional<std::string> typed;
     // Given: the program runs as this user, with no supplementary groups (the caller is root).
     std::optional<ProgramUser> user;
+    // With `typed`: standard error goes to that terminal too (and into ProgramRun::terminal).
+    bool stderrOnTerminal = false;
 };
 
 // Runs `argv` (argv[0] the program's path) in a session of its own, standard input from
