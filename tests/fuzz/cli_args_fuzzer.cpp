@@ -32,7 +32,8 @@ using clearnook::cli::ParseResult;
 bool Same(const CliOptions& a, const CliOptions& b) {
     return a.json == b.json && a.list == b.list && a.nul == b.nul && a.quiet == b.quiet &&
            a.help == b.help && a.deleteRequested == b.deleteRequested &&
-           a.deleteCategories == b.deleteCategories && a.yes == b.yes && a.root == b.root;
+           a.deleteCategories == b.deleteCategories && a.yes == b.yes && a.root == b.root &&
+           a.version == b.version && a.drives == b.drives;
 }
 
 // The arguments that say what `o` says, each option in its long form, the root after "--".
@@ -50,6 +51,10 @@ std::vector<std::string> Canonical(const CliOptions& o) {
         args.push_back("--delete=" + keys);
     }
     if (o.yes) args.push_back("--yes");
+    if (o.drives) {
+        args.push_back("--drives");  // it takes no root
+        return args;
+    }
     args.push_back("--");
     args.push_back(o.root);
     return args;
@@ -84,11 +89,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Fail("accepted with a message", args);
     }
     const CliOptions& o = r.options;
-    if (o.help) {
-        return 0;  // --help wins over everything else given
+    if (o.help || o.version) {
+        return 0;  // --help and --version win over everything else given
     }
-    if (o.root.empty() || o.root != clearnook::cli::NormalizeRoot(o.root)) {
-        Fail("root empty or not normalized", args);
+    if (o.drives ? !o.root.empty() || o.list || o.deleteRequested
+                 : o.root.empty() || o.root != clearnook::cli::NormalizeRoot(o.root)) {
+        Fail("root empty or not normalized, or --drives with a root or a scan's options", args);
     }
     if (o.deleteRequested == o.deleteCategories.empty()) {
         Fail("--delete without categories, or categories without --delete", args);
