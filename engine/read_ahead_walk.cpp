@@ -112,7 +112,7 @@ private:
     // Abandons the subtrees handed off from a level that will not be listed any further.
     void Abandon(std::deque<Subtree*>& handed);
     void EnterDirectory(std::string_view name);
-    void VisitFile(std::string_view name);
+    void VisitFile(const platform::DirEntry& entry);
 
     char* Reserve(std::size_t size);
     void Put(char*& at, Rec kind) { *at++ = static_cast<char>(kind); }
@@ -141,6 +141,7 @@ private:
     const std::string* m_rootPath;
     platform::DirectoryStack m_dirs;
     PathClassifier m_classifier;
+    CategoryExaminer m_examiner{m_classifier};
     std::size_t m_baseDepth = 0;  // m_classifier's depth in this subtree's root
     // Per level of m_dirs: the subtrees handed off from its listing, in listing order.
     std::vector<std::deque<Subtree*>> m_handed;
@@ -309,7 +310,9 @@ Producer::Producer(ReadAheadWalk& walk, int worker, Subtree& subtree, PathClassi
                    const std::string* rootPath)
     : m_walk(walk), m_worker(worker), m_subtree(subtree), m_rootPath(rootPath),
       m_dirs(walk.DescriptorsEach()), m_classifier(std::move(classifier)),
-      m_baseDepth(m_classifier.Depth()), m_entries(walk.State()) {}
+      m_baseDepth(m_classifier.Depth()), m_entries(walk.State()) {
+    m_dirs.SetExaminer(&m_examiner);
+}
 
 char* Producer::Reserve(std::size_t size) {
     if (m_chunk == nullptr || m_off + size > m_chunk->capacity) {
@@ -410,7 +413,7 @@ StepResult Producer::Step() {
         m_entries.Count();
         switch (entry.type) {
             case platform::EntryType::Directory: EnterDirectory(entry.name); break;
-            case platform::EntryType::File: VisitFile(entry.name); break;
+            case platform::EntryType::File: VisitFile(entry); break;
             case platform::EntryType::HandedOff: {
                 std::deque<Subtree*>& handed = m_handed.back();
                 char* at = Reserve(1 + sizeof(Subtree*));
@@ -436,24 +439,26 @@ void Producer::EnterDirectory(std::string_view name) {
     Put(at, Rec::Entered);
     PutName(at, name);
     const std::string_view copy(at - name.size(), name.size());
+    m_classifier.EnterDirectory(copy);  // first: the stack's examiner reads the child with it
     switch (m_dirs.EnterChild(copy)) {
         case platform::DirectoryStack::EnterResult::Entered:
             Wrote(at);
-            m_classifier.EnterDirectory(copy);
             m_handed.emplace_back();
             m_offerable = true;
             break;
         case platform::DirectoryStack::EnterResult::Unlistable:
+            m_classifier.LeaveDirectory();
             *kind = static_cast<char>(Rec::Unlistable);
             PutError(at, m_dirs.LastError());
             Wrote(at);
             break;
-        case platform::DirectoryStack::EnterResult::Skipped: break;
+        case platform::DirectoryStack::EnterResult::Skipped: m_classifier.LeaveDirectory(); break;
     }
 }
 
-void Producer::VisitFile(std::string_view name) {
-    const std::optional<FoundEntry> found = ExamineFile(m_classifier, m_dirs, name);
+void Producer::VisitFile(const platform::DirEntry& entry) {
+    const std::string_view name = entry.name;
+    const std::optional<FoundEntry> found = ExamineFile(m_classifier, m_dirs, entry);
     if (!found) {
         return;
     }

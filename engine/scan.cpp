@@ -16,7 +16,10 @@ namespace {
 class Walk {
 public:
     explicit Walk(const ScanParams& params)
-        : m_out(params), m_classifier(params.path), m_entries(*params.state) {}
+        : m_out(params), m_classifier(params.path), m_examiner(m_classifier),
+          m_entries(*params.state) {
+        m_dirs.SetExaminer(&m_examiner);
+    }
 
     void Run(const std::string& root) {
         m_out.Begin();
@@ -44,7 +47,7 @@ public:
             if (entry.type == platform::EntryType::Directory) {
                 EnterDirectory(entry.name);
             } else if (entry.type == platform::EntryType::File) {
-                VisitFile(entry.name);
+                VisitFile(entry);
             }
         }
     }
@@ -52,27 +55,32 @@ public:
 private:
     void EnterDirectory(std::string_view name) {
         const std::string_view childName = m_out.Push(name);
+        // The classifier goes first: the stack's examiner classifies the child's files as it
+        // reads the child's listing.
+        m_classifier.EnterDirectory(childName);
         switch (m_dirs.EnterChild(childName)) {
-            case platform::DirectoryStack::EnterResult::Entered:
-                m_out.Entered();
-                m_classifier.EnterDirectory(childName);
-                break;
+            case platform::DirectoryStack::EnterResult::Entered: m_out.Entered(); break;
             case platform::DirectoryStack::EnterResult::Unlistable:
+                m_classifier.LeaveDirectory();
                 m_out.Unlistable(m_dirs.LastError());
                 break;
-            case platform::DirectoryStack::EnterResult::Skipped: m_out.Skipped(); break;
+            case platform::DirectoryStack::EnterResult::Skipped:
+                m_classifier.LeaveDirectory();
+                m_out.Skipped();
+                break;
         }
     }
 
-    void VisitFile(std::string_view name) {
-        const std::optional<FoundEntry> found = ExamineFile(m_classifier, m_dirs, name);
+    void VisitFile(const platform::DirEntry& entry) {
+        const std::optional<FoundEntry> found = ExamineFile(m_classifier, m_dirs, entry);
         if (found) {
-            m_out.Record(found->category, found->info.size, found->info.identity, name);
+            m_out.Record(found->category, found->info.size, found->info.identity, entry.name);
         }
     }
 
     ScanOutput m_out;
     PathClassifier m_classifier;
+    CategoryExaminer m_examiner;
     platform::DirectoryStack m_dirs;
     EntryCounter m_entries;
 };

@@ -118,12 +118,17 @@ void ScanOutput::Record(CleanupCategory category, std::uint64_t size,
 }
 
 std::optional<FoundEntry> ExamineFile(PathClassifier& classifier, platform::DirectoryStack& dirs,
-                                      std::string_view name) {
-    const std::optional<CleanupCategory> category = classifier.Classify(name);
+                                      const platform::DirEntry& entry) {
+    std::optional<CleanupCategory> category;
+    if (entry.tag == platform::kUnexamined) {
+        category = classifier.Classify(entry.name);
+    } else if (entry.tag != 0) {
+        category = static_cast<CleanupCategory>(entry.tag - 1);
+    }
     if (!category) {
         return std::nullopt;
     }
-    const std::optional<platform::FileInfo> info = dirs.StatEntry(name);
+    const std::optional<platform::FileInfo> info = dirs.StatEntry(entry.name);
     if (!info) {
         return std::nullopt;  // gone since the listing was read
     }

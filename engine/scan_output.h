@@ -107,17 +107,32 @@ private:
     unsigned m_pending = 0;
 };
 
+// Tags each file of a listing, as the listing is read, with its category + 1 (0: none), as
+// `classifier` sees it in the directory the walk is about to list.
+class CategoryExaminer final : public platform::EntryExaminer {
+public:
+    explicit CategoryExaminer(PathClassifier& classifier) : m_classifier(classifier) {}
+    [[nodiscard]] std::uint8_t TagFile(std::string_view name) override {
+        const std::optional<CleanupCategory> c = m_classifier.Classify(name);
+        return c ? static_cast<std::uint8_t>(static_cast<int>(*c) + 1) : std::uint8_t{0};
+    }
+
+private:
+    PathClassifier& m_classifier;
+};
+
 // A file of the top directory of `dirs` that the walk records: its category and what it is now.
 struct FoundEntry {
     CleanupCategory category;
     platform::FileInfo info;
 };
 
-// What both walks do with a file `name` of the directory they list: classify it and, when it
-// belongs to a category, read its size and identity. None for a file of no category, or one gone
-// since the listing was read.
+// What both walks do with a file `entry` of the directory they list: take its category (from
+// the stack's examiner, or `classifier` for a file the stack did not examine) and, when it
+// belongs to one, its size and identity. None for a file of no category, or one gone since the
+// listing was read.
 [[nodiscard]] std::optional<FoundEntry> ExamineFile(PathClassifier& classifier,
                                                    platform::DirectoryStack& dirs,
-                                                   std::string_view name);
+                                                   const platform::DirEntry& entry);
 
 }  // namespace clearnook

@@ -60,11 +60,30 @@ struct FileInfo {
     FileIdentity identity;
 };
 
+// The tag of a file the stack did not put to its EntryExaminer (no examiner, a type learnt only
+// later, a platform that does not examine): the walk decides about it itself.
+inline constexpr std::uint8_t kUnexamined = 0xFF;
+
 // One entry of the directory on top of a DirectoryStack. `name` stays valid until the next call
 // that changes the stack (EnterChild, Leave).
 struct DirEntry {
     std::string_view name;
     EntryType type = EntryType::Other;
+    // For a file: what the stack's examiner said of it when the listing was read (0: of no
+    // interest), or kUnexamined.
+    std::uint8_t tag = kUnexamined;
+};
+
+// Looks at the names of a listing's files while the listing is read and its directory is surely
+// open. The stack reads the size and identity of each file tagged at once, so that afterwards it
+// needs the directory's descriptor only to open subdirectories, and a deep walk seldom has to
+// climb back into a directory it closed to save descriptors.
+class EntryExaminer {
+public:
+    virtual ~EntryExaminer() = default;
+    // 0 for a file the walk has no use for, else a tag of the walk's own (1 to 254). Called for
+    // the files of a listing being read, in listing order, on the stack's thread.
+    [[nodiscard]] virtual std::uint8_t TagFile(std::string_view name) = 0;
 };
 
 // A directory one DirectoryStack opened for another to adopt as its root: the way a walk shares
@@ -105,6 +124,12 @@ public:
         Skipped,     // the name is not a directory of the walk's file system (another mount)
     };
 
+    // Puts `examiner` (not owned; null: none) to the files of every listing read from now on.
+    // The walk moves it to each directory before the stack reads that directory's listing
+    // (before EnterChild, OpenRoot, AdoptRoot). Platforms may ignore it: their entries come back
+    // kUnexamined.
+    void SetExaminer(EntryExaminer* examiner);
+
     // Opens the walk's root (a symbolic link naming the root itself is followed) and reads its
     // listing. False when it cannot be listed; the stack stays empty.
     [[nodiscard]] bool OpenRoot(const std::string& path);
@@ -139,7 +164,8 @@ public:
     [[nodiscard]] bool NextEntry(DirEntry& entry);
 
     // Size and identity of the file `name` of the top directory, not following links. Empty when
-    // the file is gone.
+    // the file is gone. For the entry NextEntry returned last, if it was tagged, what was read
+    // when the listing was.
     [[nodiscard]] std::optional<FileInfo> StatEntry(std::string_view name);
 
     [[nodiscard]] std::size_t Depth() const;

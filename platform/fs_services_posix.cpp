@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -26,9 +27,19 @@ namespace {
 constexpr int kDirOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 // Arena records: one byte of type, one byte of name length (NAME_MAX is 255), the name, a NUL.
-// A directory's record becomes kRecHandedOff when it is given to another walker.
-enum : unsigned char { kRecDir, kRecFile, kRecUnknown, kRecHandedOff };
+// A directory's record becomes kRecHandedOff when it is given to another walker. A file the
+// examiner saw is kRecPlain (of no interest) or kRecTagged, which the NUL follows with the tag, a
+// byte saying whether the file was still there, and its FileInfo as read with the listing.
+enum : unsigned char { kRecDir, kRecFile, kRecUnknown, kRecHandedOff, kRecPlain, kRecTagged };
 constexpr std::size_t kRecHeader = 2;
+constexpr std::size_t kTaggedExtra = 2 + 4 * sizeof(std::uint64_t);
+
+std::size_t RecordSize(const char* rec) {
+    const auto len = static_cast<std::size_t>(static_cast<unsigned char>(rec[1]));
+    const bool tagged = static_cast<unsigned char>(rec[0]) == kRecTagged;
+    return kRecHeader + len + 1 + (tagged ? kTaggedExtra : 0);
+}
+
 
 // openat2 refuses mount crossings and links in one call; where the kernel (or a seccomp filter)
 // lacks it we fall back to openat and compare mount identities ourselves. Atomic: the two
@@ -198,6 +209,12 @@ struct DirectoryStack::Impl {
         std::size_t nameAt = kNoRecord;  // its own name, NUL-terminated, in its parent's listing
         bool dead = false;  // lost its descriptor and could not get it back: lists no further
         int listingError = 0;  // why its listing ended early (dead, or a read failed part way)
+        // The last record that needs the descriptor (a subdirectory, an entry of unknown type, a
+        // file not examined); kNoRecord for none. Past it, the level lists from the arena alone.
+        std::size_t lastNeed = kNoRecord;
+        // Some level above needed its descriptor when this one was entered: the walk will have
+        // to climb back through this one. Fixed while this level is on the stack.
+        bool needAbove = false;
     };
     static constexpr std::size_t kNoRecord = static_cast<std::size_t>(-1);
 
@@ -213,6 +230,8 @@ struct DirectoryStack::Impl {
     FileIdentity rootIdentity;  // of the directory OpenRoot opened; kept after the walk leaves it
     std::string rootPath;       // as OpenRoot was given it
     int lastError = 0;          // of the last OpenRoot, AdoptRoot or EnterChild that failed
+    EntryExaminer* examiner = nullptr;
+    const char* lastTaggedName = nullptr;  // the name of the tagged record NextEntry returned last
 
     explicit Impl(std::size_t descriptorBudget)
         : budget(descriptorBudget == 0 ? DirectoryDescriptorBudget()
@@ -224,6 +243,11 @@ struct DirectoryStack::Impl {
         }
     }
 
+    // The level will still need its descriptor, or will be climbed through to a level that will.
+    static bool WantsDescriptor(const Level& level) {
+        return (level.lastNeed != kNoRecord && level.lastNeed >= level.pos) || level.needAbove;
+    }
+
     void CloseLevel(Level& level) {
         if (level.fd >= 0) {
             CloseKeepErrno(level.fd);
@@ -232,10 +256,36 @@ struct DirectoryStack::Impl {
         }
     }
 
+    // Appends a record for the file `name` of `fd` that the examiner has seen: its size and
+    // identity are read now, while the directory is open.
+    void AppendExamined(int fd, const char* name, std::size_t len, std::uint8_t tag) {
+        const std::size_t at = arena.size();
+        arena.resize(at + kRecHeader + len + 1 + (tag != 0 ? kTaggedExtra : 0));
+        arena[at] = static_cast<char>(tag != 0 ? kRecTagged : kRecPlain);
+        arena[at + 1] = static_cast<char>(static_cast<unsigned char>(len));
+        std::memcpy(arena.data() + at + kRecHeader, name, len + 1);
+        if (tag == 0) {
+            return;
+        }
+        char* extra = arena.data() + at + kRecHeader + len + 1;
+        struct statx sx {};
+        const bool there =
+            StatxFile(fd, name, sx) && (S_ISREG(sx.stx_mode) || S_ISLNK(sx.stx_mode));
+        const FileInfo info = there ? FileInfo{sx.stx_size, FileIdentityOf(sx)} : FileInfo{};
+        extra[0] = static_cast<char>(tag);
+        extra[1] = there ? 1 : 0;
+        for (std::size_t i = 0; const std::uint64_t v : {info.size, info.identity.device,
+                                                         info.identity.inode,
+                                                         info.identity.birthTime}) {
+            std::memcpy(extra + 2 + i++ * sizeof v, &v, sizeof v);
+        }
+    }
+
     // Reads the whole listing of `fd` onto the end of the arena. False when not even the first
     // read succeeds; a listing that fails part way keeps what it had read, and `partError` says
-    // why it ended.
-    bool ReadListing(int fd, int& partError) {
+    // why it ended. `lastNeed` is set to the last record that needs the descriptor.
+    bool ReadListing(int fd, int& partError, std::size_t& lastNeed) {
+        lastNeed = kNoRecord;
         bool first = true;
         partError = 0;
         for (;;) {
@@ -255,9 +305,10 @@ struct DirectoryStack::Impl {
             for (std::size_t off = 0; off < got;) {
                 const char* rec = scratch.data() + off;
                 unsigned short reclen;
-                std::memcpy(&reclen, rec + 16, sizeof reclen);
-                const unsigned char dtype = static_cast<unsigned char>(rec[18]);
-                const char* name = rec + 19;
+                std::memcpy(&reclen, rec + offsetof(struct dirent64, d_reclen), sizeof reclen);
+                const auto dtype =
+                    static_cast<unsigned char>(rec[offsetof(struct dirent64, d_type)]);
+                const char* name = rec + offsetof(struct dirent64, d_name);
                 off += reclen;
                 unsigned char kind;
                 switch (dtype) {
@@ -272,6 +323,11 @@ struct DirectoryStack::Impl {
                     continue;
                 }
                 const std::size_t at = arena.size();
+                if (kind == kRecFile && examiner != nullptr) {
+                    AppendExamined(fd, name, len, examiner->TagFile(std::string_view(name, len)));
+                    continue;
+                }
+                lastNeed = at;
                 if (kind == kRecDir) {
                     dirRecords.push_back(at);
                 }
@@ -289,7 +345,8 @@ struct DirectoryStack::Impl {
         const std::size_t begin = arena.size();
         const std::size_t dirBegin = dirRecords.size();
         int partError = 0;
-        if (!ReadListing(fd, partError)) {
+        std::size_t lastNeed = kNoRecord;
+        if (!ReadListing(fd, partError, lastNeed)) {
             arena.resize(begin);
             dirRecords.resize(dirBegin);
             CloseKeepErrno(fd);
@@ -301,6 +358,10 @@ struct DirectoryStack::Impl {
         level.fd = fd;
         level.identity = identity;
         level.listingError = partError;
+        level.lastNeed = lastNeed;
+        if (!levels.empty()) {
+            level.needAbove = WantsDescriptor(levels.back());
+        }
         level.begin = begin;
         level.pos = begin;
         level.end = arena.size();
@@ -524,7 +585,10 @@ void DirectoryStack::Leave() {
     if (top > 0) {
         Impl::Level& parent = d.levels[top - 1];
         Impl::Level& child = d.levels[top];
-        if (parent.fd < 0 && !parent.dead) {
+        // A parent closed to save descriptors that will never need one again (what is left of
+        // its listing are files read with it) stays closed: the walk lists the rest from the
+        // arena, and a chain of such directories is left without climbing back at all.
+        if (parent.fd < 0 && !parent.dead && Impl::WantsDescriptor(parent)) {
             // The parent was closed to save descriptors: climb back through "..", and accept only
             // the very directory we left, so a tree moved meanwhile cannot steer the walk away.
             int fd = -1;
@@ -568,12 +632,14 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
     if (level.dead) {
         return false;
     }
+    d.lastTaggedName = nullptr;
+    entry.tag = kUnexamined;
     while (level.pos < level.end) {
         const char* rec = d.arena.data() + level.pos;
         level.last = level.pos;
         const auto kind = static_cast<unsigned char>(rec[0]);
         const auto len = static_cast<std::size_t>(static_cast<unsigned char>(rec[1]));
-        level.pos += kRecHeader + len + 1;
+        level.pos += RecordSize(rec);
         entry.name = std::string_view(rec + kRecHeader, len);
         if (kind == kRecDir) {
             entry.type = EntryType::Directory;
@@ -581,6 +647,12 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
         }
         if (kind == kRecFile) {
             entry.type = EntryType::File;
+            return true;
+        }
+        if (kind == kRecPlain || kind == kRecTagged) {
+            entry.type = EntryType::File;
+            entry.tag = kind == kRecPlain ? 0 : static_cast<std::uint8_t>(rec[kRecHeader + len + 1]);
+            d.lastTaggedName = kind == kRecTagged ? entry.name.data() : nullptr;
             return true;
         }
         if (kind == kRecHandedOff) {
@@ -604,8 +676,20 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
     return false;
 }
 
+void DirectoryStack::SetExaminer(EntryExaminer* examiner) { m_impl->examiner = examiner; }
+
 std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
     Impl& d = *m_impl;
+    if (name.data() == d.lastTaggedName && d.lastTaggedName != nullptr) {
+        // Read with the listing: its extra bytes follow the name's NUL.
+        const char* extra = d.lastTaggedName + name.size() + 1;
+        if (extra[1] == 0) {
+            return std::nullopt;  // gone (or no longer a file) when the listing was read
+        }
+        std::uint64_t v[4];
+        std::memcpy(v, extra + 2, sizeof v);
+        return FileInfo{v[0], FileIdentity{v[1], v[2], v[3]}};
+    }
     if (d.levels.empty() || d.levels.back().fd < 0) {
         return std::nullopt;
     }

@@ -272,6 +272,9 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
     return info;
 }
 
+// Entries here come back kUnexamined: the listing already brings each file's size.
+void DirectoryStack::SetExaminer(EntryExaminer* /*examiner*/) {}
+
 std::size_t DirectoryStack::Depth() const { return m_impl->levels.size(); }
 // The window skips a directory it cannot list without a word; nothing here reports why.
 int DirectoryStack::LastError() const { return 0; }

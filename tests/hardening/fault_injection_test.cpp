@@ -304,6 +304,29 @@ TEST(ClimbBackReadAheadTest, ALostDirectoryDropsTheSubtreesItHandedOff) {
     EXPECT_EQ(injector.OpenDescriptors(), std::vector<std::string>{});
 }
 
+// A chain far deeper than the descriptors allow, a disposable file beside each subdirectory and
+// listed after it: the files are read with their listing, so no directory is needed again once
+// its one subdirectory is entered, and the walk comes back up without climbing through "..".
+TEST_P(ClimbBackTest, AChainIsLeftWithoutClimbingBack) {
+    const bool readAhead = GetParam();
+    TempDir t(TempDir::Where::Memory);
+    std::string level = "c";
+    for (int i = 0; i < 300; ++i) {
+        t.File(level + "/x.tmp", 1);  // made before the subdirectory: tmpfs lists it after
+        level += "/d";
+    }
+    const std::vector<testing::ReferenceFile> reference = testing::ReadReferenceTree(t.path());
+    FaultInjector injector;
+    std::optional<ScanRun> run;
+    {
+        const ModeGuard mode(Mode::FewDescriptors, injector, readAhead);
+        run = Scan(t.path(), readAhead);
+    }
+    EXPECT_TRUE(testing::ScanHolds(run->state->results, reference, {}));
+    EXPECT_EQ(run->state->results.lists[CAT_TEMP_FILES].size(), 300u);
+    EXPECT_EQ(injector.Names(FaultOp::Open).count(".."), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Walks, ClimbBackTest, ::testing::Values(false, true),
                          [](const auto& p) { return p.param ? "read_ahead" : "one_thread"; });
 
