@@ -1,0 +1,168 @@
+// The Linux directory stack on its own: the order it lists in, the descriptors it keeps, when it
+// climbs back through "..", what it reads with a listing and what it hands to another stack.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/fs_services.h"
+#include "tests/support/fault_syscalls.h"
+#include "tests/support/temp_tree.h"
+
+namespace clearnook::platform {
+namespace {
+
+using testing::FaultInjector;
+using testing::FaultOp;
+using testing::IdentityAt;
+using testing::TempDir;
+
+// Tags every file whose name ends in ".tmp".
+struct TmpExaminer final : EntryExaminer {
+    std::uint8_t TagFile(std::string_view name) override { return name.ends_with(".tmp") ? 7 : 0; }
+};
+
+struct WalkLog {
+    std::vector<std::string> lines;  // "+dir", "-", "file" or "file=size:identity ok", in walk order
+    std::size_t mostDescriptors = 0;
+};
+
+// Walks the whole tree below `root` through `stack`, the way the scan does.
+WalkLog WalkAll(DirectoryStack& stack, const std::string& root, bool examine) {
+    TmpExaminer examiner;
+    if (examine) {
+        stack.SetExaminer(&examiner);
+    }
+    WalkLog log;
+    EXPECT_TRUE(stack.OpenRoot(root));
+    std::vector<std::string> dirs = {root};
+    DirEntry entry;
+    while (stack.Depth() > 0) {
+        log.mostDescriptors = std::max(log.mostDescriptors, stack.OpenDescriptors());
+        if (!stack.NextEntry(entry)) {
+            stack.Leave();
+            dirs.pop_back();
+            log.lines.push_back("-");
+        } else if (entry.type == EntryType::Directory) {
+            const std::string name(entry.name);
+            EXPECT_EQ(stack.EnterChild(name), DirectoryStack::EnterResult::Entered) << name;
+            dirs.push_back(dirs.back() + "/" + name);
+            log.lines.push_back("+" + name);
+        } else if (entry.type == EntryType::File) {
+            std::string line(entry.name);
+            if (entry.tag == 7 || (entry.tag == kUnexamined && line.ends_with(".tmp"))) {
+                const std::optional<FileInfo> info = stack.StatEntry(entry.name);
+                const bool same = info && info->identity == IdentityAt(dirs.back() + "/" + line);
+                line += same ? "=ok" : "=wrong";
+            }
+            log.lines.push_back(line);
+        }
+    }
+    stack.SetExaminer(nullptr);
+    return log;
+}
+
+// chain: 40 levels, in each a disposable file and a plain one that tmpfs lists after the
+// subdirectory. bushy: 3 levels of 3 subdirectories, each with the same two files.
+void MakeChain(const TempDir& t) {
+    std::string level = "c";
+    for (int i = 0; i < 40; ++i) {
+        t.File(level + "/x.tmp", 1);
+        t.File(level + "/y.txt", 1);
+        level += "/d";
+    }
+}
+
+void MakeBushy(const TempDir& t) {
+    for (const char* a : {"a", "b", "c"}) {
+        for (const char* b : {"a", "b", "c"}) {
+            for (const char* c : {"a", "b", "c"}) {
+                const std::string dir = std::string(a) + "/" + b + "/" + c;
+                t.File(dir + "/x.tmp", 1);
+                t.File(dir + "/y.txt", 1);
+            }
+        }
+    }
+}
+
+struct StackCase {
+    const char* label;
+    void (*make)(const TempDir&);
+    std::size_t budget;
+    bool examine;
+    bool climbs;  // whether the walk has to climb back through ".."
+};
+
+void PrintTo(const StackCase& c, std::ostream* os) { *os << c.label; }
+
+class DirectoryStackTest : public ::testing::TestWithParam<StackCase> {};
+
+// Whatever the budget, the same entries in the same order as with descriptors to spare, never
+// more descriptors than the budget, files read with their listing the very files on disk, and a
+// climb back only where a directory closed to save descriptors is needed again.
+TEST_P(DirectoryStackTest, ListsInOrderWithinItsBudget) {
+    const StackCase& c = GetParam();
+    TempDir t(TempDir::Where::Memory);
+    c.make(t);
+    DirectoryStack roomy(64);
+    const WalkLog expected = WalkAll(roomy, t.path(), false);
+
+    FaultInjector injector;
+    DirectoryStack tight(c.budget);
+    const WalkLog got = WalkAll(tight, t.path(), c.examine);
+    EXPECT_EQ(got.lines, expected.lines);
+    EXPECT_LE(got.mostDescriptors, c.budget);
+    EXPECT_EQ(tight.OpenDescriptors(), 0u);
+    EXPECT_EQ(injector.Names(FaultOp::Open).count("..") != 0, c.climbs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DirectoryStackTest,
+    ::testing::Values(StackCase{"chain_examined", MakeChain, 2, true, false},
+                      StackCase{"chain_not_examined", MakeChain, 2, false, true},
+                      StackCase{"chain_roomy", MakeChain, 64, false, false},
+                      StackCase{"bushy_examined", MakeBushy, 2, true, true},
+                      StackCase{"bushy_three", MakeBushy, 3, false, true}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+// A stack gives away the last subdirectory it has not reached of the shallowest level above the
+// one it lists, and meets it later as HandedOff in its place; another stack lists it.
+TEST(DirectoryStackHandOffTest, GivesTheFarthestLaterDirectoryAndMarksItsPlace) {
+    TempDir t(TempDir::Where::Memory);
+    for (const char* s : {"s0", "s1", "s2", "s3", "s4"}) {  // tmpfs lists them s4 first
+        t.File(std::string(s) + "/inner/f.txt", 1);
+    }
+    DirectoryStack stack;
+    ASSERT_TRUE(stack.OpenRoot(t.path()));
+    DirEntry entry;
+    ASSERT_TRUE(stack.NextEntry(entry));
+    ASSERT_EQ(entry.name, "s4");
+    EXPECT_FALSE(stack.HandOffLaterDirectory()) << "the top's own subdirectories are its next work";
+    ASSERT_EQ(stack.EnterChild("s4"), DirectoryStack::EnterResult::Entered);
+
+    std::optional<DirectoryStack::HandOff> first = stack.HandOffLaterDirectory();
+    std::optional<DirectoryStack::HandOff> second = stack.HandOffLaterDirectory();
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->level, 0u);
+    EXPECT_EQ(first->name, "s0");
+    EXPECT_EQ(second->name, "s1");
+
+    DirectoryStack other;
+    ASSERT_TRUE(other.AdoptRoot(std::move(second->directory)));
+    ASSERT_TRUE(other.NextEntry(entry));
+    EXPECT_EQ(entry.name, "inner");
+    EXPECT_EQ(entry.type, EntryType::Directory);
+
+    stack.Leave();
+    std::vector<std::string> rest;
+    while (stack.NextEntry(entry)) {
+        rest.push_back(std::string(entry.name) +
+                       (entry.type == EntryType::HandedOff ? " handed" : ""));
+    }
+    EXPECT_EQ(rest, (std::vector<std::string>{"s3", "s2", "s1 handed", "s0 handed"}));
+}
+
+}  // namespace
+}  // namespace clearnook::platform
