@@ -1,13 +1,14 @@
 # The one entry point. `make` installs what building and running the Linux programs needs when it
 # is missing, and builds the release programs into build/bin; `make test` installs what its suites
-# need, then builds and runs every suite (release, the sanitizer builds, the Windows
-# builds under Wine: win32 is the shipped 32-bit program, win64 the same sources for the machines
-# whose CPU mode leaves 32-bit code out; then the fuzz targets for a bounded time each).
+# need, then builds and runs every suite (release, the sanitizer builds, the Windows builds under
+# Wine: win32 is the shipped 32-bit program, run through qemu-user on machines whose CPU mode
+# leaves 32-bit code out, win64 the same sources built for 64-bit Windows; then the fuzz targets
+# for a bounded time each).
 SHELL := /bin/bash
 TEST_PRESETS ?= release asan tsan win32 win64 fuzz
 
 .PHONY: all deps deps-test deps-bench deps-package build test stress bench run clean screenshots \
-	package check-package $(addprefix test-,$(TEST_PRESETS))
+	package check-package test-win32-emulated $(addprefix test-,$(TEST_PRESETS))
 
 all: deps build
 
@@ -31,7 +32,7 @@ test: deps-test
 
 # A static pattern rule: make looks for no implicit rule for a phony target, so a plain test-%
 # rule would leave every test-PRESET with nothing to do.
-$(addprefix test-,$(filter-out fuzz,$(TEST_PRESETS))): test-%:
+$(addprefix test-,$(filter-out fuzz win32,$(TEST_PRESETS))): test-%:
 	@echo "== $* =="
 	cmake --preset $* -DCLEARNOOK_BUILD_TESTS=ON >/dev/null
 	cmake --build --preset $*
@@ -45,6 +46,15 @@ stress: deps-test
 	build/release/tests/stress_tests
 	build/release/tests/hardening_tests --gtest_brief=1 --gtest_repeat=50 \
 	    --gtest_filter='ChurnTest.*:DescriptorTest.*:*ClimbBack*'
+
+# The 32-bit program's suites run as 32-bit code for real: natively where the CPU runs it, else
+# through qemu-user, which scripts/win32-emulation installs and registers (see README).
+# EMULATE=--emulate goes through qemu even where the CPU would do.
+test-win32 test-win32-emulated:
+	@echo "== win32 =="
+	cmake --preset win32 -DCLEARNOOK_BUILD_TESTS=ON >/dev/null
+	cmake --build --preset win32
+	scripts/win32-emulation $(EMULATE) ctest --preset win32 -j2
 
 # The fuzz targets run for a bounded time each (CLEARNOOK_FUZZ_SECONDS, 30 s); print what they did.
 test-fuzz:

@@ -1,5 +1,6 @@
 // Windows file-system services: each directory listed whole with FindFirstFileA/FindNextFileA on
-// its path + "\*.*", in the order the file system yields it; lower-casing in the ANSI code page.
+// its path + "\*.*", in the order the file system yields it; lower-casing in the ANSI code page;
+// files removed through a handle, only while they are the file the walk saw.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -7,6 +8,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <winternl.h>
 
 #include <array>
 #include <cstring>
@@ -81,6 +83,18 @@ bool IdentityOf(HANDLE h, FileIdentity& identity, bool& directory) {
     return true;
 }
 
+// NtQueryInformationFile of ntdll, which every process has loaded: a file's index alone, which
+// GetFileInformationByHandle gives only together with its volume's serial number. Taken at run
+// time, so the program imports nothing beyond what it did.
+using QueryInformationFile = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                              FILE_INFORMATION_CLASS);
+
+QueryInformationFile NtQueryInformationFileProc() {
+    static const auto proc = reinterpret_cast<QueryInformationFile>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile")));
+    return proc;
+}
+
 // The ANSI code page's lower-casing, as the multibyte runtime does it: a single-byte character
 // goes through a table built once from CharLowerBuffA; the two bytes of a double-byte character
 // are kept as they are (a trail byte may look like an upper-case ASCII letter).
@@ -117,6 +131,12 @@ struct DirectoryStack::Impl {
         std::size_t begin = 0;    // its listing in the arena: [begin, end)
         std::size_t end = 0;
         std::size_t pos = 0;
+        // The volume serial number of this directory's files, once one of them has been asked
+        // for: they all lie on the directory's volume (a link to another volume is a directory).
+        // Under Wine the serial is a query to the mount manager, several times what opening the
+        // file and reading its index cost together.
+        std::uint64_t serial = 0;
+        bool haveSerial = false;
     };
 
     std::vector<Level> levels;
@@ -244,6 +264,7 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
     if (d.levels.empty()) {
         return std::nullopt;
     }
+    Impl::Level& level = d.levels.back();
     std::string& full = d.pattern;
     full.assign(d.path);
     JoinPath(full, name);
@@ -262,13 +283,28 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
     // The identity the delete pass checks. One that cannot be read stays zero: the file still
     // counts in its row, but it is never deleted.
     const HANDLE h = OpenItself(full, 0);
-    if (h != INVALID_HANDLE_VALUE) {
+    if (h == INVALID_HANDLE_VALUE) {
+        return info;
+    }
+    const QueryInformationFile query = NtQueryInformationFileProc();
+    if (!level.haveSerial || query == nullptr) {
         bool directory = false;
-        if (!IdentityOf(h, info.identity, directory) || directory) {
+        if (IdentityOf(h, info.identity, directory) && !directory) {
+            level.serial = info.identity.device;
+            level.haveSerial = true;
+        } else {
             info.identity = {};
         }
-        CloseHandle(h);
+    } else {
+        // The same index GetFileInformationByHandle gives, without the volume query.
+        IO_STATUS_BLOCK io{};
+        FILE_INTERNAL_INFORMATION internal{};
+        if (query(h, &io, &internal, sizeof internal, FileInternalInformation) == 0) {
+            info.identity.device = level.serial;
+            info.identity.inode = static_cast<std::uint64_t>(internal.IndexNumber.QuadPart);
+        }
     }
+    CloseHandle(h);
     return info;
 }
 

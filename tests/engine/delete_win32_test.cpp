@@ -108,8 +108,8 @@ void PrintTo(const SwapCase& c, std::ostream* os) { *os << c.name; }
 class DeleteAfterSwapTest : public ::testing::TestWithParam<SwapCase> {};
 
 TEST_P(DeleteAfterSwapTest, RemovesNothingTheScanDidNotSee) {
+    TempDir other;  // outlives t, so a link from t to it is removed while it leads somewhere
     TempDir t;
-    TempDir other;
     t.File("Work/a.tmp", 3);
     other.File("Work/a.tmp", 4);
     const std::shared_ptr<ScanState> state = ScanTree(t.path());

@@ -47,7 +47,8 @@ void MakeChain(const std::string& base, std::size_t depth, std::string_view name
 #ifdef _WIN32
 // Makes `link` a link to the directory `target` that path lookups go through, as they go
 // through a junction. Under Wine, which makes no junctions, a link of the host's, which Wine
-// shows as a directory link and follows. False when none can be made.
+// shows as a directory link and follows. False when none can be made. RemoveTree removes such a
+// link as itself while its target is there.
 [[nodiscard]] bool MakeDirectoryLink(const std::string& link, const std::string& target);
 #endif
 

@@ -38,6 +38,34 @@ std::wstring Extended(const std::string& path) {
     return w;
 }
 
+// Runs the host program `argv[0]` with the host paths of the Windows paths `paths` appended, where
+// Wine offers its own entry points for that. False when it is not Wine or the program fails.
+bool RunOnHost(std::vector<std::string> argv, const std::vector<std::string>& paths) {
+    using UnixFileName = char*(WINAPI*)(LPCWSTR);
+    using UnixSpawn = LONG(CDECL*)(char* const argv[], int wait);
+    const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+    const auto spawn = reinterpret_cast<UnixSpawn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll"), "__wine_unix_spawnvp")));
+    if (unixFileName == nullptr || spawn == nullptr) {
+        return false;
+    }
+    for (const std::string& path : paths) {
+        char* host = unixFileName(Extended(path).substr(4).c_str());
+        if (host == nullptr) {
+            return false;
+        }
+        argv.emplace_back(host);
+        HeapFree(GetProcessHeap(), 0, host);
+    }
+    std::vector<char*> args;
+    for (std::string& a : argv) {
+        args.push_back(a.data());
+    }
+    args.push_back(nullptr);
+    return spawn(args.data(), 1) == 0;
+}
+
 std::string Narrow(const wchar_t* w) {
     const int n = WideCharToMultiByte(CP_ACP, 0, w, -1, nullptr, 0, nullptr, nullptr);
     std::string s(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
@@ -138,7 +166,11 @@ void RemoveTree(const std::string& path) {
         DeleteFileW(ext.c_str());
         return;
     }
-    // A directory link is removed as itself, never through its target.
+    // A directory link is removed as itself, never through its target: under Wine, whose links
+    // are the host's and whose RemoveDirectory removes the target, by the host.
+    if ((attrs & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && RunOnHost({"/bin/rm", "-f"}, {path})) {
+        return;
+    }
     if ((attrs & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
         std::vector<std::string> names;
         WIN32_FIND_DATAW data;
@@ -177,30 +209,8 @@ void MakeChain(const std::string& base, std::size_t depth, std::string_view name
 }
 
 bool MakeDirectoryLink(const std::string& link, const std::string& target) {
-    // Wine's own entry points: the host path of a Windows path, and the start of a host program.
-    using UnixFileName = char*(CDECL*)(LPCWSTR);
-    using UnixSpawn = LONG(CDECL*)(char* const argv[], int wait);
-    const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
-    const auto spawn = reinterpret_cast<UnixSpawn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll"), "__wine_unix_spawnvp")));
-    if (unixFileName == nullptr || spawn == nullptr) {
-        return false;
-    }
-    const std::wstring wideTarget = Extended(target).substr(4);
-    const std::wstring wideLink = Extended(link).substr(4);
-    char* hostTarget = unixFileName(wideTarget.c_str());
-    char* hostLink = unixFileName(wideLink.c_str());
-    bool made = false;
-    if (hostTarget != nullptr && hostLink != nullptr) {
-        std::string ln = "/bin/ln", s = "-s";
-        char* argv[] = {ln.data(), s.data(), hostTarget, hostLink, nullptr};
-        made = spawn(argv, 1) == 0 &&
-               (GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    }
-    HeapFree(GetProcessHeap(), 0, hostTarget);
-    HeapFree(GetProcessHeap(), 0, hostLink);
-    return made;
+    return RunOnHost({"/bin/ln", "-s"}, {target, link}) &&
+           (GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 }  // namespace clearnook::testing
