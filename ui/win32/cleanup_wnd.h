@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ui/cleanup_dlg.h"
+#include "ui/dialog_template.h"
 #include "ui/win32/controls.h"
 #include "ui/win32/modal_dialog.h"
 
@@ -21,8 +22,8 @@ namespace clearnook::win32 {
 inline constexpr UINT WM_STATUS_WAKE = WM_APP + 1;
 
 // Column widths of the result list, in pixels: the name, then the size (right-aligned).
-inline constexpr int kNameColumnWidth = 275;
-inline constexpr int kSizeColumnWidth = 70;
+using dialog_template::kNameColumnWidth;
+using dialog_template::kSizeColumnWidth;
 
 class CCleanupWnd final : public CModalDialog<CCleanupWnd>,
                           private CleanupView,
