@@ -45,7 +45,6 @@ class CleanupWindow final : public QDialog,
     Q_OBJECT
 
 public:
-    using DriveSource = std::function<std::vector<DriveEntry>()>;
     explicit CleanupWindow(DriveSource drives = [] { return ListDriveEntries(); },
                            QWidget* parent = nullptr);
     ~CleanupWindow() override;
