@@ -1,14 +1,14 @@
 # The one entry point. `make` installs what building and running the Linux programs needs when it
 # is missing, and builds the release programs into build/bin; `make test` installs what its suites
-# need, then builds and runs every suite (release, the sanitizer builds, the Windows builds under
-# Wine: win32 is the shipped 32-bit program, run through qemu-user on machines whose CPU mode
-# leaves 32-bit code out, win64 the same sources built for 64-bit Windows; then the fuzz targets
-# for a bounded time each).
+# need, checks the layout of the sources (scripts/check-format), then builds and runs every suite
+# (release, the sanitizer builds, the Windows builds under Wine: win32 is the shipped 32-bit
+# program, run through qemu-user on machines whose CPU mode leaves 32-bit code out, win64 the same
+# sources built for 64-bit Windows; then the fuzz targets for a bounded time each).
 SHELL := /bin/bash
 TEST_PRESETS ?= release asan tsan win32 win64 fuzz
 
-.PHONY: all deps deps-test deps-bench deps-package build test stress bench run clean screenshots \
-	package check-package test-win32-emulated $(addprefix test-,$(TEST_PRESETS))
+.PHONY: all deps deps-test deps-bench deps-package build test format check-format stress bench run \
+	clean screenshots package check-package test-win32-emulated $(addprefix test-,$(TEST_PRESETS))
 
 all: deps build
 
@@ -28,7 +28,14 @@ deps-package:
 	scripts/install-deps package
 
 test: deps-test
+	scripts/check-format
 	@set -e; for p in $(TEST_PRESETS); do $(MAKE) --no-print-directory test-$$p; done
+
+# Fails on a source that clang-format would lay out otherwise; `make format` lays them out.
+check-format:
+	scripts/check-format
+format:
+	scripts/check-format --fix
 
 # A static pattern rule: make looks for no implicit rule for a phony target, so a plain test-%
 # rule would leave every test-PRESET with nothing to do.

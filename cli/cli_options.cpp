@@ -14,7 +14,7 @@ std::string CliUsage() {
         "       clearnook-cli --version | --help\n"
         "Scans the directory tree ROOT (staying on its file system) for disposable files and\n"
         "prints one row per category found.\n"
-        "  --json    print one JSON object with all six categories\n"
+        "  --json    print one JSON object with every category\n"
         "  --list    print the recorded paths instead, in category and recording order\n"
         "  -0        with --list: end each path with NUL instead of a line break\n"
         "  --quiet   no progress line, no summary and no report of unreadable directories\n"
@@ -67,7 +67,7 @@ std::string ValidKeys() {
 
 int CategoryOfKey(std::string_view key) {
     for (int c = 0; c < CATEGORY_COUNT; ++c) {
-        if (key == CategoryKey(c) || (key.size() == 1 && key[0] == static_cast<char>('0' + c))) {
+        if (key == CategoryKey(c) || key == std::to_string(c)) {
             return c;
         }
     }

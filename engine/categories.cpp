@@ -7,27 +7,23 @@
 namespace clearnook {
 namespace {
 
-constexpr const char* kNames[CATEGORY_COUNT] = {
-    "Temporary Files",     "Temporary Internet Files", "Help Support Files",
-    "Pre-Compiled Header Files", "Recent Documents List", "Thumbnail Cache",
-};
-
-constexpr const char* kDescriptions[CATEGORY_COUNT] = {
-    "Temporary files are left over by certain programs and are generally safe to delete.",
-    "Temporary Internet files are created and used by Internet Explorer while browsing. These "
-    "files can be removed as they will be recreated when required.",
-    "Help support files are created to aid in faster viewing of help files. These files are "
-    "automatically recreated as required.",
-    "Pre-compiled header files are created during program compilation and are no longer required "
-    "after the program has been compiled. These files generally take up a lot of space and are "
-    "safe to delete.",
-    "This contains shortcuts to recently opened documents and can be safely deleted.",
-    "These files are used for quick display of thumbnails of pictures. These can be deleted and "
-    "will be recreated as required.",
-};
-
-constexpr const char* kKeys[CATEGORY_COUNT] = {"temp", "internet", "help",
-                                                "pch",  "recent",   "thumbs"};
+// Row i is category i, and each category has an icon of its own among the first
+// CATEGORY_COUNT.
+constexpr bool TableIsWellFormed() {
+    for (int i = 0; i < CATEGORY_COUNT; ++i) {
+        const int icon = kCategoryTable[i].iconPosition;
+        if (kCategoryTable[i].category != i || icon < 0 || icon >= CATEGORY_COUNT) {
+            return false;
+        }
+        for (int j = 0; j < i; ++j) {
+            if (kCategoryTable[j].iconPosition == icon) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(TableIsWellFormed());
 
 constexpr std::string_view kMarkTemp = "\\temp\\";
 constexpr std::string_view kMarkInternetCache = "\\temporary internet files\\content.ie5\\";
@@ -58,20 +54,16 @@ PathMarkers FindPathMarkersFrom(std::string_view lowerPath, std::size_t from) {
 
 }  // namespace
 
-const char* CategoryName(int index) {
+const CategoryInfo& CategoryInfoOf(int index) {
     assert(index >= 0 && index < CATEGORY_COUNT);
-    return kNames[index];
+    return kCategoryTable[index];
 }
 
-const char* CategoryDescription(int index) {
-    assert(index >= 0 && index < CATEGORY_COUNT);
-    return kDescriptions[index];
-}
+const char* CategoryName(int index) { return CategoryInfoOf(index).name; }
 
-const char* CategoryKey(int index) {
-    assert(index >= 0 && index < CATEGORY_COUNT);
-    return kKeys[index];
-}
+const char* CategoryDescription(int index) { return CategoryInfoOf(index).description; }
+
+const char* CategoryKey(int index) { return CategoryInfoOf(index).key; }
 
 PathMarkers FindPathMarkers(std::string_view lowerPath) {
     return FindPathMarkersFrom(lowerPath, 0);
@@ -93,6 +85,7 @@ std::optional<CleanupCategory> ClassifyWithMarkers(const PathMarkers& markers,
     const std::size_t dot = lowerName.rfind('.');
     const std::string_view ext =
         dot == std::string_view::npos ? std::string_view{} : lowerName.substr(dot + 1);
+    // The order of these tests decides: the first that holds gives the category.
     if (ext == "tmp" || ext == "swp" || markers.temp) {
         return CAT_TEMP_FILES;
     }

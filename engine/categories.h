@@ -1,6 +1,7 @@
-// The six kinds of disposable files and the rule chain that sorts a file into one of them.
+// The kinds of disposable files and the rule chain that sorts a file into one of them.
 #pragma once
 
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -17,17 +18,49 @@ enum CleanupCategory : int {
     CAT_THUMBNAIL_CACHE = 5,
 };
 
-inline constexpr int CATEGORY_COUNT = 6;
+// One category's fixed facts. A new category is one more row of kCategoryTable, one more
+// enumerator, one more rule in ClassifyWithMarkers, and one more icon in res/.
+struct CategoryInfo {
+    CleanupCategory category;  // the row's own index, so the table is checked against the enum
+    const char* key;           // the command line's name for it: "temp", "thumbs"
+    const char* name;          // the result row's text
+    const char* description;   // shown in the description area when its row is clicked
+    int iconPosition;          // its icon among the category icons (res/resource.h)
+};
 
-// Resource id of the first category icon; category i uses IDI_CATEGORY_FIRST + i.
-inline constexpr int IDI_CATEGORY_FIRST = 129;
+// The categories in category order. Static, read-only.
+inline constexpr CategoryInfo kCategoryTable[] = {
+    {CAT_TEMP_FILES, "temp", "Temporary Files",
+     "Temporary files are left over by certain programs and are generally safe to delete.", 0},
+    {CAT_TEMP_INTERNET_FILES, "internet", "Temporary Internet Files",
+     "Temporary Internet files are created and used by Internet Explorer while browsing. These "
+     "files can be removed as they will be recreated when required.",
+     1},
+    {CAT_HELP_SUPPORT_FILES, "help", "Help Support Files",
+     "Help support files are created to aid in faster viewing of help files. These files are "
+     "automatically recreated as required.",
+     2},
+    {CAT_PRECOMPILED_HEADERS, "pch", "Pre-Compiled Header Files",
+     "Pre-compiled header files are created during program compilation and are no longer "
+     "required after the program has been compiled. These files generally take up a lot of "
+     "space and are safe to delete.",
+     3},
+    {CAT_RECENT_DOCUMENTS, "recent", "Recent Documents List",
+     "This contains shortcuts to recently opened documents and can be safely deleted.", 4},
+    {CAT_THUMBNAIL_CACHE, "thumbs", "Thumbnail Cache",
+     "These files are used for quick display of thumbnails of pictures. These can be deleted and "
+     "will be recreated as required.",
+     5},
+};
 
-// Display name and description of category `index` (0..5). Static text, never null.
+inline constexpr int CATEGORY_COUNT = static_cast<int>(std::size(kCategoryTable));
+
+// The facts of category `index` (0..CATEGORY_COUNT-1).
+[[nodiscard]] const CategoryInfo& CategoryInfoOf(int index);
+
+// Display name, description and command-line key of category `index`. Static text, never null.
 [[nodiscard]] const char* CategoryName(int index);
 [[nodiscard]] const char* CategoryDescription(int index);
-
-// The short key the command line uses for category `index`: temp, internet, help, pch, recent,
-// thumbs.
 [[nodiscard]] const char* CategoryKey(int index);
 
 // Which of the path markers a lower-cased, backslash-separated path contains. A directory's
@@ -47,7 +80,8 @@ struct PathMarkers {
 [[nodiscard]] PathMarkers ExtendPathMarkers(const PathMarkers& parent, std::string_view lowerPath,
                                             std::size_t parentLen);
 
-// The rule chain applied to a file name, given the markers of its full path.
+// The rule chain applied to a file name, given the markers of its full path. The order of its
+// tests decides: the first that holds gives the category.
 [[nodiscard]] std::optional<CleanupCategory> ClassifyWithMarkers(const PathMarkers& markers,
                                                                  std::string_view lowerName);
 

@@ -35,13 +35,13 @@ class LogicalDrives {
 [[nodiscard]] std::unique_ptr<LogicalDrives> MakeSystemLogicalDrives();
 #endif
 
-#ifndef _WIN32
 // One mounted filesystem that holds files.
 struct MountedVolume {
     std::string mountPath;  // where it is mounted, escapes of the table decoded (\040 -> blank)
     std::string label;      // its filesystem label; empty when it has none or it cannot be read
 };
 
+#ifndef _WIN32
 // Reads the filesystem label of the device or image file `source` (a path). Empty when there is
 // no label or it cannot be read. Any thread.
 using VolumeLabelReader = std::function<std::optional<std::string>(const std::string& source)>;

@@ -6,7 +6,9 @@
 
 #define IDR_MAINFRAME 128  // the program's icon: 32x32 and 16x16, 256 colours
 
-// The category icons, in category order (the image list's order): 16x16 each.
+// The category icons, 16x16 each: the icon at position p of the category table
+// (engine/categories.h) is IDI_CATEGORY_BASE + p.
+#define IDI_CATEGORY_BASE 129
 #define IDI_TEMP_FILES 129
 #define IDI_TEMP_INTERNET_FILES 130
 #define IDI_HELP_SUPPORT_FILES 131

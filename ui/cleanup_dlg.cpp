@@ -53,10 +53,6 @@ void CCleanupDlg::OnInitDialog(const std::vector<DriveEntry>& drives) {
     }
 }
 
-void CCleanupDlg::OnInitDialog() {
-    OnInitDialog(ListDriveEntries());
-}
-
 void CCleanupDlg::OnOK() {
     if (m_bEnded) {
         return;

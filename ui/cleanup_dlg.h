@@ -109,8 +109,6 @@ class CCleanupDlg {
     // Fills the drive box with `drives` and selects the first; with no drive at all the Scan
     // button is disabled, since a scan of nothing would never complete.
     void OnInitDialog(const std::vector<DriveEntry>& drives);
-    // The same with this machine's drives.
-    void OnInitDialog();
 
     // IDOK, the Scan/Cancel button. In Ready with a drive selected: starts the scan. In Scanning
     // or Complete: ends the dialog with Cancel, asking the walk to stop.

@@ -41,8 +41,7 @@ std::vector<DriveEntry> ListDriveEntries(platform::LogicalDrives& drives) {
     return entries;
 }
 
-#ifndef _WIN32
-std::vector<DriveEntry> ListDriveEntries(const std::vector<platform::MountedVolume>& volumes) {
+std::vector<DriveEntry> ListMountEntries(const std::vector<platform::MountedVolume>& volumes) {
     std::vector<DriveEntry> entries;
     entries.reserve(volumes.size());
     for (const platform::MountedVolume& volume : volumes) {
@@ -54,7 +53,6 @@ std::vector<DriveEntry> ListDriveEntries(const std::vector<platform::MountedVolu
     }
     return entries;
 }
-#endif
 
 std::vector<DriveEntry> ListDriveEntries() {
 #ifdef _WIN32
@@ -63,7 +61,7 @@ std::vector<DriveEntry> ListDriveEntries() {
 #else
     const std::optional<std::vector<platform::MountedVolume> > volumes =
         platform::ListMountedVolumes();
-    return volumes ? ListDriveEntries(*volumes) : std::vector<DriveEntry>{};
+    return volumes ? ListMountEntries(*volumes) : std::vector<DriveEntry>{};
 #endif
 }
 

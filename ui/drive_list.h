@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,16 +27,18 @@ inline constexpr std::size_t kVolumeLabelBufferSize = 256;
 // with a label that is not empty, else the bare two-character name. Bits past Z are ignored.
 [[nodiscard]] std::vector<DriveEntry> ListDriveEntries(platform::LogicalDrives& drives);
 
-#ifndef _WIN32
 // The entries of mounted volumes, in the order given: "PATH [LABEL]", or "PATH" when the label is
 // empty; the scan root is the mount path.
-[[nodiscard]] std::vector<DriveEntry> ListDriveEntries(
+[[nodiscard]] std::vector<DriveEntry> ListMountEntries(
     const std::vector<platform::MountedVolume>& volumes);
-#endif
 
 // The drives of this machine: lettered drives on Windows, mounted filesystems elsewhere. Empty
 // when none can be found. UI thread.
 [[nodiscard]] std::vector<DriveEntry> ListDriveEntries();
+
+// Where a window takes its drive box's entries from when it starts: ListDriveEntries, or a
+// test's own list. Called once, on the UI thread.
+using DriveSource = std::function<std::vector<DriveEntry>()>;
 
 // The scan root of an entry: the drive name for a lettered drive, the mount path for a mount.
 [[nodiscard]] const std::string& ScanRootOf(const DriveEntry& entry);

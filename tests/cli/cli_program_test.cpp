@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "platform/drives.h"
-#include "tests/support/program_run.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/temp_tree.h"
 
 namespace {
@@ -31,32 +31,8 @@ using clearnook::testing::Exists;
 using clearnook::testing::SetImmutable;
 using clearnook::testing::TempDir;
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-};
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) {
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return q + "'";
-}
-
-CliRun Cli(const std::string& args) {
-    CliRun r;
-    const std::string cmd = std::string(CLEARNOOK_CLI) + " " + args + " 2>/dev/null";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-        r.out.append(buf, n);
-    }
-    const int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
+using clearnook::testing::ProgramRun;
+using clearnook::testing::RunCli;
 
 TEST(CliProgramTest, RowsListAndJson) {
     TempDir t;
@@ -65,18 +41,18 @@ TEST(CliProgramTest, RowsListAndJson) {
     t.File("Photos/Thumbs.db", 20480);
     t.File("odd\xff.tmp", 1);
 
-    CliRun rows = Cli(Quote(t.path()));
+    ProgramRun rows = RunCli({t.path()});
     EXPECT_EQ(rows.status, 0);
     EXPECT_EQ(rows.out,
               "Temporary Files                 9 bytes\n"
               "Thumbnail Cache                20.00 KB\n");
 
-    CliRun list = Cli("--list -0 " + Quote(t.path() + "/"));
+    ProgramRun list = RunCli({"--list", "-0", t.path() + "/"});
     EXPECT_EQ(list.status, 0);
     EXPECT_NE(list.out.find(t.path() + "/Photos/Thumbs.db" + std::string(1, '\0')), std::string::npos);
     EXPECT_NE(list.out.find(t.path() + "/odd\xff.tmp" + std::string(1, '\0')), std::string::npos);
 
-    CliRun json = Cli("--json --list " + Quote(t.path()));
+    ProgramRun json = RunCli({"--json", "--list", t.path()});
     EXPECT_EQ(json.status, 0);
     EXPECT_NE(json.out.find("{\"index\": 5, \"key\": \"thumbs\", \"name\": \"Thumbnail Cache\", "
                             "\"bytes\": 20480, \"size\": \"20.00 KB\", \"count\": 1, \"files\": [\"" +
@@ -90,15 +66,15 @@ TEST(CliProgramTest, RowsListAndJson) {
 TEST(CliProgramTest, SaysSoWhenNothingIsFound) {
     TempDir t;
     t.File("docs/keep.txt", 10);
-    const CliRun rows = Cli(Quote(t.path()));
+    const ProgramRun rows = RunCli({t.path()});
     EXPECT_EQ(rows.status, 0);
     EXPECT_EQ(rows.out, "No files of any category were found.\n");
-    EXPECT_EQ(Cli("--list " + Quote(t.path())).out, "");  // a list of no paths stays empty
+    EXPECT_EQ(RunCli({"--list", t.path()}).out, "");  // a list of no paths stays empty
 }
 
 TEST(CliProgramTest, VersionAndHelp) {
-    EXPECT_EQ(Cli("--version").out, "clearnook-cli 2.0.0.1\n");
-    const CliRun help = Cli("--help");
+    EXPECT_EQ(RunCli({"--version"}).out, "clearnook-cli 2.0.0.1\n");
+    const ProgramRun help = RunCli({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("  thumbs (5)    Thumbnail Cache\n"), std::string::npos) << help.out;
     EXPECT_NE(help.out.find("  1  some files could not be removed\n"), std::string::npos);
@@ -151,10 +127,10 @@ TEST(CliProgramTest, DrivesAreTheMountTableAsFindmntReadsIt) {
                     "\", \"root\": \"" + mount.first + "\"}";
     }
     expected += byKey.empty() ? "]\n" : "\n]\n";
-    const CliRun drives = Cli("--drives --json");
+    const ProgramRun drives = RunCli({"--drives", "--json"});
     EXPECT_EQ(drives.status, 0);
     EXPECT_EQ(drives.out, expected);
-    EXPECT_EQ(Cli("--drives").out.find('\t') != std::string::npos, !byKey.empty());
+    EXPECT_EQ(RunCli({"--drives"}).out.find('\t') != std::string::npos, !byKey.empty());
 }
 
 // On a terminal the walk shows its progress and ends with a summary on stderr; --quiet says
@@ -164,14 +140,14 @@ TEST(CliProgramTest, SummaryOnATerminalUnlessQuiet) {
     t.File("a/Temp/x.log", 3);
     t.File("b/keep.txt", 1);
     for (const bool quiet : {false, true}) {
-        std::vector<std::string> argv = {CLEARNOOK_CLI, t.path()};
+        std::vector<std::string> args = {t.path()};
         if (quiet) {
-            argv.insert(argv.begin() + 1, "--quiet");
+            args.insert(args.begin(), "--quiet");
         }
         clearnook::testing::RunOptions options;
         options.typed = "";
         options.stderrOnTerminal = true;
-        const clearnook::testing::ProgramRun r = clearnook::testing::RunProgram(argv, options);
+        const ProgramRun r = RunCli(args, options);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, "Temporary Files                 3 bytes\n");
         if (quiet) {
@@ -188,21 +164,12 @@ TEST(CliProgramTest, SummaryOnATerminalUnlessQuiet) {
 TEST(CliProgramTest, BadUsageAndUnlistableRootExitTwo) {
     TempDir t;
     t.File("file.txt");
-    EXPECT_EQ(Cli("").status, 2);
-    EXPECT_EQ(Cli("--frobnicate " + Quote(t.path())).status, 2);
-    EXPECT_EQ(Cli(Quote(t / "missing")).status, 2);
-    EXPECT_EQ(Cli(Quote(t / "file.txt")).status, 2);
+    EXPECT_EQ(RunCli({}).status, 2);
+    EXPECT_EQ(RunCli({"--frobnicate", t.path()}).status, 2);
+    EXPECT_EQ(RunCli({t / "missing"}).status, 2);
+    EXPECT_EQ(RunCli({t / "file.txt"}).status, 2);
 }
 
-using CliSession = clearnook::testing::ProgramRun;
-
-// Runs clearnook-cli with no terminal at all or, with `typed`, on a pseudo-terminal of its own
-// where `typed` is typed once it has asked its question.
-CliSession RunCli(const std::vector<std::string>& args, std::optional<std::string> typed = {}) {
-    std::vector<std::string> argv = {CLEARNOOK_CLI};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return clearnook::testing::RunProgram(std::move(argv), {std::move(typed), std::nullopt});
-}
 
 const std::string kThanks = " files were removed.\nThank you for using Clearnook!\n";
 const std::string kNote =
@@ -240,7 +207,7 @@ TEST_P(CliDeleteTest, DeletesChosenCategoriesWithARowAndReports) {
     MakeTree(t);
     std::vector<std::string> args = GetParam().options;
     args.push_back(t.path() + "/");
-    const CliSession r = RunCli(args);
+    const ProgramRun r = RunCli(args);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, kRows + std::to_string(GetParam().count) + kThanks);
     for (const char* f : {"Temp/a.log", "Temp/sub/b.log", "x.tmp", "src/app.pch",
@@ -266,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CliProgramTest, DeleteWithoutYesAndWithoutTerminalRemovesNothing) {
     TempDir t;
     MakeTree(t);
-    const CliSession r = RunCli({"--delete", "temp,pch", t.path()});
+    const ProgramRun r = RunCli({"--delete", "temp,pch", t.path()});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");  // refused before the walk
     EXPECT_NE(r.err.find("--yes"), std::string::npos) << r.err;
@@ -277,7 +244,7 @@ TEST(CliProgramTest, DeleteWithoutYesAndWithoutTerminalRemovesNothing) {
 TEST(CliProgramTest, DeleteWithUnknownKeyNamesTheValidOnes) {
     TempDir t;
     MakeTree(t);
-    const CliSession r = RunCli({"--delete", "temp,cookies", "--yes", t.path()});
+    const ProgramRun r = RunCli({"--delete", "temp,cookies", "--yes", t.path()});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("'cookies'"), std::string::npos) << r.err;
@@ -301,7 +268,7 @@ class CliConfirmTest : public ::testing::TestWithParam<AnswerRunCase> {};
 TEST_P(CliConfirmTest, AsksOnTheTerminalAfterTheRows) {
     TempDir t;
     MakeTree(t);
-    const CliSession r = RunCli({"--delete", "pch", t.path()}, std::string(GetParam().typed));
+    const ProgramRun r = RunCli({"--delete", "pch", t.path()}, {std::string(GetParam().typed), std::nullopt});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.terminal.find("Are you sure you want to permanently remove the selected items? "
                               "[y/N] "),
@@ -323,7 +290,7 @@ TEST(CliProgramTest, DeleteFailureAddsTheNoteAndExitsOne) {
     if (!SetImmutable(t / "Temp/a.log", true)) {
         GTEST_SKIP() << "the file system here has no immutable attribute";
     }
-    const CliSession r = RunCli({"--delete", "temp", "--yes", t.path()});
+    const ProgramRun r = RunCli({"--delete", "temp", "--yes", t.path()});
     EXPECT_TRUE(SetImmutable(t / "Temp/a.log", false));
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(r.out, kRows + "2" + kThanks + kNote);
@@ -381,7 +348,7 @@ TEST_P(CliConditionTest, FailsLoudlyAndDeletesOnlyWhatItShowed) {
     for (const std::string& a : c.args) {
         argv.push_back(a.starts_with("ROOT") ? t / "home" + a.substr(4) : a);
     }
-    const CliSession r = clearnook::testing::RunProgram(argv);
+    const ProgramRun r = clearnook::testing::RunProgram(argv);
     EXPECT_EQ(r.status, c.status) << r.err;
     if (c.err.empty()) {
         EXPECT_EQ(r.err, "");

@@ -27,7 +27,7 @@
 #include "engine/scan.h"
 #include "engine/scan_testing.h"
 #include "platform/fs_services.h"
-#include "tests/hardening/wide_directory.h"
+#include "tests/support/wide_directory.h"
 #include "tests/support/scan_run.h"
 #include "tests/support/process_probe.h"
 #include "tests/support/recording_sink.h"
@@ -66,7 +66,7 @@ WalkRecord Walk(const std::string& root, bool readAhead, std::size_t sampleEvery
     auto state = std::make_shared<ScanState>();
     const std::thread::id caller = std::this_thread::get_id();
     RecordingSink* texts = sink.get();
-    sink->onText = [&r, texts, caller, sampleEvery] {
+    sink->onText = [&r, texts, caller, sampleEvery](std::string_view) {
         if (std::this_thread::get_id() != caller) {
             ++r.textsOnOtherThreads;
         }
@@ -493,7 +493,7 @@ TEST(ReadAheadTest, StopWithReadAheadInFlightEndsTheWalkCleanly) {
             auto state = std::make_shared<ScanState>();
             RecordingSink* texts = sink.get();
             ScanState* stop = state.get();
-            sink->onText = [texts, stop, n] {
+            sink->onText = [texts, stop, n](std::string_view) {
                 if (texts->texts.size() == n) {
                     stop->stopRequested = true;
                 }

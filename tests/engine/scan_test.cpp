@@ -205,17 +205,16 @@ TEST_P(DeepChainTest, WalksAHundredThousandLevelsWithFewDescriptors) {
 
     // Counts the texts (each up to 200 KB long here) without keeping them, and samples the
     // descriptors the walk holds on the way down and back up.
-    struct CountingSink : StatusSink {
-        std::size_t calls = 0;
-        std::size_t most = 0;
-        void SetStatusText(std::string_view) override {
-            if (++calls % 997 == 0) {
-                most = std::max(most, testing::OpenDescriptorCount());
-            }
+    std::size_t calls = 0;
+    std::size_t most = 0;
+    const std::size_t before = testing::OpenDescriptorCount();
+    auto counter = std::make_shared<RecordingSink>();
+    counter->keep = false;
+    counter->onText = [&](std::string_view) {
+        if (++calls % 997 == 0) {
+            most = std::max(most, testing::OpenDescriptorCount());
         }
     };
-    const std::size_t before = testing::OpenDescriptorCount();
-    auto counter = std::make_shared<CountingSink>();
     Scan s;
     {
         const testing::SoftDescriptorLimit low(GetParam());
@@ -227,9 +226,9 @@ TEST_P(DeepChainTest, WalksAHundredThousandLevelsWithFewDescriptors) {
         bottom += "/d";
     }
     EXPECT_EQ(s.Paths(CAT_TEMP_FILES), std::vector<std::string>{bottom + "/bottom.tmp"});
-    EXPECT_LE(counter->most, before + std::min<std::size_t>(64, GetParam() / 8) + 1);
+    EXPECT_LE(most, before + std::min<std::size_t>(64, GetParam() / 8) + 1);
     EXPECT_EQ(testing::OpenDescriptorCount(), before);
-    EXPECT_EQ(counter->calls, 2 * kDepth + 1);
+    EXPECT_EQ(calls, 2 * kDepth + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(SoftLimits, DeepChainTest, ::testing::Values(rlim_t{16}, rlim_t{4096}));
@@ -240,7 +239,7 @@ TEST(ScanTest, StopRequestEndsTheWalk) {
         t.File("d" + std::to_string(i) + "/x.tmp", 1);
     }
     Scan s;
-    s.sink->onText = [&] {
+    s.sink->onText = [&](std::string_view) {
         if (s.sink->texts.size() == 3) {
             s.state->stopRequested = true;
         }

@@ -29,9 +29,10 @@
 
 #include "engine/delete.h"
 #include "engine/scan.h"
-#include "tests/hardening/wide_directory.h"
-#include "tests/support/scan_run.h"
+#include "tests/support/wide_directory.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/fault_syscalls.h"
+#include "tests/support/scan_run.h"
 #include "tests/support/program_run.h"
 #include "tests/support/reference_walk.h"
 #include "tests/support/temp_tree.h"
@@ -71,155 +72,9 @@ using User = testing::ProgramUser;
 
 // Runs clearnook-cli with `args`, stdin from /dev/null; as `user` when given (the caller must be
 // root to switch).
-ProgramRun RunCli(const std::vector<std::string>& args, std::optional<User> user = {}) {
-    std::vector<std::string> argv = {CLEARNOOK_CLI};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return testing::RunProgram(std::move(argv), {std::nullopt, user});
+ProgramRun RunCli(std::vector<std::string> args, std::optional<User> user = {}) {
+    return testing::RunCli(std::move(args), {std::nullopt, user});
 }
-
-// What clearnook-cli --json --list printed for one category.
-struct JsonCategory {
-    std::uint64_t bytes = 0;
-    std::uint64_t count = 0;
-    std::vector<std::string> files;
-};
-
-// Reads the JSON that clearnook-cli --json --list prints: the root and, for each category in
-// index order, its bytes, count and files. Strings are decoded back to the bytes they stand for
-// (\udcXX is the byte XX that was not UTF-8). False on anything it does not expect.
-class CliJsonReader {
-public:
-    explicit CliJsonReader(const std::string& text) : m_s(text) {}
-
-    bool Read(std::string& root, std::vector<JsonCategory>& categories) {
-        std::uint64_t unreadable = 0;
-        if (!Expect("{") || !Key("root") || !String(root) || !Expect(",") || !Key("unreadable") ||
-            !Number(unreadable) || !Expect(",") || !Key("categories") || !Expect("[")) {
-            return false;
-        }
-        for (;;) {
-            JsonCategory c;
-            std::uint64_t index = 0;
-            std::string key;
-            std::string name;
-            std::string size;
-            if (!Expect("{") || !Key("index") || !Number(index) || !Expect(",") || !Key("key") ||
-                !String(key) || !Expect(",") || !Key("name") || !String(name) || !Expect(",") ||
-                !Key("bytes") || !Number(c.bytes) || !Expect(",") || !Key("size") ||
-                !String(size) || !Expect(",") || !Key("count") || !Number(c.count) ||
-                !Expect(",") || !Key("files") || !Expect("[")) {
-                return false;
-            }
-            if (index != categories.size()) {
-                return false;
-            }
-            Skip();
-            if (Peek() != ']') {
-                for (;;) {
-                    std::string f;
-                    if (!String(f)) {
-                        return false;
-                    }
-                    c.files.push_back(std::move(f));
-                    Skip();
-                    if (Peek() != ',') {
-                        break;
-                    }
-                    ++m_at;
-                }
-            }
-            if (!Expect("]") || !Expect("}")) {
-                return false;
-            }
-            categories.push_back(std::move(c));
-            Skip();
-            if (Peek() != ',') {
-                break;
-            }
-            ++m_at;
-        }
-        return Expect("]") && Expect("}");
-    }
-
-private:
-    void Skip() {
-        while (m_at < m_s.size() && (m_s[m_at] == ' ' || m_s[m_at] == '\n')) {
-            ++m_at;
-        }
-    }
-    char Peek() const { return m_at < m_s.size() ? m_s[m_at] : '\0'; }
-    bool Expect(std::string_view token) {
-        Skip();
-        if (m_s.compare(m_at, token.size(), token) != 0) {
-            return false;
-        }
-        m_at += token.size();
-        return true;
-    }
-    bool Key(std::string_view name) {
-        std::string k;
-        return String(k) && k == name && Expect(":");
-    }
-    bool Number(std::uint64_t& v) {
-        Skip();
-        const std::size_t start = m_at;
-        v = 0;
-        while (m_at < m_s.size() && m_s[m_at] >= '0' && m_s[m_at] <= '9') {
-            v = v * 10 + static_cast<std::uint64_t>(m_s[m_at++] - '0');
-        }
-        return m_at > start;
-    }
-    bool String(std::string& out) {
-        Skip();
-        if (Peek() != '"') {
-            return false;
-        }
-        ++m_at;
-        out.clear();
-        while (m_at < m_s.size() && m_s[m_at] != '"') {
-            const char c = m_s[m_at++];
-            if (c != '\\') {
-                out.push_back(c);
-                continue;
-            }
-            if (m_at >= m_s.size()) {
-                return false;
-            }
-            const char e = m_s[m_at++];
-            switch (e) {
-                case '"':
-                case '\\':
-                case '/': out.push_back(e); break;
-                case 'n': out.push_back('\n'); break;
-                case 't': out.push_back('\t'); break;
-                case 'u': {
-                    if (m_at + 4 > m_s.size()) {
-                        return false;
-                    }
-                    const unsigned long u = std::stoul(m_s.substr(m_at, 4), nullptr, 16);
-                    m_at += 4;
-                    if (u >= 0xDC80 && u <= 0xDCFF) {
-                        out.push_back(static_cast<char>(u - 0xDC00));
-                    } else if (u < 0x80) {
-                        out.push_back(static_cast<char>(u));
-                    } else {
-                        return false;  // the program writes other characters as they are
-                    }
-                    break;
-                }
-                default: return false;
-            }
-        }
-        if (Peek() != '"') {
-            return false;
-        }
-        ++m_at;
-        return true;
-    }
-
-    const std::string& m_s;
-    std::size_t m_at = 0;
-};
 
 // The user-level check: clearnook-cli --json --list and --list -0 on `root` print exactly the
 // files, counts and totals of `expected` (a finished scan's results).
@@ -228,10 +83,10 @@ void ExpectCliAgrees(const std::string& root, const testing::RecordedLists& expe
                      std::optional<User> user = {}) {
     const ProgramRun json = RunCli({"--json", "--list", "--quiet", root}, user);
     ASSERT_EQ(json.status, 0) << json.err;
-    std::string jsonRoot;
-    std::vector<JsonCategory> categories;
-    ASSERT_TRUE(CliJsonReader(json.out).Read(jsonRoot, categories)) << json.out.substr(0, 2000);
-    EXPECT_EQ(jsonRoot, root);
+    testing::CliJson read;
+    ASSERT_TRUE(testing::ReadCliJson(json.out, read)) << json.out.substr(0, 2000);
+    EXPECT_EQ(read.root, root);
+    const std::vector<testing::CliJsonCategory>& categories = read.categories;
     ASSERT_EQ(categories.size(), static_cast<std::size_t>(CATEGORY_COUNT));
     for (std::size_t c = 0; c < categories.size(); ++c) {
         std::vector<std::string> want;
@@ -639,16 +494,6 @@ private:
     std::thread m_thread;
 };
 
-// Lets the churner make a few changes at every directory the walk enters or returns to.
-class InterleavingSink : public StatusSink {
-public:
-    explicit InterleavingSink(const Churner& churner) : m_churner(churner) {}
-    void SetStatusText(std::string_view) override { m_churner.WaitForChanges(3); }
-
-private:
-    const Churner& m_churner;
-};
-
 TEST(ChurnTest, FilesAppearVanishAndMoveDuringTheWalk) {
     TempDir t(TempDir::Where::Memory);
     for (int d = 0; d < 8; ++d) {
@@ -664,7 +509,11 @@ TEST(ChurnTest, FilesAppearVanishAndMoveDuringTheWalk) {
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         Churner churner(t / ("churn/r" + std::to_string(round)));
-        std::shared_ptr<ScanState> state = Scan(t.path(), std::make_shared<InterleavingSink>(churner));
+        // The churner makes a few changes at every directory the walk enters or returns to.
+        auto interleave = std::make_shared<testing::RecordingSink>();
+        interleave->keep = false;
+        interleave->onText = [&churner](std::string_view) { churner.WaitForChanges(3); };
+        std::shared_ptr<ScanState> state = Scan(t.path(), interleave);
         EXPECT_GT(churner.Changes(), 50u);
 
         // Every path once; the stable part exactly; every churned file with the size its name

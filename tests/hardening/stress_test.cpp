@@ -8,7 +8,8 @@
 
 #include "engine/delete.h"
 #include "engine/scan.h"
-#include "tests/hardening/wide_directory.h"
+#include "tests/support/cli_run.h"
+#include "tests/support/wide_directory.h"
 #include "tests/support/temp_tree.h"
 
 namespace clearnook {
@@ -20,15 +21,9 @@ TEST(StressTest, AMillionEntriesInOneDirectory) {
     const std::shared_ptr<ScanState> state = testing::ScanWideDirectory(t.path(), made);
 
     // clearnook-cli reports the same
-    const std::string cmd = std::string(CLEARNOOK_CLI) + " --json --quiet '" + t.path() + "'";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    std::string out;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
-        out.append(buf, n);
-    }
-    EXPECT_EQ(::pclose(p), 0);
+    const testing::ProgramRun cli = testing::RunCli({"--json", "--quiet", t.path()});
+    EXPECT_EQ(cli.status, 0);
+    const std::string& out = cli.out;
     EXPECT_NE(out.find("\"bytes\": " + std::to_string(made.tempBytes) + ", \"size\": "),
               std::string::npos);
     EXPECT_NE(out.find("\"count\": " + std::to_string(made.temp)), std::string::npos);

@@ -1,4 +1,4 @@
-// A status sink that keeps every text a walk sends, for tests of the status line.
+// The tests' status sink: keeps every text a walk sends, or hands each to the test.
 #pragma once
 
 #include <functional>
@@ -10,15 +10,19 @@
 
 namespace clearnook::testing {
 
-// Keeps every status text, and lets a test act on each one (on the walk's thread).
+// Keeps every status text (unless `keep` is false, for walks whose texts would fill memory),
+// and lets a test act on each one (on the walk's thread).
 class RecordingSink : public StatusSink {
 public:
     std::vector<std::string> texts;
-    std::function<void()> onText;
+    bool keep = true;
+    std::function<void(std::string_view)> onText;
     void SetStatusText(std::string_view text) override {
-        texts.emplace_back(text);
+        if (keep) {
+            texts.emplace_back(text);
+        }
         if (onText) {
-            onText();
+            onText(text);
         }
     }
 };

@@ -303,7 +303,7 @@ TEST(CleanupDlg, ReadyAfterInitWithDrivesFilledAndFirstSelected) {
 #ifndef _WIN32
 TEST(CleanupDlg, InitWithThisMachinesDrivesSelectsRoot) {
     Dialog d;
-    d.dlg->OnInitDialog();
+    d.dlg->OnInitDialog(ListDriveEntries());
     ASSERT_FALSE(d.view.screen.drives.empty());
     EXPECT_EQ(d.view.screen.selectedDrive, 0);
     EXPECT_EQ(d.view.screen.drives.front().scanRoot, "/");

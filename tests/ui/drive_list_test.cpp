@@ -124,7 +124,7 @@ TEST(MountedDrives, EntryTextIsPathThenLabelInBrackets) {
         {"/mnt/a [b]", "DATA"},
         {"/mnt/c [d]", ""},
     };
-    const std::vector<DriveEntry> entries = ListDriveEntries(volumes);
+    const std::vector<DriveEntry> entries = ListMountEntries(volumes);
     const std::vector<DriveEntry> expected = {
         {"/ [SYSTEM]", "/"},
         {"/home", "/home"},

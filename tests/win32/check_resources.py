@@ -5,7 +5,49 @@ icons' sizes and colour depths, the version resource field by field, and the man
 
     check_resources.py Clearnook.exe win32|win64
 """
-import struct, sys
+import os, re, struct, sys
+
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+
+
+def source_text(path):
+    with open(os.path.join(SOURCE, path), encoding="utf-8") as f:
+        return f.read()
+
+
+def c_string(literals):
+    """The value of adjacent C string literals, which hold no escapes but \\ and \"."""
+    return "".join(re.findall(r'"((?:[^"\\]|\\.)*)"', literals)).replace('\\"', '"').replace(
+        "\\\\", "\\")
+
+
+def resource_ids():
+    return {m[0]: int(m[1]) for m in re.findall(r"^#define (\w+) (\d+)", source_text("res/resource.h"), re.M)}
+
+
+def dialog_template(ids):
+    """ui/dialog_template.h: caption, rectangle, the controls in tab order as (name, id, text,
+    rectangle)."""
+    text = re.sub(r"/\*.*?\*/|//[^\n]*", "", source_text("ui/dialog_template.h"), flags=re.S)
+    caption = c_string(re.search(r"kCaption = ((?:\s*\"[^;]*\")+);", text)[1])
+    rect = tuple(int(n) for n in re.search(r"kDialogRect = \{([^}]*)\}", text)[1].split(","))
+    controls = {}
+    for name, cid, literals, crect in re.findall(
+            r"inline constexpr Control (k\w+) = \{\s*(-?\w+)\s*,\s*((?:\"[^\"]*\"\s*)+),\s*\{([^}]*)\}\s*\};",
+            text):
+        controls[name] = (int(cid) if re.fullmatch(r"-?\d+", cid) else ids[cid], c_string(literals),
+                          tuple(int(n) for n in crect.split(",")))
+    order = re.findall(r"&(k\w+)", re.search(r"kControls\[\] = \{([^}]*)\}", text)[1])
+    return caption, rect, [(name,) + controls[name] for name in order]
+
+
+def category_icons(ids):
+    """The category table of engine/categories.h: each category's key and icon resource id."""
+    text = source_text("engine/categories.h")
+    table = re.search(r"kCategoryTable\[\] = \{(.*?)\n\};", text, re.S)[1]
+    rows = re.findall(r"\{\s*CAT_\w+,\s*\"(\w+)\",.*?,\s*(\d+)\s*\}", table, re.S)
+    return [(key, ids["IDI_CATEGORY_BASE"] + int(position)) for key, position in rows]
+
 
 # Window and control styles, as the Windows headers define them.
 WS_POPUP, WS_CHILD, WS_VISIBLE, WS_DISABLED = 0x80000000, 0x40000000, 0x10000000, 0x08000000
@@ -18,24 +60,23 @@ BUTTON, STATIC, COMBOBOX = 0x80, 0x82, 0x85  # predefined class atoms
 CV = WS_CHILD | WS_VISIBLE
 
 DIALOG_STYLE = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT
-# id, class, text, (x, y, cx, cy), style: the template's controls in tab order.
-CONTROLS = [
-    (-1, STATIC, "Select drive:", (7, 10, 40, 8), CV | SS_LEFT | WS_GROUP),
-    (1000, COMBOBOX, "", (51, 8, 138, 80), CV | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP),
-    (1, BUTTON, "&Scan", (193, 7, 50, 14), CV | BS_PUSHBUTTON | WS_TABSTOP),
-    (1001, STATIC, "Click Scan to start scanning.", (7, 27, 236, 8), CV | SS_LEFT | WS_GROUP),
-    (1002, "SysListView32", "List1", (7, 41, 236, 60),
-     CV | LVS_REPORT | LVS_SINGLESEL | LVS_NOCOLUMNHEADER | WS_BORDER | WS_TABSTOP),
-    (-1, BUTTON, "Description", (7, 108, 236, 50), CV | BS_GROUPBOX),
-    (1003, STATIC, "Click on an item in the list above for a detailed description.",
-     (13, 120, 224, 30), CV | SS_LEFT | WS_GROUP),
-    (1005, BUTTON, "&About...", (129, 164, 50, 14), CV | BS_PUSHBUTTON | WS_TABSTOP),
-    (1004, BUTTON, "&Delete Selected", (183, 164, 60, 14),
-     CV | BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED),
-]
-# icon id: its images as (width, height, bits per pixel)
-ICONS = {128: [(32, 32, 8), (16, 16, 8)], 129: [(16, 16, 4)], 130: [(16, 16, 8)],
-         131: [(16, 16, 4)], 132: [(16, 16, 4)], 133: [(16, 16, 8)], 134: [(16, 16, 8)]}
+# What only Windows gives meaning to, by the control's name in ui/dialog_template.h: its class
+# and style. Ids, texts and rectangles come from that header.
+WINDOWS_ONLY = {
+    "kDriveLabel": (STATIC, CV | SS_LEFT | WS_GROUP),
+    "kDrive": (COMBOBOX, CV | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP),
+    "kScan": (BUTTON, CV | BS_PUSHBUTTON | WS_TABSTOP),
+    "kStatus": (STATIC, CV | SS_LEFT | WS_GROUP),
+    "kResults": ("SysListView32",
+                 CV | LVS_REPORT | LVS_SINGLESEL | LVS_NOCOLUMNHEADER | WS_BORDER | WS_TABSTOP),
+    "kDescriptionGroup": (BUTTON, CV | BS_GROUPBOX),
+    "kDescription": (STATIC, CV | SS_LEFT | WS_GROUP),
+    "kAbout": (BUTTON, CV | BS_PUSHBUTTON | WS_TABSTOP),
+    "kDelete": (BUTTON, CV | BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED),
+}
+# The program's icon, and the colour depth of each category's icon by its key.
+MAIN_ICON = (128, [(32, 32, 8), (16, 16, 8)])
+CATEGORY_ICON_BITS = {"temp": 4, "internet": 8, "help": 4, "pch": 4, "recent": 8, "thumbs": 8}
 VERSION_STRINGS = [
     ("Comments", ""), ("CompanyName", ""), ("FileDescription", "Clearnook - Disk Cleanup Utility"),
     ("FileVersion", "2, 0, 0, 1"), ("InternalName", "Clearnook"),
@@ -176,12 +217,16 @@ def main():
     c.eq("dialog form (DIALOGEX)", (dlg["ver"], dlg["sig"]), (1, 0xFFFF))
     c.eq("dialog style", hex(dlg["style"]), hex(DIALOG_STYLE))
     c.eq("dialog extended style", hex(dlg["exstyle"]), hex(WS_EX_APPWINDOW))
-    c.eq("dialog rectangle", dlg["rect"], (0, 0, 250, 185))
+    ids = resource_ids()
+    caption, rect, controls = dialog_template(ids)
+    c.eq("dialog rectangle", dlg["rect"], rect)
     c.eq("dialog menu and class", (dlg["menu"], dlg["cls"]), ("", ""))
-    c.eq("dialog caption", dlg["title"], "Clearnook")
+    c.eq("dialog caption", dlg["title"], caption)
     c.eq("dialog font", dlg["font"], (8, 0, 0, 1, "MS Sans Serif"))
-    c.eq("control count", len(dlg["items"]), len(CONTROLS))
-    for got, want in zip(dlg["items"], CONTROLS):
+    c.eq("control count", len(dlg["items"]), len(controls))
+    c.eq("controls with a class and style", sorted(n for n, *_ in controls), sorted(WINDOWS_ONLY))
+    for got, (key, cid, ctext, crect) in zip(dlg["items"], controls):
+        want = (cid, WINDOWS_ONLY[key][0], ctext, crect, WINDOWS_ONLY[key][1])
         name = "control %d %r" % (want[0], want[2])
         c.eq(name + " id", got[0], want[0])
         # The resource compiler writes a class given by name in capitals; Windows looks class
@@ -193,7 +238,15 @@ def main():
         c.eq(name + " style", hex(got[4]), hex(want[4]))
         c.eq(name + " extended style", got[5], 0)
 
-    for icon, images in ICONS.items():
+    categories = category_icons(ids)
+    c.eq("category icons with a colour depth", sorted(k for k, _ in categories),
+         sorted(CATEGORY_ICON_BITS))
+    icons = dict([MAIN_ICON] + [(icon, [(16, 16, CATEGORY_ICON_BITS.get(key))])
+                                for key, icon in categories])
+    c.eq("icon resources", sorted(k[1] for k in res if k[0] == RT_GROUP_ICON), sorted(icons))
+    for icon, images in icons.items():
+        if (RT_GROUP_ICON, icon, 0x0409) not in res:
+            continue  # "icon resources" has failed
         group = res[(RT_GROUP_ICON, icon, 0x0409)]
         _, kind, count = struct.unpack_from("<HHH", group)
         c.eq("icon %d group" % icon, (kind, count), (1, len(images)))

@@ -123,7 +123,7 @@ class RunningDialog {
         std::atomic<DWORD> threadId{0};
         m_thread = std::thread([this, drives = std::move(drives), &threadId] {
             threadId = GetCurrentThreadId();
-            CCleanupWnd dlg(GetModuleHandleA(nullptr), drives);
+            CCleanupWnd dlg(GetModuleHandleA(nullptr), [&drives] { return drives; });
             m_imageCount = -1;
             m_result = dlg.DoModal();
             m_imageCount = dlg.ImageList().GetImageCount();

@@ -14,42 +14,18 @@
 
 #include <algorithm>
 
+#include "ui/dialog_template.h"
+
 namespace clearnook::qt {
 namespace {
 
-// Dialog template 102: the dialog's size and each control's rectangle, in dialog units.
-constexpr DialogUnitsRect kDialogSize{0, 0, 250, 185};
-constexpr DialogUnitsRect kRectDriveLabel{7, 10, 40, 8};
-constexpr DialogUnitsRect kRectDrive{51, 8, 138, 80};
-constexpr DialogUnitsRect kRectScan{193, 7, 50, 14};
-constexpr DialogUnitsRect kRectStatus{7, 27, 236, 8};
-constexpr DialogUnitsRect kRectResults{7, 41, 236, 60};
-constexpr DialogUnitsRect kRectDescriptionGroup{7, 108, 236, 50};
-constexpr DialogUnitsRect kRectDescription{13, 120, 224, 30};
-constexpr DialogUnitsRect kRectAbout{129, 164, 50, 14};
-constexpr DialogUnitsRect kRectDelete{183, 164, 60, 14};
+namespace dt = dialog_template;
 
 // The status line follows the walk at most this often. Laying out the label's text for each of
 // the thousands of directories a second a walk enters would take the processor the walk needs.
 constexpr qint64 kStatusIntervalMs = 40;
 
-// The columns' widths in pixels of the template's font, whose dialog base width is 6 pixels;
-// other fonts scale them as they scale dialog units, so the widest size text fits whole.
-constexpr int kColumn0Width = 275;
-constexpr int kColumn1Width = 70;
-constexpr int kTemplateBaseX = 6;
 constexpr int kCategoryRole = Qt::UserRole;
-
-// Texts of the template.
-constexpr const char* kCaption = "Clearnook";
-constexpr const char* kTextDriveLabel = "Select drive:";
-constexpr const char* kTextScan = "&Scan";
-constexpr const char* kTextStatus = "Click Scan to start scanning.";
-constexpr const char* kTextDescriptionGroup = "Description";
-constexpr const char* kTextDescription =
-    "Click on an item in the list above for a detailed description.";
-constexpr const char* kTextAbout = "&About...";
-constexpr const char* kTextDelete = "&Delete Selected";
 
 // Engine texts are 8-bit strings; paths among them are whatever bytes the file system holds.
 QString FromEngine(std::string_view text) {
@@ -81,22 +57,22 @@ QRect DialogUnitsToPixels(const QFont& font, const DialogUnitsRect& r) {
 CleanupWindow::CleanupWindow(DriveSource drives, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      m_staticDrive(new QLabel(QString::fromLatin1(kTextDriveLabel), this)),
+      m_staticDrive(new QLabel(QString::fromLatin1(dt::kDriveLabel.text), this)),
       m_comboDrive(new QComboBox(this)),
-      m_btnScan(new QPushButton(QString::fromLatin1(kTextScan), this)),
-      m_staticStatus(new QLabel(QString::fromLatin1(kTextStatus), this)),
+      m_btnScan(new QPushButton(QString::fromLatin1(dt::kScan.text), this)),
+      m_staticStatus(new QLabel(QString::fromLatin1(dt::kStatus.text), this)),
       m_listResults(new QTreeWidget(this)),
-      m_groupDescription(new QGroupBox(QString::fromLatin1(kTextDescriptionGroup), this)),
-      m_staticDescription(new QLabel(QString::fromLatin1(kTextDescription), this)),
-      m_btnAbout(new QPushButton(QString::fromLatin1(kTextAbout), this)),
-      m_btnDelete(new QPushButton(QString::fromLatin1(kTextDelete), this)),
+      m_groupDescription(new QGroupBox(QString::fromLatin1(dt::kDescriptionGroup.text), this)),
+      m_staticDescription(new QLabel(QString::fromLatin1(dt::kDescription.text), this)),
+      m_btnAbout(new QPushButton(QString::fromLatin1(dt::kAbout.text), this)),
+      m_btnDelete(new QPushButton(QString::fromLatin1(dt::kDelete.text), this)),
       m_hIcon(QStringLiteral(":/icons/128.ico")),
       m_dlg(*this) {
-    setWindowTitle(QString::fromLatin1(kCaption));
+    setWindowTitle(QString::fromLatin1(dt::kCaption));
     setWindowIcon(m_hIcon);
     for (int i = 0; i < CATEGORY_COUNT; ++i) {
         m_imageList[static_cast<std::size_t>(i)] =
-            QIcon(QStringLiteral(":/icons/%1.ico").arg(IDI_CATEGORY_FIRST + i));
+            QIcon(QStringLiteral(":/icons/%1.ico").arg(dt::CategoryIconId(i)));
     }
 
     m_comboDrive->setEditable(false);
@@ -154,30 +130,30 @@ CleanupWindow::~CleanupWindow() = default;
 
 void CleanupWindow::LayOutControls() {
     const QFont f = font();
-    setFixedSize(DialogUnitsToPixels(f, kDialogSize).size());
+    setFixedSize(DialogUnitsToPixels(f, dt::kDialogRect).size());
     // The template sizes its label for MS Sans Serif; a wider font may need the gap before the
     // drive box to show the whole text.
-    QRect label = DialogUnitsToPixels(f, kRectDriveLabel);
-    const int gapEnd = DialogUnitsToPixels(f, kRectDrive).x() - 1;
+    QRect label = DialogUnitsToPixels(f, dt::kDriveLabel.rect);
+    const int gapEnd = DialogUnitsToPixels(f, dt::kDrive.rect).x() - 1;
     label.setWidth(std::clamp(m_staticDrive->sizeHint().width(), label.width(), gapEnd - label.x()));
     m_staticDrive->setGeometry(label);
     // A drop-down list's template height is that of the open list; closed, it is as tall as its
     // font needs.
-    const QRect drive = DialogUnitsToPixels(f, kRectDrive);
+    const QRect drive = DialogUnitsToPixels(f, dt::kDrive.rect);
     const int closedHeight = m_comboDrive->sizeHint().height();
     m_comboDrive->setGeometry(drive.x(), drive.y(), drive.width(), closedHeight);
     m_comboDrive->setMaxVisibleItems(std::max(1, (drive.height() - closedHeight) /
                                                      std::max(1, QFontMetrics(f).height() + 2)));
-    m_btnScan->setGeometry(DialogUnitsToPixels(f, kRectScan));
-    m_staticStatus->setGeometry(DialogUnitsToPixels(f, kRectStatus));
-    m_listResults->setGeometry(DialogUnitsToPixels(f, kRectResults));
+    m_btnScan->setGeometry(DialogUnitsToPixels(f, dt::kScan.rect));
+    m_staticStatus->setGeometry(DialogUnitsToPixels(f, dt::kStatus.rect));
+    m_listResults->setGeometry(DialogUnitsToPixels(f, dt::kResults.rect));
     const int baseX = DialogBaseUnits(f).width();
-    m_listResults->setColumnWidth(0, MulDiv(kColumn0Width, baseX, kTemplateBaseX));
-    m_listResults->setColumnWidth(1, MulDiv(kColumn1Width, baseX, kTemplateBaseX));
-    m_groupDescription->setGeometry(DialogUnitsToPixels(f, kRectDescriptionGroup));
-    m_staticDescription->setGeometry(DialogUnitsToPixels(f, kRectDescription));
-    m_btnAbout->setGeometry(DialogUnitsToPixels(f, kRectAbout));
-    m_btnDelete->setGeometry(DialogUnitsToPixels(f, kRectDelete));
+    m_listResults->setColumnWidth(0, MulDiv(dt::kNameColumnWidth, baseX, dt::kTemplateBaseX));
+    m_listResults->setColumnWidth(1, MulDiv(dt::kSizeColumnWidth, baseX, dt::kTemplateBaseX));
+    m_groupDescription->setGeometry(DialogUnitsToPixels(f, dt::kDescriptionGroup.rect));
+    m_staticDescription->setGeometry(DialogUnitsToPixels(f, dt::kDescription.rect));
+    m_btnAbout->setGeometry(DialogUnitsToPixels(f, dt::kAbout.rect));
+    m_btnDelete->setGeometry(DialogUnitsToPixels(f, dt::kDelete.rect));
 }
 
 void CleanupWindow::changeEvent(QEvent* event) {

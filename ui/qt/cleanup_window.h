@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ui/cleanup_dlg.h"
+#include "ui/dialog_template.h"
 
 class QComboBox;
 class QGroupBox;
@@ -24,9 +25,7 @@ class QTreeWidget;
 namespace clearnook::qt {
 
 // Where a control of the template sits, in dialog units.
-struct DialogUnitsRect {
-    int x, y, width, height;
-};
+using DialogUnitsRect = dialog_template::Rect;
 
 // The dialog base units of `font` as the Windows dialog manager takes them: the average
 // character width and the character height, in pixels.
@@ -46,7 +45,6 @@ class CleanupWindow final : public QDialog,
     Q_OBJECT
 
 public:
-    using DriveSource = std::function<std::vector<DriveEntry>()>;
     explicit CleanupWindow(DriveSource drives = [] { return ListDriveEntries(); },
                            QWidget* parent = nullptr);
     ~CleanupWindow() override;

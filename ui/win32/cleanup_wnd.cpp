@@ -27,13 +27,13 @@ std::string ApplicationName() {
     return name;
 }
 
-CCleanupWnd::CCleanupWnd(HINSTANCE hInstance, std::optional<std::vector<DriveEntry>> drives)
+CCleanupWnd::CCleanupWnd(HINSTANCE hInstance, DriveSource drives)
     : CModalDialog(hInstance, IDD_CLEANUP_DIALOG), m_drives(std::move(drives)) {
     m_hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDR_MAINFRAME));
-    // 16x16, 8-bit colour, no mask; room for the six category icons, which never grow.
+    // 16x16, 8-bit colour, no mask; room for the category icons, which never grow.
     m_imageList.Create(16, 16, ILC_COLOR8, CATEGORY_COUNT, 0);
     for (int i = 0; i < CATEGORY_COUNT; ++i) {
-        m_imageList.Add(LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_TEMP_FILES + i)));
+        m_imageList.Add(LoadIconA(hInstance, MAKEINTRESOURCEA(dialog_template::CategoryIconId(i))));
     }
     m_pController = std::make_unique<CCleanupDlg>(static_cast<CleanupView&>(*this));
 }
@@ -69,11 +69,7 @@ BOOL CCleanupWnd::OnInitDialog() {
     SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
-    if (m_drives) {
-        m_pController->OnInitDialog(*m_drives);
-    } else {
-        m_pController->OnInitDialog();
-    }
+    m_pController->OnInitDialog(m_drives());
 
     m_listResults.SetImageList(m_imageList, LVSIL_SMALL);
     m_listResults.InsertColumn(0, LVCFMT_LEFT, kNameColumnWidth, 0);

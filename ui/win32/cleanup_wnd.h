@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ui/cleanup_dlg.h"
+#include "ui/dialog_template.h"
 #include "ui/win32/controls.h"
 #include "ui/win32/modal_dialog.h"
 
@@ -21,18 +22,18 @@ namespace clearnook::win32 {
 inline constexpr UINT WM_STATUS_WAKE = WM_APP + 1;
 
 // Column widths of the result list, in pixels: the name, then the size (right-aligned).
-inline constexpr int kNameColumnWidth = 275;
-inline constexpr int kSizeColumnWidth = 70;
+using dialog_template::kNameColumnWidth;
+using dialog_template::kSizeColumnWidth;
 
 class CCleanupWnd final : public CModalDialog<CCleanupWnd>,
                           private CleanupView,
                           private DriveBox,
                           private ResultListView {
   public:
-    // Loads the icons of `hInstance` and builds the image list. `drives` replaces the machine's
-    // drive list when given (the window tests scan a folder of their own).
+    // Loads the icons of `hInstance` and builds the image list. `drives` gives the drive box's
+    // entries at start (the window tests scan a folder of their own).
     explicit CCleanupWnd(HINSTANCE hInstance,
-                         std::optional<std::vector<DriveEntry>> drives = std::nullopt);
+                         DriveSource drives = [] { return ListDriveEntries(); });
     ~CCleanupWnd() override;
 
     static std::span<const MessageEntry<CCleanupWnd>> MessageTable();
@@ -94,7 +95,7 @@ class CCleanupWnd final : public CModalDialog<CCleanupWnd>,
     CComboBox m_comboDrive;           // 1000
     HICON m_hIcon = nullptr;          // icon 128: window, minimised drawing, drag icon
     CImageList m_imageList;           // icons 129 to 134
-    std::optional<std::vector<DriveEntry>> m_drives;  // the test drive list, when given
+    DriveSource m_drives;                             // asked once, at OnInitDialog
     std::vector<DriveEntry> m_driveEntries;           // the entries, by drive box index
     std::unique_ptr<CCleanupDlg> m_pController;
     // The window the wake is posted to, written on the UI thread before any walk can start.

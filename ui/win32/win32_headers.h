@@ -9,4 +9,6 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+// commctrl.h builds on windows.h's types, so it comes second.
 #include <commctrl.h>
