@@ -48,7 +48,8 @@ static void Walk(int fd) {
             const char* name = rec + 19;
             off += reclen;
             ++g_entries;
-            if (type == DT_DIR && !(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))) {
+            if (type == DT_DIR &&
+                !(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))) {
                 const int child = OpenChild(fd, name);
                 if (child >= 0) {
                     Walk(child);

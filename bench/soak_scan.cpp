@@ -62,8 +62,8 @@ struct RunFigures {
     std::size_t files = 0;
     CategoryTotals totals{};
     std::uint64_t peakKiB = 0;
-    std::uint64_t rssKiB = 0;      // with the results still held
-    std::uint64_t releasedKiB = 0; // after the results were freed
+    std::uint64_t rssKiB = 0;       // with the results still held
+    std::uint64_t releasedKiB = 0;  // after the results were freed
 };
 
 RunFigures ScanOnce(const std::string& root) {
@@ -87,7 +87,9 @@ RunFigures ScanOnce(const std::string& root) {
     return r;
 }
 
-double MiB(std::uint64_t kib) { return static_cast<double>(kib) / 1024.0; }
+double MiB(std::uint64_t kib) {
+    return static_cast<double>(kib) / 1024.0;
+}
 
 }  // namespace
 
@@ -134,10 +136,11 @@ int main(int argc, char** argv) {
         steady = steady && r.peakKiB <= first.peakKiB + allowance;
         same = same && r.files == first.files && r.totals == first.totals;
     }
-    std::printf("peak per run: %s; first %.1f MiB, highest %.1f MiB, allowance %.1f MiB: %s; "
-                "results %s\n",
-                resets ? "reset before each run" : "process peak (reset refused)",
-                MiB(first.peakKiB), MiB(highest), MiB(allowance), steady ? "steady" : "GROWS",
-                same ? "identical in every run" : "DIFFER between runs");
+    std::printf(
+        "peak per run: %s; first %.1f MiB, highest %.1f MiB, allowance %.1f MiB: %s; "
+        "results %s\n",
+        resets ? "reset before each run" : "process peak (reset refused)", MiB(first.peakKiB),
+        MiB(highest), MiB(allowance), steady ? "steady" : "GROWS",
+        same ? "identical in every run" : "DIFFER between runs");
     return steady && same ? 0 : 1;
 }

@@ -24,8 +24,9 @@ int main(int argc, char** argv) {
     const QString complete =
         QStringLiteral("Scan complete. Select the items to delete and click Delete Selected.");
     for (int i = 0; i < runs; ++i) {
-        clearnook::qt::CleanupWindow w(
-            [root] { return std::vector<clearnook::DriveEntry>{{root, root}}; });
+        clearnook::qt::CleanupWindow w([root] {
+            return std::vector<clearnook::DriveEntry>{{root, root}};
+        });
         w.show();
         QApplication::processEvents();
         QElapsedTimer clock;

@@ -8,18 +8,18 @@
 namespace clearnook::cli {
 
 struct CliOptions {
-    bool json = false;   // one JSON object instead of rows
-    bool list = false;   // the recorded paths instead of the rows
-    bool nul = false;    // with --list: NUL after each path instead of a line break
-    bool quiet = false;  // no progress line
+    bool json = false;          // one JSON object instead of rows
+    bool list = false;          // the recorded paths instead of the rows
+    bool nul = false;           // with --list: NUL after each path instead of a line break
+    bool quiet = false;         // no progress line
     bool singleThread = false;  // walk on one thread, without reading ahead
     bool help = false;
     bool version = false;
-    bool drives = false;  // --drives: list the drive box's entries instead of scanning
-    bool deleteRequested = false;       // --delete: remove categories after the rows
+    bool drives = false;           // --drives: list the drive box's entries instead of scanning
+    bool deleteRequested = false;  // --delete: remove categories after the rows
     std::vector<int> deleteCategories;  // their indexes, ascending, each once
     bool yes = false;                   // --yes: delete without asking
-    std::string root;    // trailing slashes dropped ("/" stays "/")
+    std::string root;                   // trailing slashes dropped ("/" stays "/")
 };
 
 struct ParseResult {

@@ -16,7 +16,7 @@ inline constexpr std::string_view kConfirmQuestion =
 // terminal. Piped or redirected input never answers for them. Main thread only; closes what it
 // opened on destruction.
 class ConfirmTerminal {
-public:
+  public:
     // Empty when there is no terminal to ask on.
     [[nodiscard]] static std::optional<ConfirmTerminal> Open();
 
@@ -30,7 +30,7 @@ public:
     // a read error.
     [[nodiscard]] bool Ask(std::string_view question) const;
 
-private:
+  private:
     ConfirmTerminal(int in, int out, bool owned) : m_in(in), m_out(out), m_owned(owned) {}
 
     int m_in = -1;

@@ -35,7 +35,7 @@ using namespace clearnook;
 // Standard output with every write checked: output cut short by a full disk or a closed file
 // must not pass for success. (A closed pipe still ends the program by SIGPIPE, as a filter does.)
 class Output {
-public:
+  public:
     void Write(std::string_view text) {
         if (m_error == 0 && !text.empty() &&
             std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
@@ -55,7 +55,7 @@ public:
         return 2;
     }
 
-private:
+  private:
     int m_error = 0;
 };
 
@@ -187,8 +187,7 @@ void PrintJson(Output& output, const std::string& root, const CategoryResults& r
     std::string out = "{\"root\": ";
     cli::AppendJsonString(out, root);
     char count[64];
-    std::snprintf(count, sizeof count, ", \"unreadable\": %" PRIu64,
-                  results.unreadableDirectories);
+    std::snprintf(count, sizeof count, ", \"unreadable\": %" PRIu64, results.unreadableDirectories);
     out += count;
     out += ", \"categories\": [";
     char num[64];
@@ -233,7 +232,8 @@ void ReportUnreadable(const CategoryResults& results) {
                      first.c_str(), results.firstUnreadableReason.c_str());
     } else {
         std::fprintf(stderr,
-                     "clearnook-cli: %" PRIu64 " directories could not be read, the first: %s (%s)\n",
+                     "clearnook-cli: %" PRIu64
+                     " directories could not be read, the first: %s (%s)\n",
                      n, first.c_str(), results.firstUnreadableReason.c_str());
     }
 }
@@ -299,9 +299,10 @@ int Run(int argc, char** argv) {
     const std::optional<cli::ConfirmTerminal> terminal =
         opt.deleteRequested && !opt.yes ? cli::ConfirmTerminal::Open() : std::nullopt;
     if (opt.deleteRequested && !opt.yes && !terminal) {
-        std::fputs("clearnook-cli: --delete asks for confirmation on a terminal and there is "
-                   "none; nothing was removed (give --yes to delete without asking)\n",
-                   stderr);
+        std::fputs(
+            "clearnook-cli: --delete asks for confirmation on a terminal and there is "
+            "none; nothing was removed (give --yes to delete without asking)\n",
+            stderr);
         return 2;
     }
 

@@ -59,11 +59,17 @@ const CategoryInfo& CategoryInfoOf(int index) {
     return kCategoryTable[index];
 }
 
-const char* CategoryName(int index) { return CategoryInfoOf(index).name; }
+const char* CategoryName(int index) {
+    return CategoryInfoOf(index).name;
+}
 
-const char* CategoryDescription(int index) { return CategoryInfoOf(index).description; }
+const char* CategoryDescription(int index) {
+    return CategoryInfoOf(index).description;
+}
 
-const char* CategoryKey(int index) { return CategoryInfoOf(index).key; }
+const char* CategoryKey(int index) {
+    return CategoryInfoOf(index).key;
+}
 
 PathMarkers FindPathMarkers(std::string_view lowerPath) {
     return FindPathMarkersFrom(lowerPath, 0);

@@ -9,7 +9,7 @@ namespace clearnook {
 namespace {
 
 class PlatformDeleter final : public FileDeleter {
-public:
+  public:
     PlatformDeleter(const std::string& root, const platform::FileIdentity& rootIdentity)
         : m_remover(root, rootIdentity) {}
 
@@ -17,7 +17,7 @@ public:
         return m_remover.Remove(path, identity) == platform::RemoveResult::Removed;
     }
 
-private:
+  private:
     platform::RecordedFileRemover m_remover;
 };
 

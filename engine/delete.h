@@ -22,7 +22,7 @@ inline constexpr std::string_view kDeleteFailureNote =
 
 // The removal of one recorded file. The program's is the platform's remover; tests put fakes here.
 class FileDeleter {
-public:
+  public:
     virtual ~FileDeleter() = default;
     // Deletes for good the file the walk recorded as `path` with `identity`. True only when this
     // call removed it.

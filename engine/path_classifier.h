@@ -17,7 +17,7 @@ namespace clearnook {
 // the way are worked out once, from its parent's and its own name, so a deep walk does not search
 // its whole path per file. One thread at a time.
 class PathClassifier {
-public:
+  public:
     // Starts at the walk's root, `root` as the user gave it (any case, the platform's separators,
     // with or without a trailing separator). Where the platform classifies below a neutral root
     // (kClassifyRootText false), the root's text plays no part: the path starts with "\".
@@ -54,7 +54,7 @@ public:
     // call of Classify.
     [[nodiscard]] std::string_view LowerName() const { return m_name; }
 
-private:
+  private:
     struct Level {
         std::size_t lowerLen;  // where this directory's part of m_lower ends
         PathMarkers markers;   // the markers of m_lower up to there

@@ -67,7 +67,8 @@ constexpr std::size_t kLeastDescriptorsEach = 8;
 constexpr auto kStopPoll = std::chrono::milliseconds(20);
 
 struct Chunk {
-    explicit Chunk(std::size_t size) : bytes(std::make_unique_for_overwrite<char[]>(size)), capacity(size) {}
+    explicit Chunk(std::size_t size)
+        : bytes(std::make_unique_for_overwrite<char[]>(size)), capacity(size) {}
     std::unique_ptr<char[]> bytes;
     std::size_t capacity;
     std::size_t used = 0;  // bytes the producer has published (under the walk's mutex)
@@ -75,7 +76,8 @@ struct Chunk {
 
 // One subtree's records in walk order: the root's, or those of a directory handed off.
 struct Subtree {
-    // Under the walk's mutex: the scan thread replays the front chunk, the producer writes the back.
+    // Under the walk's mutex: the scan thread replays the front chunk, the producer writes the
+    // back.
     std::deque<std::unique_ptr<Chunk>> chunks;
     bool complete = false;
     // Its place in the walk was lost (the directory it lies in could not be found again): nobody
@@ -97,7 +99,7 @@ class ReadAheadWalk;
 
 // Walks one subtree on one thread and writes its records.
 class Producer {
-public:
+  public:
     // The producer of the walk's root (`rootPath`), or, with `rootPath` null, of the subtree
     // handed off in `subtree`; `classifier` stands in the directory it starts from.
     Producer(ReadAheadWalk& walk, int worker, Subtree& subtree, PathClassifier classifier,
@@ -106,7 +108,7 @@ public:
     StepResult Step();
     [[nodiscard]] Subtree& Target() { return m_subtree; }
 
-private:
+  private:
     bool Start();
     void Offer();
     // Abandons the subtrees handed off from a level that will not be listed any further.
@@ -154,9 +156,11 @@ private:
 };
 
 class ReadAheadWalk {
-public:
+  public:
     ReadAheadWalk(const ScanParams& params, std::size_t descriptorsEach)
-        : m_params(params), m_out(params), m_stop(params.state->stopRequested),
+        : m_params(params),
+          m_out(params),
+          m_stop(params.state->stopRequested),
           m_descriptorsEach(descriptorsEach) {}
 
     ReadAheadWalk(const ReadAheadWalk&) = delete;
@@ -254,7 +258,7 @@ public:
         return !Stopping();
     }
 
-private:
+  private:
     enum class Replayed { Progress, Blocked, Finished };
     struct ReplayPoint {
         Subtree* subtree;
@@ -308,9 +312,14 @@ private:
 
 Producer::Producer(ReadAheadWalk& walk, int worker, Subtree& subtree, PathClassifier classifier,
                    const std::string* rootPath)
-    : m_walk(walk), m_worker(worker), m_subtree(subtree), m_rootPath(rootPath),
-      m_dirs(walk.DescriptorsEach()), m_classifier(std::move(classifier)),
-      m_baseDepth(m_classifier.Depth()), m_entries(walk.State()) {
+    : m_walk(walk),
+      m_worker(worker),
+      m_subtree(subtree),
+      m_rootPath(rootPath),
+      m_dirs(walk.DescriptorsEach()),
+      m_classifier(std::move(classifier)),
+      m_baseDepth(m_classifier.Depth()),
+      m_entries(walk.State()) {
     m_dirs.SetExaminer(&m_examiner);
 }
 
@@ -412,8 +421,12 @@ StepResult Producer::Step() {
         }
         m_entries.Count();
         switch (entry.type) {
-            case platform::EntryType::Directory: EnterDirectory(entry.name); break;
-            case platform::EntryType::File: VisitFile(entry); break;
+            case platform::EntryType::Directory:
+                EnterDirectory(entry.name);
+                break;
+            case platform::EntryType::File:
+                VisitFile(entry);
+                break;
             case platform::EntryType::HandedOff: {
                 std::deque<Subtree*>& handed = m_handed.back();
                 char* at = Reserve(1 + sizeof(Subtree*));
@@ -424,7 +437,8 @@ StepResult Producer::Step() {
                 Wrote(at + sizeof subtree);
                 break;
             }
-            case platform::EntryType::Other: break;
+            case platform::EntryType::Other:
+                break;
         }
     }
     Publish();
@@ -452,7 +466,9 @@ void Producer::EnterDirectory(std::string_view name) {
             PutError(at, m_dirs.LastError());
             Wrote(at);
             break;
-        case platform::DirectoryStack::EnterResult::Skipped: m_classifier.LeaveDirectory(); break;
+        case platform::DirectoryStack::EnterResult::Skipped:
+            m_classifier.LeaveDirectory();
+            break;
     }
 }
 
@@ -505,8 +521,7 @@ ReadAheadWalk::Outcome ReadAheadWalk::Run() {
     // it straight back. Before the thread is made, as a stack once mapped stays in the C
     // library's cache after the thread ends. (A call of the allocation function itself, which
     // unlike a new-expression the compiler may not leave out.)
-    void* const probe =
-        ::operator new(kHelperStack + kRecordBudget + kLargestChunk, std::nothrow);
+    void* const probe = ::operator new(kHelperStack + kRecordBudget + kLargestChunk, std::nothrow);
     if (probe == nullptr) {
         return Outcome::NotRun;
     }
@@ -541,8 +556,8 @@ void ReadAheadWalk::Walk() {
     Subtree& root = NewSubtree();
     m_replay.push_back({&root, 0});
     MoveHead();
-    m_producer = std::make_unique<Producer>(*this, kScanWorker, root,
-                                            PathClassifier(m_params.path), &m_params.path);
+    m_producer = std::make_unique<Producer>(*this, kScanWorker, root, PathClassifier(m_params.path),
+                                            &m_params.path);
     for (;;) {
         if (m_stop.load(std::memory_order_relaxed) ||
             m_outOfMemory.load(std::memory_order_relaxed)) {
@@ -604,7 +619,8 @@ Subtree* ReadAheadWalk::TakeOfferOrAsk(int worker) {
 bool ReadAheadWalk::HeadHasRecords() const {
     const ReplayPoint& at = m_replay.back();
     const Subtree& s = *at.subtree;
-    return s.complete || s.chunks.size() > 1 || (!s.chunks.empty() && s.chunks.front()->used > at.off);
+    return s.complete || s.chunks.size() > 1 ||
+           (!s.chunks.empty() && s.chunks.front()->used > at.off);
 }
 
 void ReadAheadWalk::HelperMain() {
@@ -625,12 +641,14 @@ void ReadAheadWalk::HelperLoop() {
         }
         if (producer) {
             switch (producer->Step()) {
-                case StepResult::More: break;
+                case StepResult::More:
+                    break;
                 case StepResult::Done:
                     Complete(producer->Target());
                     producer.reset();
                     break;
-                case StepResult::Stopped: return;
+                case StepResult::Stopped:
+                    return;
                 case StepResult::Paused:
                     if (!WaitWhilePaused(kHelperWorker, producer->Target())) {
                         return;
@@ -745,8 +763,12 @@ void ReadAheadWalk::ReplayRecords(const Chunk& chunk, std::size_t limit) {
         }
         const auto kind = static_cast<Rec>(base[off++]);
         switch (kind) {
-            case Rec::RootEntered: m_out.RootEntered(identity()); break;
-            case Rec::RootUnlistable: m_out.RootUnlistable(error()); break;
+            case Rec::RootEntered:
+                m_out.RootEntered(identity());
+                break;
+            case Rec::RootUnlistable:
+                m_out.RootUnlistable(error());
+                break;
             case Rec::Entered:
                 m_out.Push(name());
                 m_out.Entered();
@@ -755,8 +777,12 @@ void ReadAheadWalk::ReplayRecords(const Chunk& chunk, std::size_t limit) {
                 m_out.Push(name());
                 m_out.Unlistable(error());
                 break;
-            case Rec::CutShort: m_out.CutShort(error()); break;
-            case Rec::Left: m_out.Left(); break;
+            case Rec::CutShort:
+                m_out.CutShort(error());
+                break;
+            case Rec::Left:
+                m_out.Left();
+                break;
             case Rec::File: {
                 const auto category = static_cast<CleanupCategory>(base[off++]);
                 const std::uint64_t size = u64();
@@ -790,16 +816,21 @@ bool RunReadAheadWalk(const ScanParams& params) {
     }
     ReadAheadWalk walk(params, share / 2);
     switch (walk.Run()) {
-        case ReadAheadWalk::Outcome::NotRun: return false;
-        case ReadAheadWalk::Outcome::OutOfMemory: throw std::bad_alloc();  // see ScanThreadProc
-        case ReadAheadWalk::Outcome::Done: break;
+        case ReadAheadWalk::Outcome::NotRun:
+            return false;
+        case ReadAheadWalk::Outcome::OutOfMemory:
+            throw std::bad_alloc();  // see ScanThreadProc
+        case ReadAheadWalk::Outcome::Done:
+            break;
     }
     return true;
 }
 
 namespace scan_testing {
 
-std::uint64_t HandOffCount() { return g_handOffs.load(std::memory_order_relaxed); }
+std::uint64_t HandOffCount() {
+    return g_handOffs.load(std::memory_order_relaxed);
+}
 
 }  // namespace scan_testing
 }  // namespace clearnook

@@ -17,7 +17,7 @@ namespace clearnook {
 // a deep tree costs a name per directory, not a whole path per file. Directory 0 is the root,
 // whose name is the root's text. Written by the walk only; read once the walk is over.
 class RecordedDirectories {
-public:
+  public:
     static constexpr std::uint32_t kRoot = 0;
 
     // Starts over with the root `text` alone.
@@ -32,7 +32,7 @@ public:
 
     [[nodiscard]] std::size_t Count() const { return m_nodes.size(); }
 
-private:
+  private:
     struct Node {
         std::size_t nameAt;
         std::uint32_t parent;
@@ -82,11 +82,11 @@ struct CategoryResults {
 
 // One row of the result list.
 struct ResultRow {
-    int row = 0;            // consecutive from 0
-    std::string name;       // column 0: the category name
-    int image = 0;          // image-list position: the category index
-    std::string size;       // column 1: FormatSize of the total
-    int category = 0;       // item data: the category index
+    int row = 0;       // consecutive from 0
+    std::string name;  // column 0: the category name
+    int image = 0;     // image-list position: the category index
+    std::string size;  // column 1: FormatSize of the total
+    int category = 0;  // item data: the category index
 };
 
 // The size text of a byte total: "N bytes" up to 1,024, then KB, MB, GB chosen by decimal
@@ -99,7 +99,7 @@ struct ResultRow {
 // The operations of the window's result list that the engine uses. Implemented by each front
 // end; called on the UI thread.
 class ResultListView {
-public:
+  public:
     virtual ~ResultListView() = default;
     virtual void DeleteAllItems() = 0;
     virtual void InsertItem(int row, std::string_view text, int image) = 0;

@@ -14,9 +14,11 @@ namespace {
 
 // The walk on one thread: lists each directory as it comes to it.
 class Walk {
-public:
+  public:
     explicit Walk(const ScanParams& params)
-        : m_out(params), m_classifier(params.path), m_examiner(m_classifier),
+        : m_out(params),
+          m_classifier(params.path),
+          m_examiner(m_classifier),
           m_entries(*params.state) {
         m_dirs.SetExaminer(&m_examiner);
     }
@@ -52,14 +54,16 @@ public:
         }
     }
 
-private:
+  private:
     void EnterDirectory(std::string_view name) {
         const std::string_view childName = m_out.Push(name);
         // The classifier goes first: the stack's examiner classifies the child's files as it
         // reads the child's listing.
         m_classifier.EnterDirectory(childName);
         switch (m_dirs.EnterChild(childName)) {
-            case platform::DirectoryStack::EnterResult::Entered: m_out.Entered(); break;
+            case platform::DirectoryStack::EnterResult::Entered:
+                m_out.Entered();
+                break;
             case platform::DirectoryStack::EnterResult::Unlistable:
                 m_classifier.LeaveDirectory();
                 m_out.Unlistable(m_dirs.LastError());

@@ -15,7 +15,7 @@ namespace clearnook {
 // Where the walk sends its progress text. Called on the worker thread, once per directory
 // entered and once per return to a directory; must not wait for the UI thread.
 class StatusSink {
-public:
+  public:
     virtual ~StatusSink() = default;
     virtual void SetStatusText(std::string_view text) = 0;
     // How the walk sets its texts: the first `keep` bytes of the text it set last stay and `tail`
@@ -31,7 +31,7 @@ public:
     // can show the end of the walk at once instead of at its next refresh.
     virtual void ScanFinished() {}
 
-private:
+  private:
     std::string m_text;  // the last text, for the default EditStatusText
 };
 

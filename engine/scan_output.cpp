@@ -48,9 +48,13 @@ void ScanOutput::NoteUnreadable(int error) {
     }
 }
 
-void ScanOutput::RootUnlistable(int error) { NoteUnreadable(error); }
+void ScanOutput::RootUnlistable(int error) {
+    NoteUnreadable(error);
+}
 
-void ScanOutput::CutShort(int error) { NoteUnreadable(error); }
+void ScanOutput::CutShort(int error) {
+    NoteUnreadable(error);
+}
 
 std::string_view ScanOutput::Push(std::string_view name) {
     if (!platform::EndsWithPathSeparator(m_status)) {
@@ -74,7 +78,9 @@ void ScanOutput::Unlistable(int error) {
     Send();
 }
 
-void ScanOutput::Skipped() { CutBackToTop(); }
+void ScanOutput::Skipped() {
+    CutBackToTop();
+}
 
 void ScanOutput::Left() {
     m_frames.pop_back();

@@ -18,7 +18,7 @@
 namespace clearnook {
 
 class ScanOutput {
-public:
+  public:
     explicit ScanOutput(const ScanParams& params);
 
     // Sends the root's text, before the root is opened.
@@ -33,7 +33,7 @@ public:
     // `name` may live in a listing that entering the directory moves. Then exactly one of
     // Entered, Unlistable or Skipped follows.
     std::string_view Push(std::string_view name);
-    void Entered();     // the directory is entered: its text is shown
+    void Entered();              // the directory is entered: its text is shown
     void Unlistable(int error);  // met but not listable: its text, then its parent's again
     void Skipped();              // another mount: nothing is shown
 
@@ -45,15 +45,15 @@ public:
 
     // Adds the file `name` of the current directory, as enumerated, to its category's list and
     // its size to the total.
-    void Record(CleanupCategory category, std::uint64_t size, const platform::FileIdentity& identity,
-                std::string_view name);
+    void Record(CleanupCategory category, std::uint64_t size,
+                const platform::FileIdentity& identity, std::string_view name);
 
     // True once the walk has left its root (or never entered it).
     [[nodiscard]] bool Outside() const { return m_frames.empty(); }
 
     [[nodiscard]] ScanState& State() { return m_state; }
 
-private:
+  private:
     void Send();
     void CutBack(std::size_t length);
     // The recorded directory standing for the current one, added (with those above it that are
@@ -65,25 +65,25 @@ private:
 
     static constexpr std::uint32_t kNotRecorded = static_cast<std::uint32_t>(-1);
     struct Frame {
-        std::size_t nameAt;  // where the directory's name begins in m_status
-        std::size_t end;     // and where it ends
+        std::size_t nameAt;                     // where the directory's name begins in m_status
+        std::size_t end;                        // and where it ends
         std::uint32_t recorded = kNotRecorded;  // in results.directories
     };
 
     ScanState& m_state;
     StatusSink* m_sink;
     std::uint64_t m_directories = 0;  // entered so far; the thread's own copy of the count
-    std::string m_status;        // "Scanning " + the current directory's path
-    std::size_t m_sentKeep = 0;  // how much of m_status is unchanged since the last text sent
-    std::size_t m_nameAt = 0;    // where the name of the last Push begins in m_status
-    std::vector<Frame> m_frames;  // each entered directory, the root first
-    std::string m_lowered;       // scratch, where the lists hold lower-cased names
+    std::string m_status;             // "Scanning " + the current directory's path
+    std::size_t m_sentKeep = 0;       // how much of m_status is unchanged since the last text sent
+    std::size_t m_nameAt = 0;         // where the name of the last Push begins in m_status
+    std::vector<Frame> m_frames;      // each entered directory, the root first
+    std::string m_lowered;            // scratch, where the lists hold lower-cased names
 };
 
 // Counts the entries one thread reads into ScanState::entriesSeen, a batch at a time, so the
 // listing loop does no atomic operation per entry. What is left is added on destruction.
 class EntryCounter {
-public:
+  public:
     explicit EntryCounter(ScanState& state) : m_total(state.entriesSeen) {}
     ~EntryCounter() { Flush(); }
     EntryCounter(const EntryCounter&) = delete;
@@ -101,7 +101,7 @@ public:
         }
     }
 
-private:
+  private:
     static constexpr unsigned kBatch = 256;
     std::atomic<std::uint64_t>& m_total;
     unsigned m_pending = 0;
@@ -110,14 +110,14 @@ private:
 // Tags each file of a listing, as the listing is read, with its category + 1 (0: none), as
 // `classifier` sees it in the directory the walk is about to list.
 class CategoryExaminer final : public platform::EntryExaminer {
-public:
+  public:
     explicit CategoryExaminer(PathClassifier& classifier) : m_classifier(classifier) {}
     [[nodiscard]] std::uint8_t TagFile(std::string_view name) override {
         const std::optional<CleanupCategory> c = m_classifier.Classify(name);
         return c ? static_cast<std::uint8_t>(static_cast<int>(*c) + 1) : std::uint8_t{0};
     }
 
-private:
+  private:
     PathClassifier& m_classifier;
 };
 
@@ -132,7 +132,7 @@ struct FoundEntry {
 // belongs to one, its size and identity. None for a file of no category, or one gone since the
 // listing was read.
 [[nodiscard]] std::optional<FoundEntry> ExamineFile(PathClassifier& classifier,
-                                                   platform::DirectoryStack& dirs,
-                                                   const platform::DirEntry& entry);
+                                                    platform::DirectoryStack& dirs,
+                                                    const platform::DirEntry& entry);
 
 }  // namespace clearnook

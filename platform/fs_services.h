@@ -79,7 +79,7 @@ struct DirEntry {
 // needs the directory's descriptor only to open subdirectories, and a deep walk seldom has to
 // climb back into a directory it closed to save descriptors.
 class EntryExaminer {
-public:
+  public:
     virtual ~EntryExaminer() = default;
     // 0 for a file the walk has no use for, else a tag of the walk's own (1 to 254). Called for
     // the files of a listing being read, in listing order, on the stack's thread.
@@ -89,7 +89,7 @@ public:
 // A directory one DirectoryStack opened for another to adopt as its root: the way a walk shares
 // a tree with a second thread. Closed on destruction unless adopted. Move only.
 class HandedDirectory {
-public:
+  public:
     HandedDirectory();
     ~HandedDirectory();
     HandedDirectory(HandedDirectory&&) noexcept;
@@ -97,7 +97,7 @@ public:
 
     struct Impl;
 
-private:
+  private:
     friend class DirectoryStack;
     std::unique_ptr<Impl> m_impl;
 };
@@ -110,7 +110,7 @@ private:
 // directory attribute alone decides, so junctions and directory links are walked into.) One
 // thread at a time; the destructor closes everything.
 class DirectoryStack {
-public:
+  public:
     // `descriptorBudget` 0: the process's share (see DescriptorBudget); otherwise at most that
     // many (at least 2), for walks that share the process's share between them.
     explicit DirectoryStack(std::size_t descriptorBudget = 0);
@@ -194,7 +194,7 @@ public:
     // Descriptors open right now; never more than DescriptorBudget().
     [[nodiscard]] std::size_t OpenDescriptors() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
@@ -225,8 +225,7 @@ void AppendLowered(std::string& out, std::string_view name);
 
 // True when the last character of `path`, not merely its last byte, is the separator.
 [[nodiscard]] inline bool EndsWithPathSeparator(std::string_view path) {
-    return !path.empty() && path.back() == kPathSeparator &&
-           StartsCharacter(path, path.size() - 1);
+    return !path.empty() && path.back() == kPathSeparator && StartsCharacter(path, path.size() - 1);
 }
 
 }  // namespace clearnook::platform
@@ -248,9 +247,9 @@ enum class RemoveResult : std::uint8_t {
 // Deletes, for good, files that a walk from `root` recorded, and nothing else. Each file's
 // directory is reached from the root one component at a time, never through a symbolic link and
 // never onto another mount; the entry is removed only when it is still the file recorded (same
-// device, inode and birth time) and not a directory. A directory is never removed. The root must still be
-// the directory the walk saw (`rootIdentity`). Directories stay open between calls, so files
-// given in walk order cost one open per directory, within a bounded number of descriptors.
+// device, inode and birth time) and not a directory. A directory is never removed. The root must
+// still be the directory the walk saw (`rootIdentity`). Directories stay open between calls, so
+// files given in walk order cost one open per directory, within a bounded number of descriptors.
 // One thread at a time; the destructor closes everything.
 // On Windows, where the file system ignores case and the lists hold lowered paths, the file is
 // opened by its recorded path without following a link in its last component, and that very
@@ -259,7 +258,7 @@ enum class RemoveResult : std::uint8_t {
 // directory link swapped in on the way leads to another file, which is left alone. The root's
 // identity is not looked at there, and nothing stays open.
 class RecordedFileRemover {
-public:
+  public:
     // `root` exactly as the walk was given it; `rootIdentity` as the walk recorded it
     // (zero: nothing is ever removed). Opens nothing yet.
     RecordedFileRemover(std::string root, FileIdentity rootIdentity);
@@ -277,7 +276,7 @@ public:
     [[nodiscard]] std::size_t OpenDescriptors() const;
     [[nodiscard]] std::size_t DescriptorBudget() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

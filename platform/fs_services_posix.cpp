@@ -10,9 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -39,7 +39,6 @@ std::size_t RecordSize(const char* rec) {
     const bool tagged = static_cast<unsigned char>(rec[0]) == kRecTagged;
     return kRecHeader + len + 1 + (tagged ? kTaggedExtra : 0);
 }
-
 
 // openat2 refuses mount crossings and links in one call; where the kernel (or a seccomp filter)
 // lacks it we fall back to openat and compare mount identities ourselves. Atomic: the two
@@ -149,9 +148,9 @@ int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& 
         return -1;
     }
     struct stat st {};
-    const bool sameMount =
-        posix::Fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == root.device &&
-        (root.mountId == 0 || MountIdOf(fd) == root.mountId);
+    const bool sameMount = posix::Fstat(fd, &st) == 0 &&
+                           static_cast<std::uint64_t>(st.st_dev) == root.device &&
+                           (root.mountId == 0 || MountIdOf(fd) == root.mountId);
     if (!sameMount) {
         CloseKeepErrno(fd);
         errno = EXDEV;
@@ -174,7 +173,9 @@ std::size_t DirectoryDescriptorBudget() {
 
 }  // namespace
 
-void posix_testing::UseOpenat2(bool use) { g_tryOpenat2.store(use, std::memory_order_relaxed); }
+void posix_testing::UseOpenat2(bool use) {
+    g_tryOpenat2.store(use, std::memory_order_relaxed);
+}
 
 struct HandedDirectory::Impl {
     int fd = -1;
@@ -207,7 +208,7 @@ struct DirectoryStack::Impl {
         std::size_t dirEnd = 0;    // (those handed off or found passed are cut from the end)
         std::size_t last = kNoRecord;    // the record NextEntry returned last
         std::size_t nameAt = kNoRecord;  // its own name, NUL-terminated, in its parent's listing
-        bool dead = false;  // lost its descriptor and could not get it back: lists no further
+        bool dead = false;     // lost its descriptor and could not get it back: lists no further
         int listingError = 0;  // why its listing ended early (dead, or a read failed part way)
         // The last record that needs the descriptor (a subdirectory, an entry of unknown type, a
         // file not examined); kNoRecord for none. Past it, the level lists from the arena alone.
@@ -274,9 +275,9 @@ struct DirectoryStack::Impl {
         const FileInfo info = there ? FileInfo{sx.stx_size, FileIdentityOf(sx)} : FileInfo{};
         extra[0] = static_cast<char>(tag);
         extra[1] = there ? 1 : 0;
-        for (std::size_t i = 0; const std::uint64_t v : {info.size, info.identity.device,
-                                                         info.identity.inode,
-                                                         info.identity.birthTime}) {
+        for (std::size_t i = 0;
+             const std::uint64_t v :
+             {info.size, info.identity.device, info.identity.inode, info.identity.birthTime}) {
             std::memcpy(extra + 2 + i++ * sizeof v, &v, sizeof v);
         }
     }
@@ -312,14 +313,22 @@ struct DirectoryStack::Impl {
                 off += reclen;
                 unsigned char kind;
                 switch (dtype) {
-                    case DT_DIR: kind = kRecDir; break;
+                    case DT_DIR:
+                        kind = kRecDir;
+                        break;
                     case DT_REG:
-                    case DT_LNK: kind = kRecFile; break;
-                    case DT_UNKNOWN: kind = kRecUnknown; break;
-                    default: continue;  // devices, FIFOs, sockets play no part
+                    case DT_LNK:
+                        kind = kRecFile;
+                        break;
+                    case DT_UNKNOWN:
+                        kind = kRecUnknown;
+                        break;
+                    default:
+                        continue;  // devices, FIFOs, sockets play no part
                 }
                 const std::size_t len = std::strlen(name);
-                if (len == 0 || len > 255 || (name[0] == '.' && (len == 1 || (len == 2 && name[1] == '.')))) {
+                if (len == 0 || len > 255 ||
+                    (name[0] == '.' && (len == 1 || (len == 2 && name[1] == '.')))) {
                     continue;
                 }
                 const std::size_t at = arena.size();
@@ -393,7 +402,8 @@ struct DirectoryStack::Impl {
                 return false;
             }
             bool otherMount = false;
-            const int child = OpenSubdirectory(fd, arena.data() + level.nameAt, rootMount, otherMount);
+            const int child =
+                OpenSubdirectory(fd, arena.data() + level.nameAt, rootMount, otherMount);
             CloseKeepErrno(fd);
             struct stat st {};
             if (child < 0) {
@@ -651,7 +661,8 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
         }
         if (kind == kRecPlain || kind == kRecTagged) {
             entry.type = EntryType::File;
-            entry.tag = kind == kRecPlain ? 0 : static_cast<std::uint8_t>(rec[kRecHeader + len + 1]);
+            entry.tag =
+                kind == kRecPlain ? 0 : static_cast<std::uint8_t>(rec[kRecHeader + len + 1]);
             d.lastTaggedName = kind == kRecTagged ? entry.name.data() : nullptr;
             return true;
         }
@@ -676,7 +687,9 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
     return false;
 }
 
-void DirectoryStack::SetExaminer(EntryExaminer* examiner) { m_impl->examiner = examiner; }
+void DirectoryStack::SetExaminer(EntryExaminer* examiner) {
+    m_impl->examiner = examiner;
+}
 
 std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
     Impl& d = *m_impl;
@@ -704,9 +717,13 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
     return FileInfo{sx.stx_size, FileIdentityOf(sx)};
 }
 
-std::size_t DirectoryStack::Depth() const { return m_impl->levels.size(); }
+std::size_t DirectoryStack::Depth() const {
+    return m_impl->levels.size();
+}
 
-int DirectoryStack::LastError() const { return m_impl->lastError; }
+int DirectoryStack::LastError() const {
+    return m_impl->lastError;
+}
 
 int DirectoryStack::ListingError() const {
     return m_impl->levels.empty() ? 0 : m_impl->levels.back().listingError;
@@ -719,9 +736,15 @@ std::string ErrorText(int error) {
 FileIdentity DirectoryStack::RootIdentity() const {
     return m_impl->rootIdentity;
 }
-std::size_t DirectoryStack::DescriptorBudget() const { return m_impl->budget; }
-std::size_t DirectoryStack::ProcessDescriptorShare() { return DirectoryDescriptorBudget(); }
-std::size_t DirectoryStack::OpenDescriptors() const { return m_impl->open; }
+std::size_t DirectoryStack::DescriptorBudget() const {
+    return m_impl->budget;
+}
+std::size_t DirectoryStack::ProcessDescriptorShare() {
+    return DirectoryDescriptorBudget();
+}
+std::size_t DirectoryStack::OpenDescriptors() const {
+    return m_impl->open;
+}
 
 bool IsListableDirectory(const std::string& path) {
     const int fd = posix::Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -779,13 +802,15 @@ bool SplitRecordedPath(std::string_view root, std::string_view path,
 
 RemoveResult ResultOfErrno(int err) {
     switch (err) {
-        case ENOENT: return RemoveResult::Missing;
+        case ENOENT:
+            return RemoveResult::Missing;
         case ELOOP:    // a symbolic link where a directory was
         case ENOTDIR:  // a file where a directory was
         case EXDEV:    // another mount
         case EISDIR:   // a directory where the file was
             return RemoveResult::Changed;
-        default: return RemoveResult::Refused;
+        default:
+            return RemoveResult::Refused;
     }
 }
 
@@ -871,9 +896,14 @@ struct RecordedFileRemover::Impl {
             }
         }
         switch (rootState) {
-            case RootState::Open: return true;
-            case RootState::Missing: failure = RemoveResult::Missing; return false;
-            default: failure = RemoveResult::Changed; return false;
+            case RootState::Open:
+                return true;
+            case RootState::Missing:
+                failure = RemoveResult::Missing;
+                return false;
+            default:
+                failure = RemoveResult::Changed;
+                return false;
         }
     }
 
@@ -954,12 +984,16 @@ RemoveResult RecordedFileRemover::Remove(std::string_view path, const FileIdenti
     return m_impl->Remove(path, identity);
 }
 
-std::uint64_t RecordedFileRemover::DirectoryOpens() const { return m_impl->opens; }
+std::uint64_t RecordedFileRemover::DirectoryOpens() const {
+    return m_impl->opens;
+}
 
 std::size_t RecordedFileRemover::OpenDescriptors() const {
     return m_impl->open + (m_impl->rootFd >= 0 ? 1 : 0);
 }
 
-std::size_t RecordedFileRemover::DescriptorBudget() const { return m_impl->budget; }
+std::size_t RecordedFileRemover::DescriptorBudget() const {
+    return m_impl->budget;
+}
 
 }  // namespace clearnook::platform

@@ -142,7 +142,7 @@ struct DirectoryStack::Impl {
     std::vector<Level> levels;
     std::vector<char> arena;
     std::string path;
-    std::string pattern;  // scratch: the listing pattern, or the path of a file to open
+    std::string pattern;             // scratch: the listing pattern, or the path of a file to open
     const char* lastName = nullptr;  // the entry NextEntry gave last, and its size
     std::uint64_t lastSize = 0;
 
@@ -192,10 +192,13 @@ HandedDirectory::HandedDirectory(HandedDirectory&&) noexcept = default;
 HandedDirectory& HandedDirectory::operator=(HandedDirectory&&) noexcept = default;
 
 // Find handles are closed as soon as a listing is read: there is no descriptor budget to share.
-DirectoryStack::DirectoryStack(std::size_t /*descriptorBudget*/) : m_impl(std::make_unique<Impl>()) {}
+DirectoryStack::DirectoryStack(std::size_t /*descriptorBudget*/)
+    : m_impl(std::make_unique<Impl>()) {}
 DirectoryStack::~DirectoryStack() = default;
 
-bool DirectoryStack::AdoptRoot(HandedDirectory /*directory*/) { return false; }
+bool DirectoryStack::AdoptRoot(HandedDirectory /*directory*/) {
+    return false;
+}
 
 std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
     return std::nullopt;
@@ -254,8 +257,8 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
     d.lastName = rec + kRecHeader;
     level.pos += kRecHeader + len + 1u;
     entry.name = std::string_view(d.lastName, len);
-    entry.type = static_cast<unsigned char>(rec[0]) == kRecDir ? EntryType::Directory
-                                                               : EntryType::File;
+    entry.type =
+        static_cast<unsigned char>(rec[0]) == kRecDir ? EntryType::Directory : EntryType::File;
     return true;
 }
 
@@ -311,17 +314,33 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
 // Entries here come back kUnexamined: the listing already brings each file's size.
 void DirectoryStack::SetExaminer(EntryExaminer* /*examiner*/) {}
 
-std::size_t DirectoryStack::Depth() const { return m_impl->levels.size(); }
+std::size_t DirectoryStack::Depth() const {
+    return m_impl->levels.size();
+}
 // The window skips a directory it cannot list without a word; nothing here reports why.
-int DirectoryStack::LastError() const { return 0; }
-int DirectoryStack::ListingError() const { return 0; }
-std::string ErrorText(int error) { return "error " + std::to_string(error); }
+int DirectoryStack::LastError() const {
+    return 0;
+}
+int DirectoryStack::ListingError() const {
+    return 0;
+}
+std::string ErrorText(int error) {
+    return "error " + std::to_string(error);
+}
 // Each file's own identity is checked when it is removed; the root's is not needed for that.
-FileIdentity DirectoryStack::RootIdentity() const { return {}; }
+FileIdentity DirectoryStack::RootIdentity() const {
+    return {};
+}
 // Listings are read whole and their handles closed at once: no level keeps one open.
-std::size_t DirectoryStack::DescriptorBudget() const { return 2; }
-std::size_t DirectoryStack::ProcessDescriptorShare() { return 2; }
-std::size_t DirectoryStack::OpenDescriptors() const { return 0; }
+std::size_t DirectoryStack::DescriptorBudget() const {
+    return 2;
+}
+std::size_t DirectoryStack::ProcessDescriptorShare() {
+    return 2;
+}
+std::size_t DirectoryStack::OpenDescriptors() const {
+    return 0;
+}
 
 bool IsListableDirectory(const std::string& path) {
     std::string pattern;
@@ -349,8 +368,10 @@ RemoveResult RecordedFileRemover::Remove(std::string_view path, const FileIdenti
     if (h == INVALID_HANDLE_VALUE) {
         switch (GetLastError()) {
             case ERROR_FILE_NOT_FOUND:
-            case ERROR_PATH_NOT_FOUND: return RemoveResult::Missing;
-            default: return RemoveResult::Refused;  // in use, access denied, a directory now, ...
+            case ERROR_PATH_NOT_FOUND:
+                return RemoveResult::Missing;
+            default:
+                return RemoveResult::Refused;  // in use, access denied, a directory now, ...
         }
     }
     FileIdentity now;
@@ -371,9 +392,15 @@ RemoveResult RecordedFileRemover::Remove(std::string_view path, const FileIdenti
     return result;
 }
 
-std::uint64_t RecordedFileRemover::DirectoryOpens() const { return 0; }
-std::size_t RecordedFileRemover::OpenDescriptors() const { return 0; }
-std::size_t RecordedFileRemover::DescriptorBudget() const { return 0; }
+std::uint64_t RecordedFileRemover::DirectoryOpens() const {
+    return 0;
+}
+std::size_t RecordedFileRemover::OpenDescriptors() const {
+    return 0;
+}
+std::size_t RecordedFileRemover::DescriptorBudget() const {
+    return 0;
+}
 
 bool StartsCharacter(std::string_view text, std::size_t pos) {
     const AnsiLowering& t = Lowering();

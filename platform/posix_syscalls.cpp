@@ -9,7 +9,9 @@
 namespace clearnook::platform::posix {
 namespace {
 
-int RealOpen(void*, const char* path, int flags) { return ::open(path, flags); }
+int RealOpen(void*, const char* path, int flags) {
+    return ::open(path, flags);
+}
 
 int RealOpenat(void*, int dirFd, const char* path, int flags) {
     return ::openat(dirFd, path, flags);
@@ -31,21 +33,26 @@ int RealStatx(void*, int dirFd, const char* path, int flags, unsigned int mask, 
     return ::statx(dirFd, path, flags, mask, out);
 }
 
-int RealFstat(void*, int fd, struct stat* st) { return ::fstat(fd, st); }
+int RealFstat(void*, int fd, struct stat* st) {
+    return ::fstat(fd, st);
+}
 
 int RealUnlinkat(void*, int dirFd, const char* path, int flags) {
     return ::unlinkat(dirFd, path, flags);
 }
 
-int RealClose(void*, int fd) { return ::close(fd); }
+int RealClose(void*, int fd) {
+    return ::close(fd);
+}
 
-constexpr SyscallTable kReal{nullptr,      RealOpen,      RealOpenat, RealOpenat2,
-                             RealGetdents64, RealFstatat, RealStatx,  RealFstat,
-                             RealUnlinkat,   RealClose};
+constexpr SyscallTable kReal{nullptr,     RealOpen,  RealOpenat, RealOpenat2,  RealGetdents64,
+                             RealFstatat, RealStatx, RealFstat,  RealUnlinkat, RealClose};
 
 }  // namespace
 
-const SyscallTable& RealSyscalls() { return kReal; }
+const SyscallTable& RealSyscalls() {
+    return kReal;
+}
 
 namespace detail {
 std::atomic<const SyscallTable*> g_syscallOverride{nullptr};

@@ -157,7 +157,8 @@ void CCleanupDlg::OnStatusWake() {
     }
     // The walk wakes us once more when it has finished: complete now rather than at the next
     // tick, up to a refresh period later.
-    if (GetState() == State::Scanning && m_scan.state->m_bScanDone.load(std::memory_order_acquire)) {
+    if (GetState() == State::Scanning &&
+        m_scan.state->m_bScanDone.load(std::memory_order_acquire)) {
         OnTimer();
     }
 }

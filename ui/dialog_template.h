@@ -32,14 +32,17 @@ inline constexpr Control kScan = {1 /* IDOK */, "&Scan", {193, 7, 50, 14}};
 inline constexpr Control kStatus = {IDC_STATUS, "Click Scan to start scanning.", {7, 27, 236, 8}};
 inline constexpr Control kResults = {IDC_RESULTS, "List1", {7, 41, 236, 60}};
 inline constexpr Control kDescriptionGroup = {-1, "Description", {7, 108, 236, 50}};
-inline constexpr Control kDescription = {IDC_DESCRIPTION, "Click on an item in the list above for a detailed description.", {13, 120, 224, 30}};
+inline constexpr Control kDescription = {
+    IDC_DESCRIPTION,
+    "Click on an item in the list above for a detailed description.",
+    {13, 120, 224, 30}};
 inline constexpr Control kAbout = {IDC_ABOUT, "&About...", {129, 164, 50, 14}};
 inline constexpr Control kDelete = {IDC_DELETE, "&Delete Selected", {183, 164, 60, 14}};
 
 // The controls in template (tab) order.
 inline constexpr const Control* kControls[] = {
-    &kDriveLabel, &kDrive, &kScan, &kStatus, &kResults, &kDescriptionGroup, &kDescription,
-    &kAbout, &kDelete,
+    &kDriveLabel,       &kDrive,       &kScan,  &kStatus, &kResults,
+    &kDescriptionGroup, &kDescription, &kAbout, &kDelete,
 };
 
 // The result list's two columns, in pixels of the template's font (whose dialog base width is

@@ -7,7 +7,9 @@ namespace clearnook {
 
 StatusMailbox::StatusMailbox(std::function<void()> wake) : m_wake(std::move(wake)) {}
 
-void StatusMailbox::SetStatusText(std::string_view text) { EditStatusText(0, text); }
+void StatusMailbox::SetStatusText(std::string_view text) {
+    EditStatusText(0, text);
+}
 
 void StatusMailbox::EditStatusText(std::size_t keep, std::string_view tail) {
     std::lock_guard lock(m_mutex);

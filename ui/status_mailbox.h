@@ -13,7 +13,7 @@
 namespace clearnook {
 
 class StatusMailbox final : public StatusSink {
-public:
+  public:
     // `wake` runs on the worker thread when a text arrives and none is waiting to be taken. It
     // must return promptly (post an event, for instance) and must not call back into the mailbox.
     explicit StatusMailbox(std::function<void()> wake = {});
@@ -34,7 +34,7 @@ public:
     // (the completion message, say) stays the last one shown. Idempotent.
     void Close();
 
-private:
+  private:
     std::mutex m_mutex;
     std::function<void()> m_wake;
     std::string m_text;

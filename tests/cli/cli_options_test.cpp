@@ -33,27 +33,23 @@ TEST_P(ParseCliArgsTest, AcceptsOrRejects) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ParseCliArgsTest,
-    ::testing::Values(ArgsCase{{"/"}, true, "/"}, ArgsCase{{"//"}, true, "/"},
-                      ArgsCase{{"/home/"}, true, "/home"}, ArgsCase{{"a//"}, true, "a"},
-                      ArgsCase{{"--json", "--list", "-0", "--quiet", "x"}, true, "x"},
-                      ArgsCase{{"--single-thread", "--quiet", "x"}, true, "x"},
-                      ArgsCase{{"--", "-odd"}, true, "-odd"}, ArgsCase{{}, false, ""},
-                      ArgsCase{{"a", "b"}, false, ""}, ArgsCase{{"--bogus", "a"}, false, ""},
-                      ArgsCase{{"-0", "a"}, false, ""}, ArgsCase{{""}, false, ""},
-                      ArgsCase{{"--json"}, false, ""},
-                      ArgsCase{{"--delete", "temp", "--yes", "/x/"}, true, "/x"},
-                      ArgsCase{{"--delete=temp", "x"}, true, "x"},
-                      ArgsCase{{"--delete", "temp"}, false, ""},
-                      ArgsCase{{"x", "--delete"}, false, ""},
-                      ArgsCase{{"--yes", "x"}, false, ""},
-                      ArgsCase{{"--delete", "temp", "--json", "x"}, false, ""},
-                      ArgsCase{{"--delete", "temp", "--list", "x"}, false, ""},
-                      ArgsCase{{"--delete", "bogus", "x"}, false, ""},
-                      ArgsCase{{"--version"}, true, ""}, ArgsCase{{"--drives"}, true, ""},
-                      ArgsCase{{"--drives", "--json"}, true, ""},
-                      ArgsCase{{"--drives", "/"}, false, ""},
-                      ArgsCase{{"--drives", "--list"}, false, ""},
-                      ArgsCase{{"--drives", "--delete", "temp"}, false, ""}));
+    ::testing::Values(
+        ArgsCase{{"/"}, true, "/"}, ArgsCase{{"//"}, true, "/"},
+        ArgsCase{{"/home/"}, true, "/home"}, ArgsCase{{"a//"}, true, "a"},
+        ArgsCase{{"--json", "--list", "-0", "--quiet", "x"}, true, "x"},
+        ArgsCase{{"--single-thread", "--quiet", "x"}, true, "x"},
+        ArgsCase{{"--", "-odd"}, true, "-odd"}, ArgsCase{{}, false, ""},
+        ArgsCase{{"a", "b"}, false, ""}, ArgsCase{{"--bogus", "a"}, false, ""},
+        ArgsCase{{"-0", "a"}, false, ""}, ArgsCase{{""}, false, ""},
+        ArgsCase{{"--json"}, false, ""}, ArgsCase{{"--delete", "temp", "--yes", "/x/"}, true, "/x"},
+        ArgsCase{{"--delete=temp", "x"}, true, "x"}, ArgsCase{{"--delete", "temp"}, false, ""},
+        ArgsCase{{"x", "--delete"}, false, ""}, ArgsCase{{"--yes", "x"}, false, ""},
+        ArgsCase{{"--delete", "temp", "--json", "x"}, false, ""},
+        ArgsCase{{"--delete", "temp", "--list", "x"}, false, ""},
+        ArgsCase{{"--delete", "bogus", "x"}, false, ""}, ArgsCase{{"--version"}, true, ""},
+        ArgsCase{{"--drives"}, true, ""}, ArgsCase{{"--drives", "--json"}, true, ""},
+        ArgsCase{{"--drives", "/"}, false, ""}, ArgsCase{{"--drives", "--list"}, false, ""},
+        ArgsCase{{"--drives", "--delete", "temp"}, false, ""}));
 
 // A readable, single-line form of `text` for test names.
 std::string Shown(const std::string& text) {
@@ -92,11 +88,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DeleteArgsCase{{"--delete", "temp", "r"}, {0}, false},
                       DeleteArgsCase{{"--delete", "thumbs,temp", "-y", "r"}, {0, 5}, true},
                       DeleteArgsCase{{"--delete=5,0,temp,thumbs", "r"}, {0, 5}, false},
-                      DeleteArgsCase{{"--delete", "pch", "--delete", "recent,1", "r"}, {1, 3, 4},
-                                     false},
+                      DeleteArgsCase{
+                          {"--delete", "pch", "--delete", "recent,1", "r"}, {1, 3, 4}, false},
                       DeleteArgsCase{{"--yes", "--delete", "internet,help,2", "r"}, {1, 2}, true},
-                      DeleteArgsCase{{"--delete", "0,1,2,3,4,5", "r"}, {0, 1, 2, 3, 4, 5},
-                                     false}));
+                      DeleteArgsCase{{"--delete", "0,1,2,3,4,5", "r"}, {0, 1, 2, 3, 4, 5}, false}));
 
 TEST(ParseCliArgsTest, NoDeleteByDefault) {
     const ParseResult r = ParseCliArgs({"r"});
@@ -111,7 +106,9 @@ struct KeysCase {
     std::vector<int> categories;
 };
 
-void PrintTo(const KeysCase& c, std::ostream* os) { *os << Shown(c.keys); }
+void PrintTo(const KeysCase& c, std::ostream* os) {
+    *os << Shown(c.keys);
+}
 
 class CategoryKeysTest : public ::testing::TestWithParam<KeysCase> {};
 
@@ -146,20 +143,24 @@ struct AnswerCase {
     bool yes;
 };
 
-void PrintTo(const AnswerCase& c, std::ostream* os) { *os << Shown(c.line); }
+void PrintTo(const AnswerCase& c, std::ostream* os) {
+    *os << Shown(c.line);
+}
 
 class YesAnswerTest : public ::testing::TestWithParam<AnswerCase> {};
 
-TEST_P(YesAnswerTest, OnlyYMeansYes) { EXPECT_EQ(IsYesAnswer(GetParam().line), GetParam().yes); }
+TEST_P(YesAnswerTest, OnlyYMeansYes) {
+    EXPECT_EQ(IsYesAnswer(GetParam().line), GetParam().yes);
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, YesAnswerTest,
-    ::testing::Values(AnswerCase{"y", true}, AnswerCase{"Y", true}, AnswerCase{"yes", true},
-                      AnswerCase{"YeS", true}, AnswerCase{" yes\r", true},
-                      AnswerCase{"\ty ", true}, AnswerCase{"", false}, AnswerCase{"n", false},
-                      AnswerCase{"no", false}, AnswerCase{"ye", false}, AnswerCase{"yess", false},
-                      AnswerCase{"y y", false}, AnswerCase{"sure", false},
-                      AnswerCase{"1", false}));
+INSTANTIATE_TEST_SUITE_P(Table, YesAnswerTest,
+                         ::testing::Values(AnswerCase{"y", true}, AnswerCase{"Y", true},
+                                           AnswerCase{"yes", true}, AnswerCase{"YeS", true},
+                                           AnswerCase{" yes\r", true}, AnswerCase{"\ty ", true},
+                                           AnswerCase{"", false}, AnswerCase{"n", false},
+                                           AnswerCase{"no", false}, AnswerCase{"ye", false},
+                                           AnswerCase{"yess", false}, AnswerCase{"y y", false},
+                                           AnswerCase{"sure", false}, AnswerCase{"1", false}));
 
 TEST(ParseCliArgsTest, HelpNeedsNoRoot) {
     const ParseResult r = ParseCliArgs({"--help"});

@@ -49,15 +49,17 @@ TEST(CliProgramTest, RowsListAndJson) {
 
     ProgramRun list = RunCli({"--list", "-0", t.path() + "/"});
     EXPECT_EQ(list.status, 0);
-    EXPECT_NE(list.out.find(t.path() + "/Photos/Thumbs.db" + std::string(1, '\0')), std::string::npos);
+    EXPECT_NE(list.out.find(t.path() + "/Photos/Thumbs.db" + std::string(1, '\0')),
+              std::string::npos);
     EXPECT_NE(list.out.find(t.path() + "/odd\xff.tmp" + std::string(1, '\0')), std::string::npos);
 
     ProgramRun json = RunCli({"--json", "--list", t.path()});
     EXPECT_EQ(json.status, 0);
-    EXPECT_NE(json.out.find("{\"index\": 5, \"key\": \"thumbs\", \"name\": \"Thumbnail Cache\", "
-                            "\"bytes\": 20480, \"size\": \"20.00 KB\", \"count\": 1, \"files\": [\"" +
-                            t.path() + "/Photos/Thumbs.db\"]}"),
-              std::string::npos)
+    EXPECT_NE(
+        json.out.find("{\"index\": 5, \"key\": \"thumbs\", \"name\": \"Thumbnail Cache\", "
+                      "\"bytes\": 20480, \"size\": \"20.00 KB\", \"count\": 1, \"files\": [\"" +
+                      t.path() + "/Photos/Thumbs.db\"]}"),
+        std::string::npos)
         << json.out;
     EXPECT_NE(json.out.find("/odd\\udcff.tmp\""), std::string::npos);
     EXPECT_NE(json.out.find("\"key\": \"internet\""), std::string::npos);  // empty ones too
@@ -170,7 +172,6 @@ TEST(CliProgramTest, BadUsageAndUnlistableRootExitTwo) {
     EXPECT_EQ(RunCli({t / "file.txt"}).status, 2);
 }
 
-
 const std::string kThanks = " files were removed.\nThank you for using Clearnook!\n";
 const std::string kNote =
     "\nNOTE: All selected files could not be removed. Try closing all running programs and "
@@ -193,12 +194,14 @@ const std::string kRows =
 
 struct DeleteRunCase {
     const char* label;
-    std::vector<std::string> options;    // before ROOT
-    std::vector<std::string> removed;    // of the tree above
+    std::vector<std::string> options;  // before ROOT
+    std::vector<std::string> removed;  // of the tree above
     int count;
 };
 
-void PrintTo(const DeleteRunCase& c, std::ostream* os) { *os << c.label; }
+void PrintTo(const DeleteRunCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class CliDeleteTest : public ::testing::TestWithParam<DeleteRunCase> {};
 
@@ -220,14 +223,18 @@ TEST_P(CliDeleteTest, DeletesChosenCategoriesWithARowAndReports) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CliDeleteTest,
-    ::testing::Values(
-        DeleteRunCase{"temp_by_key", {"--delete", "temp", "--yes"},
-                      {"Temp/a.log", "Temp/sub/b.log", "x.tmp"}, 3},
-        DeleteRunCase{"by_index", {"--yes", "--delete=3"}, {"src/app.pch"}, 1},
-        DeleteRunCase{"zero_total_category_untouched", {"--delete", "thumbs", "-y"}, {}, 0},
-        DeleteRunCase{"mixed", {"--delete", "thumbs,pch,0", "--yes", "--quiet"},
-                      {"Temp/a.log", "Temp/sub/b.log", "x.tmp", "src/app.pch"}, 4},
-        DeleteRunCase{"category_not_found", {"--delete", "recent", "--yes"}, {}, 0}),
+    ::testing::Values(DeleteRunCase{"temp_by_key",
+                                    {"--delete", "temp", "--yes"},
+                                    {"Temp/a.log", "Temp/sub/b.log", "x.tmp"},
+                                    3},
+                      DeleteRunCase{"by_index", {"--yes", "--delete=3"}, {"src/app.pch"}, 1},
+                      DeleteRunCase{
+                          "zero_total_category_untouched", {"--delete", "thumbs", "-y"}, {}, 0},
+                      DeleteRunCase{"mixed",
+                                    {"--delete", "thumbs,pch,0", "--yes", "--quiet"},
+                                    {"Temp/a.log", "Temp/sub/b.log", "x.tmp", "src/app.pch"},
+                                    4},
+                      DeleteRunCase{"category_not_found", {"--delete", "recent", "--yes"}, {}, 0}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(CliProgramTest, DeleteWithoutYesAndWithoutTerminalRemovesNothing) {
@@ -268,7 +275,8 @@ class CliConfirmTest : public ::testing::TestWithParam<AnswerRunCase> {};
 TEST_P(CliConfirmTest, AsksOnTheTerminalAfterTheRows) {
     TempDir t;
     MakeTree(t);
-    const ProgramRun r = RunCli({"--delete", "pch", t.path()}, {std::string(GetParam().typed), std::nullopt});
+    const ProgramRun r =
+        RunCli({"--delete", "pch", t.path()}, {std::string(GetParam().typed), std::nullopt});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.terminal.find("Are you sure you want to permanently remove the selected items? "
                               "[y/N] "),
@@ -309,15 +317,17 @@ struct ConditionCase {
     std::vector<std::string> wrapper;
     std::vector<std::string> args;
     int status;
-    std::string err;   // must be found in stderr ("" : stderr must be empty)
-    std::string out;   // must be found in stdout ("" : anything)
+    std::string err;      // must be found in stderr ("" : stderr must be empty)
+    std::string out;      // must be found in stdout ("" : anything)
     bool removesNothing;  // else only the recorded files of the categories deleted go
 };
 
-void PrintTo(const ConditionCase& c, std::ostream* os) { *os << c.label; }
+void PrintTo(const ConditionCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
-const std::vector<std::string> kAsNobody = {"/usr/bin/setpriv", "--reuid=65534",
-                                            "--regid=65534", "--clear-groups"};
+const std::vector<std::string> kAsNobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                            "--clear-groups"};
 
 class CliConditionTest : public ::testing::TestWithParam<ConditionCase> {};
 
@@ -372,25 +382,60 @@ INSTANTIATE_TEST_SUITE_P(
     Table, CliConditionTest,
     ::testing::Values(
         // A category depends on the path below the root alone, however the root is written.
-        ConditionCase{"root_through_a_marker", {}, {"--delete", "temp", "--yes", "ROOT/Temp/.."},
-                      0, "", "202 files were removed.", false},
+        ConditionCase{"root_through_a_marker",
+                      {},
+                      {"--delete", "temp", "--yes", "ROOT/Temp/.."},
+                      0,
+                      "",
+                      "202 files were removed.",
+                      false},
         ConditionCase{"rows_to_a_full_disk", kToFullDisk, {"ROOT"}, 2, kFull, "", true},
-        ConditionCase{"list_to_a_full_disk", kToFullDisk, {"--list", "-0", "ROOT"}, 2, kFull, "",
+        ConditionCase{
+            "list_to_a_full_disk", kToFullDisk, {"--list", "-0", "ROOT"}, 2, kFull, "", true},
+        ConditionCase{"large_json_to_a_full_disk",
+                      kToFullDisk,
+                      {"--json", "--list", "ROOT"},
+                      2,
+                      kFull,
+                      "",
                       true},
-        ConditionCase{"large_json_to_a_full_disk", kToFullDisk, {"--json", "--list", "ROOT"}, 2,
-                      kFull, "", true},
-        ConditionCase{"delete_to_a_full_disk", kToFullDisk, {"--delete", "temp", "--yes", "ROOT"},
-                      2, kFull, "", true},
+        ConditionCase{"delete_to_a_full_disk",
+                      kToFullDisk,
+                      {"--delete", "temp", "--yes", "ROOT"},
+                      2,
+                      kFull,
+                      "",
+                      true},
         // A user without privileges cannot open locked/.
-        ConditionCase{"unreadable_directory", kAsNobody, {"--list", "ROOT"}, 0,
-                      "clearnook-cli: 1 directory could not be read: ", "", true},
-        ConditionCase{"unreadable_directory_in_json", kAsNobody, {"--json", "--quiet", "ROOT"}, 0,
-                      "", "\"unreadable\": 1,", true},
+        ConditionCase{"unreadable_directory",
+                      kAsNobody,
+                      {"--list", "ROOT"},
+                      0,
+                      "clearnook-cli: 1 directory could not be read: ",
+                      "",
+                      true},
+        ConditionCase{"unreadable_directory_in_json",
+                      kAsNobody,
+                      {"--json", "--quiet", "ROOT"},
+                      0,
+                      "",
+                      "\"unreadable\": 1,",
+                      true},
         // Too little address space for a second thread: the walk goes on one.
-        ConditionCase{"little_memory", {"/usr/bin/prlimit", "--as=14336000"}, {"--list", "ROOT"}, 0, "",
-                      "/deep/Temp/y.log\n", true},
-        ConditionCase{"usage_error_with_escapes", {}, {"--x\x1b[31m", "ROOT"}, 2,
-                      "unknown option '--x?[31m'", "", true}),
+        ConditionCase{"little_memory",
+                      {"/usr/bin/prlimit", "--as=14336000"},
+                      {"--list", "ROOT"},
+                      0,
+                      "",
+                      "/deep/Temp/y.log\n",
+                      true},
+        ConditionCase{"usage_error_with_escapes",
+                      {},
+                      {"--x\x1b[31m", "ROOT"},
+                      2,
+                      "unknown option '--x?[31m'",
+                      "",
+                      true}),
     [](const auto& p) { return std::string(p.param.label); });
 
 }  // namespace

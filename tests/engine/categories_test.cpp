@@ -20,7 +20,9 @@ struct Case {
     int expected;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.path; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.path;
+}
 
 class ClassifyFileTest : public ::testing::TestWithParam<Case> {};
 
@@ -32,17 +34,14 @@ INSTANTIATE_TEST_SUITE_P(
     Rules, ClassifyFileTest,
     ::testing::Values(
         Case{"c:\\windows\\temp\\setup.log", CAT_TEMP_FILES},
-        Case{"c:\\data\\report.tmp", CAT_TEMP_FILES},
-        Case{"c:\\data\\doc.swp", CAT_TEMP_FILES},
-        Case{"c:\\data\\archive.tar.tmp", CAT_TEMP_FILES},
-        Case{"c:\\data\\.swp", CAT_TEMP_FILES},
+        Case{"c:\\data\\report.tmp", CAT_TEMP_FILES}, Case{"c:\\data\\doc.swp", CAT_TEMP_FILES},
+        Case{"c:\\data\\archive.tar.tmp", CAT_TEMP_FILES}, Case{"c:\\data\\.swp", CAT_TEMP_FILES},
         // rule 3 comes before the extension rules 5 to 8
         Case{"c:\\windows\\temp\\x\\app.pch", CAT_TEMP_FILES},
         Case{"c:\\temp\\thumbs.db", CAT_TEMP_FILES},
         Case{"c:\\temp\\r\\recent\\a.lnk", CAT_TEMP_FILES},
         // "\temp\" needs its trailing backslash
-        Case{"c:\\temporary\\a.txt", kNone},
-        Case{"c:\\mytemp\\a.txt", kNone},
+        Case{"c:\\temporary\\a.txt", kNone}, Case{"c:\\mytemp\\a.txt", kNone},
         Case{"c:\\temp", kNone},
         Case{"c:\\documents and settings\\u\\local settings\\temporary internet files\\"
              "content.ie5\\ab12\\page.htm",
@@ -62,22 +61,18 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"c:\\u\\recent\\deeper\\letter.lnk", CAT_RECENT_DOCUMENTS},
         Case{"c:\\u\\recent\\system.gid", CAT_HELP_SUPPORT_FILES},
         Case{"c:\\photos\\thumbs.db", CAT_THUMBNAIL_CACHE},
-        Case{"c:\\photos\\thumbs.db.bak", kNone},
-        Case{"c:\\photos\\xthumbs.db", kNone},
-        Case{"c:\\recent\\thumbs.db", CAT_THUMBNAIL_CACHE},
-        Case{"c:\\data\\tmp", kNone},
-        Case{"c:\\data\\readme.", kNone},
-        Case{"c:\\data\\a.tmp.txt", kNone},
+        Case{"c:\\photos\\thumbs.db.bak", kNone}, Case{"c:\\photos\\xthumbs.db", kNone},
+        Case{"c:\\recent\\thumbs.db", CAT_THUMBNAIL_CACHE}, Case{"c:\\data\\tmp", kNone},
+        Case{"c:\\data\\readme.", kNone}, Case{"c:\\data\\a.tmp.txt", kNone},
         Case{"c:\\data\\a.tmpx", kNone},
         // the caller lowers; ClassifyFile never does
-        Case{"c:\\data\\report.TMP", kNone},
-        Case{"c:\\Temp\\a.txt", kNone}));
+        Case{"c:\\data\\report.TMP", kNone}, Case{"c:\\Temp\\a.txt", kNone}));
 
 TEST(ClassifyFileTest, MarkersHeldByADirectoryPredictTheWholePath) {
     // The walk computes markers per directory and extends them per level; that must agree with a
     // search of the whole path, also when a marker straddles the parent's part and the child's.
-    const std::string parts[] = {"c:", "x", "temporary internet files", "content.ie5", "temp",
-                                 "recent", "te", "mp", "a"};
+    const std::string parts[] = {
+        "c:", "x", "temporary internet files", "content.ie5", "temp", "recent", "te", "mp", "a"};
     for (const std::string& a : parts) {
         for (const std::string& b : parts) {
             for (const std::string& c : parts) {
@@ -95,9 +90,9 @@ TEST(ClassifyFileTest, MarkersHeldByADirectoryPredictTheWholePath) {
 }
 
 TEST(CategoryTablesTest, NamesKeysAndDescriptionsInCategoryOrder) {
-    const char* names[] = {"Temporary Files",           "Temporary Internet Files",
-                           "Help Support Files",        "Pre-Compiled Header Files",
-                           "Recent Documents List",     "Thumbnail Cache"};
+    const char* names[] = {"Temporary Files",       "Temporary Internet Files",
+                           "Help Support Files",    "Pre-Compiled Header Files",
+                           "Recent Documents List", "Thumbnail Cache"};
     const char* keys[] = {"temp", "internet", "help", "pch", "recent", "thumbs"};
     for (int i = 0; i < CATEGORY_COUNT; ++i) {
         EXPECT_STREQ(CategoryName(i), names[i]);

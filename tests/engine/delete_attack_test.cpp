@@ -73,7 +73,7 @@ std::map<std::string, platform::FileIdentity> FilesBelow(const std::string& dir)
 // A scan of `root` whose ticked categories are then deleted. Run with both ways of opening
 // directories: openat2 where the kernel has it, and the openat fallback.
 class DeleteAttackTest : public ::testing::TestWithParam<bool> {
-protected:
+  protected:
     void SetUp() override { platform::posix_testing::UseOpenat2(GetParam()); }
     void TearDown() override { platform::posix_testing::UseOpenat2(true); }
 
@@ -266,7 +266,7 @@ TEST_P(DeleteAttackTest, FilesCreatedAfterTheScanAndOtherCategoriesStay) {
 // The pass keeps a directory open for the files that follow; swapping the directory's name for a
 // link between two of its files must not steer the second deletion into the victim.
 class SwapAfterFirstFile : public FileDeleter {
-public:
+  public:
     SwapAfterFirstFile(FileDeleter& inner, std::function<void()> swap)
         : m_inner(inner), m_swap(std::move(swap)) {}
     bool Delete(const std::string& path, const platform::FileIdentity& identity) override {
@@ -277,20 +277,20 @@ public:
         return removed;
     }
 
-private:
+  private:
     FileDeleter& m_inner;
     std::function<void()> m_swap;
     int m_calls = 0;
 };
 
 class RemoverDeleter : public FileDeleter {
-public:
+  public:
     RemoverDeleter(const std::string& root, platform::FileIdentity id) : m_remover(root, id) {}
     bool Delete(const std::string& path, const platform::FileIdentity& identity) override {
         return m_remover.Remove(path, identity) == platform::RemoveResult::Removed;
     }
 
-private:
+  private:
     platform::RecordedFileRemover m_remover;
 };
 

@@ -12,10 +12,9 @@
 namespace clearnook {
 namespace {
 
-
 // Remembers every call and fails the paths it is told to.
 class FakeDeleter : public FileDeleter {
-public:
+  public:
     std::set<std::string> failing;
     std::vector<std::string> calls;
     bool Delete(const std::string& path, const platform::FileIdentity&) override {
@@ -55,7 +54,9 @@ struct PassCase {
     bool note;
 };
 
-void PrintTo(const PassCase& c, std::ostream* os) { *os << c.label; }
+void PrintTo(const PassCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class DeletePassTest : public ::testing::TestWithParam<PassCase> {};
 
@@ -80,7 +81,8 @@ TEST_P(DeletePassTest, DeletesTickedListsInOrderAndReports) {
     EXPECT_EQ(report.removed, c.removed);
     EXPECT_EQ(report.anyFailed, c.note);
     EXPECT_EQ(report.text, std::to_string(c.removed) + kThanks + (c.note ? kNote : ""));
-    EXPECT_EQ(results.lists[0].size(), static_cast<std::size_t>(c.sizes[0]));  // nothing written back
+    EXPECT_EQ(results.lists[0].size(),
+              static_cast<std::size_t>(c.sizes[0]));  // nothing written back
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -22,7 +22,9 @@ namespace {
 
 using testing::TempDir;
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 std::shared_ptr<ScanState> ScanTree(const std::string& root) {
     ScanParams p;
@@ -48,7 +50,9 @@ struct Case {
     std::vector<const char*> kept;  // relative paths left alone
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DeletePassWin32Test : public ::testing::TestWithParam<Case> {};
 
@@ -86,14 +90,30 @@ TEST_P(DeletePassWin32Test, RemovesTheTickedCategoriesByTheirLoweredPaths) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DeletePassWin32Test,
-    ::testing::Values(
-        Case{"nothing_ticked", {}, 0, false, {}, {"Work/A.TMP", "Photos/Thumbs.db", "Build/App.pch"}},
-        Case{"thumbnails", {CAT_THUMBNAIL_CACHE}, 2, false, {"Photos/Thumbs.db", "Photos/Old/THUMBS.DB"},
-             {"Work/A.TMP", "Build/App.pch"}},
-        Case{"temp_with_refusals", {CAT_TEMP_FILES}, 1, true, {"Work/A.TMP"},
-             {"Work/ReadOnly.tmp", "Work/Busy.tmp", "Photos/Thumbs.db"}},
-        Case{"two_categories", {CAT_PRECOMPILED_HEADERS, CAT_THUMBNAIL_CACHE}, 3, false,
-             {"Build/App.pch", "Photos/Thumbs.db"}, {"Work/A.TMP"}}));
+    ::testing::Values(Case{"nothing_ticked",
+                           {},
+                           0,
+                           false,
+                           {},
+                           {"Work/A.TMP", "Photos/Thumbs.db", "Build/App.pch"}},
+                      Case{"thumbnails",
+                           {CAT_THUMBNAIL_CACHE},
+                           2,
+                           false,
+                           {"Photos/Thumbs.db", "Photos/Old/THUMBS.DB"},
+                           {"Work/A.TMP", "Build/App.pch"}},
+                      Case{"temp_with_refusals",
+                           {CAT_TEMP_FILES},
+                           1,
+                           true,
+                           {"Work/A.TMP"},
+                           {"Work/ReadOnly.tmp", "Work/Busy.tmp", "Photos/Thumbs.db"}},
+                      Case{"two_categories",
+                           {CAT_PRECOMPILED_HEADERS, CAT_THUMBNAIL_CACHE},
+                           3,
+                           false,
+                           {"Build/App.pch", "Photos/Thumbs.db"},
+                           {"Work/A.TMP"}}));
 
 // What happens between the scan and the pass, to the scanned tree `t` or with `other`, a tree
 // outside it that holds Work/a.tmp too.
@@ -103,7 +123,9 @@ struct SwapCase {
     std::vector<const char*> keptInScan;  // relative to t
 };
 
-void PrintTo(const SwapCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SwapCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DeleteAfterSwapTest : public ::testing::TestWithParam<SwapCase> {};
 
@@ -145,10 +167,10 @@ INSTANTIATE_TEST_SUITE_P(
         SwapCase{"file_replaced_by_another",
                  [](const TempDir& scanned, const TempDir&) {
                      scanned.File("Work/new.bin", 5);
-                     ASSERT_NE(MoveFileExA((scanned / "Work/new.bin").c_str(),
-                                           (scanned / "Work/a.tmp").c_str(),
-                                           MOVEFILE_REPLACE_EXISTING),
-                               0);
+                     ASSERT_NE(
+                         MoveFileExA((scanned / "Work/new.bin").c_str(),
+                                     (scanned / "Work/a.tmp").c_str(), MOVEFILE_REPLACE_EXISTING),
+                         0);
                  },
                  {"Work/a.tmp"}}));
 

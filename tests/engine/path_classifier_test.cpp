@@ -45,7 +45,9 @@ struct Walk {
     std::vector<int> expected;  // the category of each file step, in order
 };
 
-void PrintTo(const Walk& w, std::ostream* os) { *os << w.label; }
+void PrintTo(const Walk& w, std::ostream* os) {
+    *os << w.label;
+}
 
 class PathClassifierTest : public ::testing::TestWithParam<Walk> {};
 
@@ -83,37 +85,50 @@ const std::string S(1, kSep);
 INSTANTIATE_TEST_SUITE_P(
     Table, PathClassifierTest,
     ::testing::Values(
-        Walk{"markers_hold_below_and_end_on_leaving", "r",
+        Walk{"markers_hold_below_and_end_on_leaving",
+             "r",
              {"+Temp", "a.log", "+Sub", "b.PCH", "-", "-", "c.log", "+Recent", "d.LNK", "-",
               "e.lnk"},
              {CAT_TEMP_FILES, CAT_TEMP_FILES, kNone, CAT_RECENT_DOCUMENTS, kNone}},
-        Walk{"internet_cache_needs_both_levels", "c:",
+        Walk{"internet_cache_needs_both_levels",
+             "c:",
              {"+Temporary Internet Files", "x.htm", "+Content.IE5", "+AB12", "page.htm",
               "cache.tmp", "-", "-", "+content.ie5x", "y.htm"},
              {kNone, CAT_TEMP_INTERNET_FILES, CAT_TEMP_FILES, kNone}},
-        Walk{"root_marker_with_and_without_a_trailing_separator", S + "data" + S + "TEMP" + S,
-             {"a", "+x", "b.txt", "-", "+Temp", "c"}, {kRootTemp, kRootTemp, CAT_TEMP_FILES}},
+        Walk{"root_marker_with_and_without_a_trailing_separator",
+             S + "data" + S + "TEMP" + S,
+             {"a", "+x", "b.txt", "-", "+Temp", "c"},
+             {kRootTemp, kRootTemp, CAT_TEMP_FILES}},
         Walk{"root_ending_in_temp_has_its_backslash_added", S + "TEMP", {"a"}, {kRootTemp}},
-        Walk{"root_spelled_through_a_marker", "x" + S + "temp" + S + "..", {"a", "+recent", "b.lnk"},
+        Walk{"root_spelled_through_a_marker",
+             "x" + S + "temp" + S + "..",
+             {"a", "+recent", "b.lnk"},
              {kRootTemp, platform::kClassifyRootText ? CAT_TEMP_FILES : CAT_RECENT_DOCUMENTS}},
-        Walk{"marker_split_across_parent_and_child", "r",
+        Walk{"marker_split_across_parent_and_child",
+             "r",
              {"+x", "+Temporary Internet Files", "+Content.IE5", "a", "-", "-", "-",
               "+Temporary Internet FilesX", "+Content.IE5", "b"},
              {CAT_TEMP_INTERNET_FILES, kNone}},
-        Walk{"backslashes_in_names_complete_markers", "r",
+        Walk{"backslashes_in_names_complete_markers",
+             "r",
              {"a\\temp\\b", "+x\\", "temp\\c", "-", "\\recent\\s.lnk", "+te", "mp\\d"},
              {CAT_TEMP_FILES, CAT_TEMP_FILES, CAT_RECENT_DOCUMENTS, kNone}},
-        Walk{"directory_with_backslashes_sets_markers", "r",
+        Walk{"directory_with_backslashes_sets_markers",
+             "r",
              {"+a\\TEMP", "b", "-", "+\\recent", "c.lnk", "-", "d.lnk"},
              {CAT_TEMP_FILES, CAT_RECENT_DOCUMENTS, kNone}},
-        Walk{"extensions_and_names", "r",
-             {"x.TMP", "x.swp", "help.GID", "a.pch", "Thumbs.DB", "thumbs.db.bak", "readme.",
-              "tmp", ".swp"},
+        Walk{"extensions_and_names",
+             "r",
+             {"x.TMP", "x.swp", "help.GID", "a.pch", "Thumbs.DB", "thumbs.db.bak", "readme.", "tmp",
+              ".swp"},
              {CAT_TEMP_FILES, CAT_TEMP_FILES, CAT_HELP_SUPPORT_FILES, CAT_PRECOMPILED_HEADERS,
               CAT_THUMBNAIL_CACHE, kNone, kNone, kNone, CAT_TEMP_FILES}},
-        Walk{"leaving_at_the_root_stays_there", "r", {"-", "-", "+temp", "a", "-", "-", "b"},
+        Walk{"leaving_at_the_root_stays_there",
+             "r",
+             {"-", "-", "+temp", "a", "-", "-", "b"},
              {CAT_TEMP_FILES, kNone}},
-        Walk{"odd_bytes_keep_their_place", "r",
+        Walk{"odd_bytes_keep_their_place",
+             "r",
              {"+\xc3\x89t\xe9", "+Temp", "\xff\xfe", "-", "-", "\x01\n.TMP"},
              {CAT_TEMP_FILES, CAT_TEMP_FILES}}),
     [](const auto& p) { return std::string(p.param.label); });

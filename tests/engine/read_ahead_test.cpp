@@ -27,11 +27,11 @@
 #include "engine/scan.h"
 #include "engine/scan_testing.h"
 #include "platform/fs_services.h"
-#include "tests/support/wide_directory.h"
-#include "tests/support/scan_run.h"
 #include "tests/support/process_probe.h"
 #include "tests/support/recording_sink.h"
+#include "tests/support/scan_run.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/wide_directory.h"
 
 namespace clearnook {
 namespace {
@@ -89,7 +89,9 @@ WalkRecord Walk(const std::string& root, bool readAhead, std::size_t sampleEvery
     return r;
 }
 
-bool SameFile(const testing::RecordedFile& a, const testing::RecordedFile& b) { return a == b; }
+bool SameFile(const testing::RecordedFile& a, const testing::RecordedFile& b) {
+    return a == b;
+}
 
 std::string Show(const testing::RecordedFile& f) {
     return f.path + " (" + std::to_string(f.identity.device) + ":" +
@@ -180,14 +182,14 @@ void MakeRandomTree(const TempDir& t, unsigned seed, int dirs, int files, bool d
                                             "te",
                                             "mp",
                                             "a\\temp"};
-    static const char* const kFileNames[] = {"a.TMP", "b.swp", "c.gid", "d.pch", "e.lnk",
+    static const char* const kFileNames[] = {"a.TMP",     "b.swp",     "c.gid", "d.pch", "e.lnk",
                                              "Thumbs.db", "thumbs.DB", "f.Tmp", "g.LNK", "h.txt"};
     std::mt19937 rng(seed);
     std::vector<std::string> made = {""};
     for (int i = 0; i < dirs; ++i) {
         const std::size_t n = made.size();
-        const std::size_t at = deep && rng() % 4 != 0 ? n - 1 - rng() % std::min<std::size_t>(n, 4)
-                                                      : rng() % n;
+        const std::size_t at =
+            deep && rng() % 4 != 0 ? n - 1 - rng() % std::min<std::size_t>(n, 4) : rng() % n;
         const std::string name = markersOnly || rng() % 3 == 0
                                      ? kDirNames[rng() % std::size(kDirNames)]
                                      : "d" + std::to_string(i);
@@ -225,12 +227,9 @@ struct RandomTree {
 // never to engage, every other test here would compare the one-thread walk with itself.
 TEST(ReadAheadTest, RandomTreesGiveTheOneThreadWalksResultsAndTexts) {
     const RandomTree trees[] = {
-        {1, 1500, 3000, false, false, 2},
-        {2, 1500, 3000, true, false, 2},
-        {3, 600, 4000, false, false, 2},
-        {4, 2500, 2500, true, false, 2},
-        {5, 80, 400, false, true, 25},
-        {6, 80, 400, true, true, 25},
+        {1, 1500, 3000, false, false, 2}, {2, 1500, 3000, true, false, 2},
+        {3, 600, 4000, false, false, 2},  {4, 2500, 2500, true, false, 2},
+        {5, 80, 400, false, true, 25},    {6, 80, 400, true, true, 25},
     };
     const std::uint64_t handedOffBefore = scan_testing::HandOffCount();
     for (const RandomTree& tree : trees) {
@@ -263,9 +262,9 @@ void MakeClosedDirectories(const TempDir& t) {
         const char* dir;
         mode_t mode;
     };
-    const Closed closed[] = {{"a/none", 0},       {"a/x", 0111},       {"b/wx", 0333},
-                             {"b/deep/r", 0444}, {"c/rw", 0666},      {"c/Temp/none", 0},
-                             {"d/none", 0},       {"d/none/open", 0755}};
+    const Closed closed[] = {{"a/none", 0},      {"a/x", 0111},        {"b/wx", 0333},
+                             {"b/deep/r", 0444}, {"c/rw", 0666},       {"c/Temp/none", 0},
+                             {"d/none", 0},      {"d/none/open", 0755}};
     for (int i = 0; i < 8; ++i) {
         const std::string n = std::to_string(i);
         for (const char* top : {"a", "b", "c", "d"}) {
@@ -299,11 +298,11 @@ void MakeDirectoryLinks(const TempDir& t) {
         const char* link;
         const char* target;
     } links[] = {
-        {"alias", "real3"},          // a sibling subtree with files of every kind above
-        {"real5/Temp/up", ".."},     // up into the tree again
-        {"real7/loop", "."},         // itself
-        {"real9/root", "/"},         // out of the tree
-        {"x.tmp", "real11"},         // a link that classifies: recorded as a file, not walked
+        {"alias", "real3"},       // a sibling subtree with files of every kind above
+        {"real5/Temp/up", ".."},  // up into the tree again
+        {"real7/loop", "."},      // itself
+        {"real9/root", "/"},      // out of the tree
+        {"x.tmp", "real11"},      // a link that classifies: recorded as a file, not walked
         {"real13/Temp/back", "../../real2"},
         {"Temp", "real15/Temp"},
         {"dangling.tmp", "nowhere"},
@@ -349,15 +348,17 @@ void MakeChains(const TempDir& t) {
 struct TreeCase {
     const char* name;
     std::function<void(const TempDir&)> build;
-    std::string walked = "";  // the root to walk, below the temporary directory; "": itself
-    rlim_t softLimit = 0;     // the descriptor limit during the walks; 0: as it is
+    std::string walked = "";    // the root to walk, below the temporary directory; "": itself
+    rlim_t softLimit = 0;       // the descriptor limit during the walks; 0: as it is
     bool unprivileged = false;  // walk as a user without privileges
     // What the one-thread walk must record, where that shows the tree is what the case is
     // about (the closed directories really closed to the walk, say); -1: not checked.
     int recorded = -1;
 };
 
-void PrintTo(const TreeCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const TreeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReadAheadTreeTest : public ::testing::TestWithParam<TreeCase> {};
 
@@ -405,22 +406,22 @@ TEST_P(ReadAheadTreeTest, GivesTheOneThreadWalksResultsAndTexts) {
     EXPECT_EQ(testing::OpenDescriptorCount(), before);
 }
 
-std::string CaseName(const ::testing::TestParamInfo<TreeCase>& info) { return info.param.name; }
+std::string CaseName(const ::testing::TestParamInfo<TreeCase>& info) {
+    return info.param.name;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     , ReadAheadTreeTest,
-    ::testing::Values(
-        TreeCase{"empty_root", nullptr},
-        TreeCase{"missing_root", nullptr, "missing"},
-        TreeCase{"closed_root", MakeClosedRoot, "closed", 0, true, 0},
-        // only the files of the 64 open directories
-        TreeCase{"closed_directories", MakeClosedDirectories, "", 0, true, 64},
-        TreeCase{"directory_links", MakeDirectoryLinks},
-        TreeCase{"wide_directory", MakeWide},
-        TreeCase{"many_subtrees", MakeManySubtrees},
-        TreeCase{"chains_16_descriptors", MakeChains, "", 16},
-        TreeCase{"chains_64_descriptors", MakeChains, "", 64},
-        TreeCase{"chains_usual_limit", MakeChains}),
+    ::testing::Values(TreeCase{"empty_root", nullptr}, TreeCase{"missing_root", nullptr, "missing"},
+                      TreeCase{"closed_root", MakeClosedRoot, "closed", 0, true, 0},
+                      // only the files of the 64 open directories
+                      TreeCase{"closed_directories", MakeClosedDirectories, "", 0, true, 64},
+                      TreeCase{"directory_links", MakeDirectoryLinks},
+                      TreeCase{"wide_directory", MakeWide},
+                      TreeCase{"many_subtrees", MakeManySubtrees},
+                      TreeCase{"chains_16_descriptors", MakeChains, "", 16},
+                      TreeCase{"chains_64_descriptors", MakeChains, "", 64},
+                      TreeCase{"chains_usual_limit", MakeChains}),
     CaseName);
 
 // ---- a stop request while the second thread reads ahead ----

@@ -13,7 +13,9 @@ struct SizeCase {
     const char* text;
 };
 
-void PrintTo(const SizeCase& c, std::ostream* os) { *os << c.text; }
+void PrintTo(const SizeCase& c, std::ostream* os) {
+    *os << c.text;
+}
 
 class FormatSizeTest : public ::testing::TestWithParam<SizeCase> {};
 
@@ -35,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Records the list operations in the order they arrive.
 class RecordingList : public ResultListView {
-public:
+  public:
     std::vector<std::string> ops;
     void DeleteAllItems() override { ops.push_back("clear"); }
     void InsertItem(int row, std::string_view text, int image) override {
@@ -55,12 +57,8 @@ TEST(ResultRowsTest, ZeroTotalsHaveNoRowAndGapsCloseUp) {
     RecordingList list;
     RebuildResultList(list, {0, 5000, 0, 0, 0, 20480});
     const std::vector<std::string> expected = {
-        "clear",
-        "insert 0 Temporary Internet Files image 1",
-        "text 0,1 4.88 KB",
-        "data 0 1",
-        "insert 1 Thumbnail Cache image 5",
-        "text 1,1 20.00 KB",
+        "clear",    "insert 0 Temporary Internet Files image 1", "text 0,1 4.88 KB",
+        "data 0 1", "insert 1 Thumbnail Cache image 5",          "text 1,1 20.00 KB",
         "data 1 5",
     };
     EXPECT_EQ(list.ops, expected);

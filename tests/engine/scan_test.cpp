@@ -25,8 +25,8 @@
 namespace clearnook {
 namespace {
 
-using testing::RecordingSink;
 using testing::IdentityAt;
+using testing::RecordingSink;
 using testing::TempDir;
 
 using Scan = testing::ScanRun;
@@ -65,9 +65,11 @@ TEST(ScanTest, RecordsPathsAsEnumeratedAndSizesPerCategory) {
     std::sort(temp.begin(), temp.end());
     EXPECT_EQ(temp, (std::vector<std::string>{t / "backup.tmp/Old.Tmp", t / "x.tmp"}));
     EXPECT_EQ(s.Total(CAT_TEMP_FILES), 11u);  // the empty x.tmp is listed but adds nothing
-    EXPECT_EQ(s.Paths(CAT_HELP_SUPPORT_FILES), std::vector<std::string>{t / "WINDOWS/Help/System.GID"});
+    EXPECT_EQ(s.Paths(CAT_HELP_SUPPORT_FILES),
+              std::vector<std::string>{t / "WINDOWS/Help/System.GID"});
     EXPECT_EQ(s.Paths(CAT_PRECOMPILED_HEADERS), std::vector<std::string>{t / "src/Build/App.PCH"});
-    EXPECT_EQ(s.Paths(CAT_RECENT_DOCUMENTS), std::vector<std::string>{t / "Docs/Recent/Letter.LNK"});
+    EXPECT_EQ(s.Paths(CAT_RECENT_DOCUMENTS),
+              std::vector<std::string>{t / "Docs/Recent/Letter.LNK"});
     EXPECT_TRUE(s.Paths(CAT_TEMP_INTERNET_FILES).empty());
 }
 
@@ -95,10 +97,9 @@ TEST(ScanTest, StatusTextsAtEveryDirectoryEnteredAndEveryReturn) {
     Scan s;
     s.Run(t.path());
     const std::string r = "Scanning " + t.path();
-    EXPECT_EQ(s.sink->texts,
-              (std::vector<std::string>{r, r + "/WINDOWS", r + "/WINDOWS/Temp",
-                                        r + "/WINDOWS/Temp/Sub", r + "/WINDOWS/Temp",
-                                        r + "/WINDOWS", r}));
+    EXPECT_EQ(s.sink->texts, (std::vector<std::string>{r, r + "/WINDOWS", r + "/WINDOWS/Temp",
+                                                       r + "/WINDOWS/Temp/Sub", r + "/WINDOWS/Temp",
+                                                       r + "/WINDOWS", r}));
 }
 
 TEST(ScanTest, RootGivenWithTrailingSlashJoinsWithOneSlash) {
@@ -166,12 +167,13 @@ TEST(ScanTest, CaseAndOddBytesOnlyMatterThroughLowering) {
     s.Run(t.path());
     std::vector<std::string> temp = s.Paths(CAT_TEMP_FILES);
     std::sort(temp.begin(), temp.end());
-    std::vector<std::string> expected = {t / "TEMP/" + odd, t / odd + ".TMP",
-                                         t / "a\\temp\\b.txt", t / "tEmP\\c.txt"};
+    std::vector<std::string> expected = {t / "TEMP/" + odd, t / odd + ".TMP", t / "a\\temp\\b.txt",
+                                         t / "tEmP\\c.txt"};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(temp, expected);
     EXPECT_EQ(s.Total(CAT_TEMP_FILES), 23u);
-    EXPECT_EQ(s.Paths(CAT_RECENT_DOCUMENTS), std::vector<std::string>{t / "Recent/" + odd + ".Lnk"});
+    EXPECT_EQ(s.Paths(CAT_RECENT_DOCUMENTS),
+              std::vector<std::string>{t / "Recent/" + odd + ".Lnk"});
 }
 
 TEST(ScanTest, SparseFilesPast4GiBCountInFull) {
@@ -281,7 +283,7 @@ TEST(ScanTest, AWorkerThatCannotStartIsReportedNotThrown) {
         if (::getuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
             ::_exit(3);
         }
-        const struct rlimit one {1, 1};
+        const struct rlimit one { 1, 1 };
         ::setrlimit(RLIMIT_NPROC, &one);
         ScanParams p;
         p.path = t.path();
@@ -365,10 +367,12 @@ void ReferenceWalk(const std::string& dir, Reference& out) {
 }
 
 TEST(ScanTest, AgreesWithAWholePathReferenceOnRandomTrees) {
-    const char* dirNames[] = {"Temp", "TEMP", "temp", "te", "mp", "Recent", "x",
-                              "Temporary Internet Files", "Content.IE5", "content.ie5", "a\\temp"};
-    const char* fileNames[] = {"a.TMP", "b.swp", "c.gid", "d.pch", "e.lnk", "Thumbs.db", "f",
-                               "g.", ".swp", "h.tmp.txt", "p\\temp\\q", "r\\recent\\s.lnk",
+    const char* dirNames[] = {"Temp",        "TEMP",        "temp",   "te",
+                              "mp",          "Recent",      "x",      "Temporary Internet Files",
+                              "Content.IE5", "content.ie5", "a\\temp"};
+    const char* fileNames[] = {"a.TMP",       "b.swp",     "c.gid",      "d.pch",
+                               "e.lnk",       "Thumbs.db", "f",          "g.",
+                               ".swp",        "h.tmp.txt", "p\\temp\\q", "r\\recent\\s.lnk",
                                "\xff\xfe.TMP"};
     for (unsigned seed = 1; seed <= 5; ++seed) {
         TempDir t;
@@ -376,20 +380,23 @@ TEST(ScanTest, AgreesWithAWholePathReferenceOnRandomTrees) {
         std::vector<std::string> dirs = {""};
         for (int i = 0; i < 60; ++i) {
             const std::string parent = dirs[rng() % dirs.size()];
-            const std::string d = parent + (parent.empty() ? "" : "/") + dirNames[rng() % std::size(dirNames)];
+            const std::string d =
+                parent + (parent.empty() ? "" : "/") + dirNames[rng() % std::size(dirNames)];
             t.Dir(d);
             dirs.push_back(d);
         }
         for (int i = 0; i < 300; ++i) {
             const std::string parent = dirs[rng() % dirs.size()];
-            t.File(parent + (parent.empty() ? "" : "/") + fileNames[rng() % std::size(fileNames)], 1);
+            t.File(parent + (parent.empty() ? "" : "/") + fileNames[rng() % std::size(fileNames)],
+                   1);
         }
         Reference expected;
         ReferenceWalk(t.path(), expected);
         Scan s;
         s.Run(t.path());
         for (int c = 0; c < CATEGORY_COUNT; ++c) {
-            EXPECT_EQ(s.Paths(c), expected.paths[static_cast<std::size_t>(c)]) << "seed " << seed << " category " << c;
+            EXPECT_EQ(s.Paths(c), expected.paths[static_cast<std::size_t>(c)])
+                << "seed " << seed << " category " << c;
             EXPECT_EQ(s.Total(c), expected.paths[static_cast<std::size_t>(c)].size());
         }
         EXPECT_EQ(s.state->entriesSeen.load(), expected.entries) << "seed " << seed;

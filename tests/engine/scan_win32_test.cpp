@@ -66,7 +66,8 @@ TEST(ScanWin32Test, ListsRecordLowerCasedPathsAndTotalsAddSizes) {
     EXPECT_EQ(s.Total(CAT_TEMP_INTERNET_FILES), 40u);
     EXPECT_EQ(s.Paths(CAT_HELP_SUPPORT_FILES),
               std::vector<std::string>{l + "\\windows\\help\\system.gid"});
-    EXPECT_EQ(s.Paths(CAT_PRECOMPILED_HEADERS), std::vector<std::string>{l + "\\src\\build\\app.pch"});
+    EXPECT_EQ(s.Paths(CAT_PRECOMPILED_HEADERS),
+              std::vector<std::string>{l + "\\src\\build\\app.pch"});
     EXPECT_EQ(s.Paths(CAT_RECENT_DOCUMENTS),
               std::vector<std::string>{l + "\\docs\\recent\\letter.lnk"});
 }
@@ -79,7 +80,8 @@ TEST(ScanWin32Test, RecordedPathsNameTheFilesFound) {
     ASSERT_EQ(s.Paths(CAT_TEMP_FILES).size(), 1u);
     // The file system ignores case, so the lowered path opens the very file.
     WIN32_FILE_ATTRIBUTE_DATA data;
-    ASSERT_NE(GetFileAttributesExA(s.Paths(CAT_TEMP_FILES)[0].c_str(), GetFileExInfoStandard, &data), 0);
+    ASSERT_NE(
+        GetFileAttributesExA(s.Paths(CAT_TEMP_FILES)[0].c_str(), GetFileExInfoStandard, &data), 0);
     EXPECT_EQ(data.nFileSizeLow, 4u);
 }
 
@@ -90,17 +92,19 @@ TEST(ScanWin32Test, StatusTextsUseTheCaseOnDiskAndBackslashes) {
     Scan s;
     s.Run(t.path());
     const std::string r = "Scanning " + t.path();
-    EXPECT_EQ(s.sink->texts,
-              (std::vector<std::string>{r, r + "\\WINDOWS", r + "\\WINDOWS\\Temp",
-                                        r + "\\WINDOWS\\Temp\\Sub", r + "\\WINDOWS\\Temp",
-                                        r + "\\WINDOWS", r}));
-    EXPECT_EQ(s.Paths(CAT_TEMP_FILES), std::vector<std::string>{Lower(t.path()) + "\\windows\\temp\\a.txt"});
+    EXPECT_EQ(s.sink->texts, (std::vector<std::string>{r, r + "\\WINDOWS", r + "\\WINDOWS\\Temp",
+                                                       r + "\\WINDOWS\\Temp\\Sub",
+                                                       r + "\\WINDOWS\\Temp", r + "\\WINDOWS", r}));
+    EXPECT_EQ(s.Paths(CAT_TEMP_FILES),
+              std::vector<std::string>{Lower(t.path()) + "\\windows\\temp\\a.txt"});
 }
 
 TEST(ScanWin32Test, HiddenAndSystemDirectoriesAreWalked) {
     TempDir t;
     t.File("Secret/Thumbs.db", 9);
-    ASSERT_NE(SetFileAttributesA((t / "Secret").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), 0);
+    ASSERT_NE(
+        SetFileAttributesA((t / "Secret").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+        0);
     Scan s;
     s.Run(t.path());
     EXPECT_EQ(s.Total(CAT_THUMBNAIL_CACHE), 9u);
@@ -161,9 +165,10 @@ TEST(ScanWin32Test, WalksADriveFromItsTwoCharacterName) {
     EXPECT_EQ(sink->texts[1].substr(0, 12), "Scanning " + drive + "\\");
     const auto& thumbs = state->results.lists[CAT_THUMBNAIL_CACHE];
     const std::string expected = Lower(t.path()) + "\\deep\\thumbs.db";
-    EXPECT_EQ(std::count_if(thumbs.begin(), thumbs.end(),
-                            [&](const FoundFile& f) { return state->results.PathOf(f) == expected; }),
-              1);
+    EXPECT_EQ(
+        std::count_if(thumbs.begin(), thumbs.end(),
+                      [&](const FoundFile& f) { return state->results.PathOf(f) == expected; }),
+        1);
 }
 
 TEST(ScanWin32Test, WorkerPublishesListsWithTheFlag) {
@@ -190,7 +195,7 @@ TEST(ScanWin32Test, WorkerPublishesListsWithTheFlag) {
 // In a double-byte code page (the run in the Japanese locale: code page 932) the second byte of a
 // character can be 0x5C, the backslash: katakana so is 0x83 0x5C, the kanji hyo 0x95 0x5C.
 class DoubleByteCodePageTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (const char* want = std::getenv("CLEARNOOK_EXPECT_ACP")) {
             ASSERT_EQ(GetACP(), static_cast<UINT>(std::atoi(want)));
@@ -248,7 +253,9 @@ struct MarkerCase {
     std::optional<CleanupCategory> category;
 };
 
-void PrintTo(const MarkerCase& c, std::ostream* os) { *os << ::testing::PrintToString(c.path); }
+void PrintTo(const MarkerCase& c, std::ostream* os) {
+    *os << ::testing::PrintToString(c.path);
+}
 
 class DoubleByteMarkerTest : public DoubleByteCodePageTest,
                              public ::testing::WithParamInterface<MarkerCase> {};

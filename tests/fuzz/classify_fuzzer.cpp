@@ -44,14 +44,17 @@ std::string Join(const std::string& dir, std::string_view name) {
     return p;
 }
 
-int Index(std::optional<CleanupCategory> c) { return c ? static_cast<int>(*c) : -1; }
+int Index(std::optional<CleanupCategory> c) {
+    return c ? static_cast<int>(*c) : -1;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const std::size_t nul = input.find('\0');
-    const std::string root = nul == std::string_view::npos ? "/" : std::string(input.substr(0, nul));
+    const std::string root =
+        nul == std::string_view::npos ? "/" : std::string(input.substr(0, nul));
     std::string_view rest = nul == std::string_view::npos ? input : input.substr(nul + 1);
 
     clearnook::PathClassifier classifier(root);
@@ -74,8 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int walk = Index(classifier.Classify(step));
         const int whole = Index(clearnook::ClassifyFile(Form(path), Form(step)));
         if (walk != whole) {
-            std::fprintf(stderr, "walk says %d, ClassifyFile on the whole path says %d: root '%s', "
-                         "path '%s'\n", walk, whole, root.c_str(), path.c_str());
+            std::fprintf(stderr,
+                         "walk says %d, ClassifyFile on the whole path says %d: root '%s', "
+                         "path '%s'\n",
+                         walk, whole, root.c_str(), path.c_str());
             std::abort();
         }
         classifier.EnterDirectory(step);

@@ -39,10 +39,14 @@ bool Same(const CliOptions& a, const CliOptions& b) {
 // The arguments that say what `o` says, each option in its long form, the root after "--".
 std::vector<std::string> Canonical(const CliOptions& o) {
     std::vector<std::string> args;
-    if (o.json) args.push_back("--json");
-    if (o.list) args.push_back("--list");
-    if (o.nul) args.push_back("-0");
-    if (o.quiet) args.push_back("--quiet");
+    if (o.json)
+        args.push_back("--json");
+    if (o.list)
+        args.push_back("--list");
+    if (o.nul)
+        args.push_back("-0");
+    if (o.quiet)
+        args.push_back("--quiet");
     if (o.deleteRequested) {
         std::string keys;
         for (const int c : o.deleteCategories) {
@@ -50,7 +54,8 @@ std::vector<std::string> Canonical(const CliOptions& o) {
         }
         args.push_back("--delete=" + keys);
     }
-    if (o.yes) args.push_back("--yes");
+    if (o.yes)
+        args.push_back("--yes");
     if (o.drives) {
         args.push_back("--drives");  // it takes no root
         return args;
@@ -101,8 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (std::size_t i = 0; i < o.deleteCategories.size(); ++i) {
         const int c = o.deleteCategories[i];
-        if (c < 0 || c >= clearnook::CATEGORY_COUNT ||
-            (i > 0 && o.deleteCategories[i - 1] >= c)) {
+        if (c < 0 || c >= clearnook::CATEGORY_COUNT || (i > 0 && o.deleteCategories[i - 1] >= c)) {
             Fail("categories out of range, order or repeated", args);
         }
     }

@@ -38,17 +38,21 @@ enum class Mode {
 
 const char* ModeName(Mode m) {
     switch (m) {
-        case Mode::Plain: return "plain";
-        case Mode::UnknownTypes: return "unknown_types";
-        case Mode::FewDescriptors: return "few_descriptors";
-        case Mode::OpenatFallback: return "openat_fallback";
+        case Mode::Plain:
+            return "plain";
+        case Mode::UnknownTypes:
+            return "unknown_types";
+        case Mode::FewDescriptors:
+            return "few_descriptors";
+        case Mode::OpenatFallback:
+            return "openat_fallback";
     }
     return "?";
 }
 
 // Puts a mode in place for its lifetime.
 class ModeGuard {
-public:
+  public:
     // `readAhead`: leave the read-ahead walk enough descriptors to run on two threads (eight
     // each), still few enough that both climb back through ".." in the deep part of the tree.
     ModeGuard(Mode mode, FaultInjector& injector, bool readAhead = false) : m_mode(mode) {
@@ -76,7 +80,7 @@ public:
     ModeGuard(const ModeGuard&) = delete;
     ModeGuard& operator=(const ModeGuard&) = delete;
 
-private:
+  private:
     Mode m_mode;
     struct rlimit m_saved {};
 };
@@ -122,14 +126,14 @@ struct FaultKind {
     enum class Pass { Scan, Delete } pass;
     Mode mode;
     FaultOp op;
-    int error;                  // 0 with List: a short listing
-    std::uint64_t listCall = 0; // List: which read of a listing (1: the first, 2: a later one)
-    bool readAhead = false;     // Scan: the walk on two threads
+    int error;                   // 0 with List: a short listing
+    std::uint64_t listCall = 0;  // List: which read of a listing (1: the first, 2: a later one)
+    bool readAhead = false;      // Scan: the walk on two threads
 };
 
 std::string KindName(const FaultKind& k) {
-    std::string s = k.pass == FaultKind::Pass::Scan ? (k.readAhead ? "readahead_" : "scan_")
-                                                    : "delete_";
+    std::string s =
+        k.pass == FaultKind::Pass::Scan ? (k.readAhead ? "readahead_" : "scan_") : "delete_";
     s += ModeName(k.mode);
     s += "_";
     s += testing::FaultOpName(k.op);
@@ -141,7 +145,9 @@ std::string KindName(const FaultKind& k) {
     return s;
 }
 
-void PrintTo(const FaultKind& k, std::ostream* os) { *os << KindName(k); }
+void PrintTo(const FaultKind& k, std::ostream* os) {
+    *os << KindName(k);
+}
 
 // The calls a kind's faults strike: by count (the first, the second, the middle and the last of
 // a clean run, and every one from the middle on) and by name, where the clean run used the name.
@@ -170,14 +176,22 @@ std::vector<FaultPoint> PointsFor(const FaultKind& k, std::uint64_t calls,
     std::vector<std::string> candidates;
     const bool scan = k.pass == FaultKind::Pass::Scan;
     switch (k.op) {
-        case FaultOp::Open: candidates = {"Temp", "AB12", "c", "..", "deep"}; break;
-        case FaultOp::List: candidates = {"Temp", "many", "c", "Content.IE5"}; break;
+        case FaultOp::Open:
+            candidates = {"Temp", "AB12", "c", "..", "deep"};
+            break;
+        case FaultOp::List:
+            candidates = {"Temp", "many", "c", "Content.IE5"};
+            break;
         case FaultOp::Stat:
             candidates = scan ? std::vector<std::string>{"x.tmp", "Thumbs.db", "c", "deep", "b"}
                               : std::vector<std::string>{"x.tmp", "Thumbs.db", "z.tmp"};
             break;
-        case FaultOp::Unlink: candidates = {"x.tmp", "Thumbs.db", "z.tmp", "page.htm"}; break;
-        case FaultOp::Close: candidates = {"c", "Temp"}; break;
+        case FaultOp::Unlink:
+            candidates = {"x.tmp", "Thumbs.db", "z.tmp", "page.htm"};
+            break;
+        case FaultOp::Close:
+            candidates = {"c", "Temp"};
+            break;
     }
     for (const std::string& n : candidates) {
         if (names.count(n) != 0) {
@@ -405,8 +419,8 @@ TEST_P(FaultTest, WalkGoesOnAndResultsStayConsistent) {
 std::vector<FaultKind> AllKinds() {
     std::vector<FaultKind> kinds;
     using Pass = FaultKind::Pass;
-    for (const Mode mode : {Mode::Plain, Mode::UnknownTypes, Mode::FewDescriptors,
-                            Mode::OpenatFallback}) {
+    for (const Mode mode :
+         {Mode::Plain, Mode::UnknownTypes, Mode::FewDescriptors, Mode::OpenatFallback}) {
         for (const bool ra : {false, true}) {
             for (const int e : {EACCES, ENOENT, EMFILE, ENAMETOOLONG}) {
                 kinds.push_back({Pass::Scan, mode, FaultOp::Open, e, 0, ra});

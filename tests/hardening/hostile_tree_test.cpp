@@ -29,13 +29,13 @@
 
 #include "engine/delete.h"
 #include "engine/scan.h"
-#include "tests/support/wide_directory.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/fault_syscalls.h"
-#include "tests/support/scan_run.h"
 #include "tests/support/program_run.h"
 #include "tests/support/reference_walk.h"
+#include "tests/support/scan_run.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/wide_directory.h"
 
 namespace clearnook {
 namespace {
@@ -79,8 +79,7 @@ ProgramRun RunCli(std::vector<std::string> args, std::optional<User> user = {}) 
 // The user-level check: clearnook-cli --json --list and --list -0 on `root` print exactly the
 // files, counts and totals of `expected` (a finished scan's results).
 void ExpectCliAgrees(const std::string& root, const testing::RecordedLists& expected,
-                     const CategoryTotals& totals,
-                     std::optional<User> user = {}) {
+                     const CategoryTotals& totals, std::optional<User> user = {}) {
     const ProgramRun json = RunCli({"--json", "--list", "--quiet", root}, user);
     ASSERT_EQ(json.status, 0) << json.err;
     testing::CliJson read;
@@ -150,14 +149,14 @@ TEST(HostileTreeTest, NamesOfEveryByteLengthAndEncoding) {
     const std::string every = EveryByteName();
     ASSERT_EQ(every.size(), 254u);
     t.File(every, 5);
-    t.File(every.substr(0, 250) + ".TMP", 6);               // 254
-    t.File(std::string(251, 'L') + ".tmp", 7);             // 255 bytes
-    t.File("Temp/" + std::string(255, '\xff'), 8);         // 255 bytes, none of them UTF-8
+    t.File(every.substr(0, 250) + ".TMP", 6);       // 254
+    t.File(std::string(251, 'L') + ".tmp", 7);      // 255 bytes
+    t.File("Temp/" + std::string(255, '\xff'), 8);  // 255 bytes, none of them UTF-8
     // a path far past PATH_MAX: twenty directories of 255 bytes
     testing::MakeChain(t.path(), 20, std::string(250, 'D') + ".Temp", "bottom.tmp");
     // not UTF-8: lone, truncated, overlong, surrogate, past U+10FFFF
-    for (const char* odd : {"\xff\xfe", "\xe2\x82", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80",
-                            "caf\xe9"}) {
+    for (const char* odd :
+         {"\xff\xfe", "\xe2\x82", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "caf\xe9"}) {
         t.File(std::string("enc/") + odd + ".tmp", 9);
         t.File(std::string(odd) + "/Temp/a", 10);
         t.File(std::string("enc/") + odd + "/Thumbs.db", 11);
@@ -165,17 +164,17 @@ TEST(HostileTreeTest, NamesOfEveryByteLengthAndEncoding) {
     // line breaks, terminal escapes
     t.File("nl/a\nb.tmp", 12);
     t.File("nl/\n", 13);
-    t.File("Temp\n/not-temp.log", 14);     // "temp\n" is not "temp"
-    t.File("\nRecent/x.lnk", 15);          // neither is "\nrecent"
+    t.File("Temp\n/not-temp.log", 14);  // "temp\n" is not "temp"
+    t.File("\nRecent/x.lnk", 15);       // neither is "\nrecent"
     t.File("esc/\x1b[31mred\x1b[0m.tmp", 16);
     // backslashes: names that hold, start or end a marker on their own
     t.File("bs/\\", 17);
     t.File("bs/\\\\", 18);
     t.File("bs/a\\temp\\b", 19);
-    t.File("bs/x\\/temp\\c", 20);           // directory "x\", file "temp\c"
-    t.File("bs/\\temp/d", 21);              // directory "\temp"
+    t.File("bs/x\\/temp\\c", 20);  // directory "x\", file "temp\c"
+    t.File("bs/\\temp/d", 21);     // directory "\temp"
     t.File("bs/\\recent\\s.lnk", 22);
-    t.File("bs/Recent\\/e.lnk", 23);        // directory "recent\"
+    t.File("bs/Recent\\/e.lnk", 23);  // directory "recent\"
     t.File("bs/f\\", 24);
     t.File("bs/Temporary Internet Files\\Content.IE5\\/page.htm", 25);
     t.File("bs/te/mp\\g", 26);
@@ -196,12 +195,19 @@ TEST(HostileTreeTest, LinksThatLoopOrLeadOutAreNeverFollowed) {
         std::string target;
     };
     const std::vector<Link> links = {
-        {"loops/a", "b"},          {"loops/b", "a"},           {"loops/self", "self"},
-        {"loops/dot", "."},        {"loops/up", ".."},         {"loops/root", "/"},
-        {"loops/root.tmp", "/"},   {"loops/Temp", outside.path() + "/Temp"},
+        {"loops/a", "b"},
+        {"loops/b", "a"},
+        {"loops/self", "self"},
+        {"loops/dot", "."},
+        {"loops/up", ".."},
+        {"loops/root", "/"},
+        {"loops/root.tmp", "/"},
+        {"loops/Temp", outside.path() + "/Temp"},
         {"loops/out.tmp", outside.path() + "/victim.tmp"},
-        {"loops/chain1.tmp", "chain2.tmp"}, {"loops/chain2.tmp", "../real/a.tmp"},
-        {"loops/Recent", outside.path()},   {"loops/dangling.swp", "nowhere"},
+        {"loops/chain1.tmp", "chain2.tmp"},
+        {"loops/chain2.tmp", "../real/a.tmp"},
+        {"loops/Recent", outside.path()},
+        {"loops/dangling.swp", "nowhere"},
     };
     for (const Link& l : links) {
         ASSERT_EQ(::symlink(l.target.c_str(), (t / l.name).c_str()), 0) << l.name;
@@ -221,7 +227,7 @@ TEST(HostileTreeTest, EntriesThatAreNotFilesAreLeftAlone) {
     t.File("Temp/plain.log", 1);
     ASSERT_EQ(::mkfifo((t / "Temp/fifo.tmp").c_str(), 0644), 0);
     const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr {};
+    sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     const std::string sock = t / "Temp/sock.tmp";
     ASSERT_LT(sock.size(), sizeof addr.sun_path);
@@ -283,7 +289,8 @@ std::vector<ReferenceFile> Reachable(const std::vector<ReferenceFile>& reference
         for (std::size_t at = f.path.find('/', root.size() + 1); at != std::string::npos;
              at = f.path.find('/', at + 1)) {
             struct stat st {};
-            ok = ok && ::lstat(f.path.substr(0, at).c_str(), &st) == 0 && (st.st_mode & bits) == bits;
+            ok = ok && ::lstat(f.path.substr(0, at).c_str(), &st) == 0 &&
+                 (st.st_mode & bits) == bits;
         }
         if (ok) {
             out.push_back(f);
@@ -379,7 +386,7 @@ TEST(HostileTreeTest, AHundredThousandEntriesInOneDirectory) {
 // "stable" part never changes. Each churned file carries its size in its name ("n-ID-SIZE.tmp"),
 // so whatever the walk recorded can be checked against its total.
 class Churner {
-public:
+  public:
     explicit Churner(std::string dir) : m_dir(std::move(dir)) {
         EXPECT_EQ(::mkdir(m_dir.c_str(), 0755), 0);
         for (int i = 0; i < kDirs; ++i) {
@@ -416,7 +423,7 @@ public:
         return std::stoull(name.substr(dash + 1, name.size() - 4 - dash - 1));
     }
 
-private:
+  private:
     static constexpr int kDirs = 6;
     std::string Dir(int i) const { return m_dir + "/c" + std::to_string(i); }
 
@@ -554,8 +561,10 @@ TEST(ChurnTest, FilesAppearVanishAndMoveDuringTheWalk) {
         for (const std::string& p : seen) {
             churned += p.starts_with(t / "churn/") ? 1u : 0u;
         }
-        RecordProperty("changes_round_" + std::to_string(round), static_cast<int>(churner.Changes()));
-        RecordProperty("churned_recorded_round_" + std::to_string(round), static_cast<int>(churned));
+        RecordProperty("changes_round_" + std::to_string(round),
+                       static_cast<int>(churner.Changes()));
+        RecordProperty("churned_recorded_round_" + std::to_string(round),
+                       static_cast<int>(churned));
 
         // Deleting while the churn goes on: every stable recorded file goes, no other stable
         // file does, and the report never counts more than there were.
@@ -591,7 +600,7 @@ TEST(ChurnTest, FilesAppearVanishAndMoveDuringTheWalk) {
 
 // Leaves exactly `free` descriptors below the soft limit for as long as it lives.
 class DescriptorSqueeze {
-public:
+  public:
     explicit DescriptorSqueeze(int free) {
         EXPECT_EQ(::getrlimit(RLIMIT_NOFILE, &m_saved), 0);
         struct rlimit low = m_saved;
@@ -618,7 +627,7 @@ public:
     DescriptorSqueeze(const DescriptorSqueeze&) = delete;
     DescriptorSqueeze& operator=(const DescriptorSqueeze&) = delete;
 
-private:
+  private:
     struct rlimit m_saved {};
     std::vector<int> m_held;
 };
@@ -667,8 +676,8 @@ TEST(DescriptorTest, RunningOutOfDescriptorsLosesOnlyWhatCouldNotBeOpened) {
                 deleteFailed.push_back(all[i].path);
             }
         }
-        EXPECT_TRUE(testing::DeleteHolds(*report, kAllCategories, state->results, reference,
-                                         deleteFailed));
+        EXPECT_TRUE(
+            testing::DeleteHolds(*report, kAllCategories, state->results, reference, deleteFailed));
     }
 }
 

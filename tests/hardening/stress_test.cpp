@@ -9,8 +9,8 @@
 #include "engine/delete.h"
 #include "engine/scan.h"
 #include "tests/support/cli_run.h"
-#include "tests/support/wide_directory.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/wide_directory.h"
 
 namespace clearnook {
 namespace {

@@ -25,7 +25,8 @@ struct TmpExaminer final : EntryExaminer {
 };
 
 struct WalkLog {
-    std::vector<std::string> lines;  // "+dir", "-", "file" or "file=size:identity ok", in walk order
+    std::vector<std::string>
+        lines;  // "+dir", "-", "file" or "file=size:identity ok", in walk order
     std::size_t mostDescriptors = 0;
 };
 
@@ -95,7 +96,9 @@ struct StackCase {
     bool climbs;  // whether the walk has to climb back through ".."
 };
 
-void PrintTo(const StackCase& c, std::ostream* os) { *os << c.label; }
+void PrintTo(const StackCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class DirectoryStackTest : public ::testing::TestWithParam<StackCase> {};
 
@@ -118,14 +121,14 @@ TEST_P(DirectoryStackTest, ListsInOrderWithinItsBudget) {
     EXPECT_EQ(injector.Names(FaultOp::Open).count("..") != 0, c.climbs);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, DirectoryStackTest,
-    ::testing::Values(StackCase{"chain_examined", MakeChain, 2, true, false},
-                      StackCase{"chain_not_examined", MakeChain, 2, false, true},
-                      StackCase{"chain_roomy", MakeChain, 64, false, false},
-                      StackCase{"bushy_examined", MakeBushy, 2, true, true},
-                      StackCase{"bushy_three", MakeBushy, 3, false, true}),
-    [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(Table, DirectoryStackTest,
+                         ::testing::Values(StackCase{"chain_examined", MakeChain, 2, true, false},
+                                           StackCase{"chain_not_examined", MakeChain, 2, false,
+                                                     true},
+                                           StackCase{"chain_roomy", MakeChain, 64, false, false},
+                                           StackCase{"bushy_examined", MakeBushy, 2, true, true},
+                                           StackCase{"bushy_three", MakeBushy, 3, false, true}),
+                         [](const auto& p) { return std::string(p.param.label); });
 
 // A stack gives away the last subdirectory it has not reached of the shallowest level above the
 // one it lists, and meets it later as HandedOff in its place; another stack lists it.

@@ -35,7 +35,9 @@ struct LowerCase {
     const char* out;
 };
 
-void PrintTo(const LowerCase& c, std::ostream* os) { *os << c.in; }
+void PrintTo(const LowerCase& c, std::ostream* os) {
+    *os << c.in;
+}
 
 class AsciiLoweringTest : public ::testing::TestWithParam<LowerCase> {};
 
@@ -45,7 +47,8 @@ TEST_P(AsciiLoweringTest, LowersLettersAndKeepsEveryOtherByte) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, AsciiLoweringTest,
-    ::testing::Values(LowerCase{"", ""}, LowerCase{"C:\\Photos\\Thumbs.DB", "c:\\photos\\thumbs.db"},
+    ::testing::Values(LowerCase{"", ""},
+                      LowerCase{"C:\\Photos\\Thumbs.DB", "c:\\photos\\thumbs.db"},
                       LowerCase{"ABCDEFGHIJKLMNOPQRSTUVWXYZ", "abcdefghijklmnopqrstuvwxyz"},
                       LowerCase{"@[`{ 0-9 .~\\/", "@[`{ 0-9 .~\\/"},
                       LowerCase{"Content.IE5", "content.ie5"}));
@@ -68,7 +71,7 @@ TEST(CodePageLoweringTest, SingleByteCodePageLowersItsOwnLetters) {
         GTEST_SKIP() << "code page " << GetACP();
     }
     EXPECT_EQ(Lowered("CAF\xC9\\\xC0.TMP"), "caf\xE9\\\xE0.tmp");  // É and À of Windows-1252
-    EXPECT_EQ(Lowered("\xDF\xFF\xD7"), "\xDF\xFF\xD7");             // ß, ÿ, × have no upper half
+    EXPECT_EQ(Lowered("\xDF\xFF\xD7"), "\xDF\xFF\xD7");            // ß, ÿ, × have no upper half
 }
 
 TEST(CodePageLoweringTest, DoubleByteCharactersKeepBothBytes) {
@@ -78,7 +81,10 @@ TEST(CodePageLoweringTest, DoubleByteCharactersKeepBothBytes) {
     // Katakana A is 0x83 0x41: its trail byte is the code of 'A' and must not be lowered.
     EXPECT_EQ(Lowered("\x83\x41.TMP"), "\x83\x41.tmp");
     // A trail byte 0x5C (the code of '\') stays too; the letters around it are lowered.
-    EXPECT_EQ(Lowered("AB\x95\x5C" "CD"), "ab\x95\x5C" "cd");
+    EXPECT_EQ(Lowered("AB\x95\x5C"
+                      "CD"),
+              "ab\x95\x5C"
+              "cd");
     // A lead byte at the very end has no trail: it is kept as it is.
     EXPECT_EQ(Lowered("X\x83"), "x\x83");
     // Single-byte katakana (0xA1-0xDF) are characters of their own.
@@ -129,8 +135,7 @@ TEST_P(DoubleByteCharacterTest, TellsWhereCharactersBegin) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, DoubleByteCharacterTest,
     ::testing::Values(CharacterCase{"\x83\x5C", 1, false}, CharacterCase{"\x83\x5C", 0, true},
-                      CharacterCase{"a\x83\x5C\\", 3, true},
-                      CharacterCase{"\x83\x83\x5C", 2, true},
+                      CharacterCase{"a\x83\x5C\\", 3, true}, CharacterCase{"\x83\x83\x5C", 2, true},
                       CharacterCase{"\x83\x83\x83\x5C", 3, false},
                       CharacterCase{"\xB1\x5C", 1, true},  // 0xB1: a one-byte katakana
                       CharacterCase{"\\\x95\x5C", 2, false}));
@@ -165,8 +170,9 @@ TEST(DirectoryStackTest, ListsEveryEntryButTheDotsWithTypeAndSize) {
     t.File("empty.tmp", 0);
     t.File("backup.tmp/inner.txt", 3);
     t.Dir("Hidden");
-    ASSERT_NE(SetFileAttributesA((t / "Hidden").c_str(),
-                                 FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), 0);
+    ASSERT_NE(
+        SetFileAttributesA((t / "Hidden").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+        0);
     t.File("ReadOnly.TXT", 7);
     ASSERT_NE(SetFileAttributesA((t / "ReadOnly.TXT").c_str(), FILE_ATTRIBUTE_READONLY), 0);
 
@@ -204,7 +210,8 @@ TEST(DirectoryStackTest, EntersAndLeavesResumingWhereTheParentWas) {
         }
     }
     std::sort(seen.begin(), seen.end());
-    EXPECT_EQ(seen, (std::vector<std::string>{">>xa.tmp", ">>xb.tmp", ">>xc.tmp", ">a", ">b", ">c"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{">>xa.tmp", ">>xb.tmp", ">>xc.tmp", ">a", ">b", ">c"}));
     EXPECT_EQ(stack.OpenDescriptors(), 0u);  // listings are read whole, no handle stays open
 }
 

@@ -26,10 +26,14 @@ using testing::TempDir;
 
 const char* Name(RemoveResult r) {
     switch (r) {
-        case RemoveResult::Removed: return "Removed";
-        case RemoveResult::Missing: return "Missing";
-        case RemoveResult::Changed: return "Changed";
-        case RemoveResult::Refused: return "Refused";
+        case RemoveResult::Removed:
+            return "Removed";
+        case RemoveResult::Missing:
+            return "Missing";
+        case RemoveResult::Changed:
+            return "Changed";
+        case RemoveResult::Refused:
+            return "Refused";
     }
     return "?";
 }
@@ -44,7 +48,9 @@ struct PathCase {
     RemoveResult expected;
 };
 
-void PrintTo(const PathCase& c, std::ostream* os) { *os << c.label; }
+void PrintTo(const PathCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class RemovePathTest : public ::testing::TestWithParam<PathCase> {};
 
@@ -57,8 +63,8 @@ TEST_P(RemovePathTest, RemovesOnlyTheRecordedFile) {
     t.File("file.txt", 1);
     t.Dir("dir.tmp");
     ASSERT_EQ(::symlink("sub", (t / "link").c_str()), 0);
-    const std::vector<std::string> everything = {"a.tmp", "sub/b.tmp", "sub/deeper/c.tmp",
-                                                 "file.txt", "dir.tmp", "link"};
+    const std::vector<std::string> everything = {"a.tmp",    "sub/b.tmp", "sub/deeper/c.tmp",
+                                                 "file.txt", "dir.tmp",   "link"};
     const FileIdentity recorded = *c.identityOf ? IdentityAt(t / c.identityOf) : FileIdentity{};
 
     RecordedFileRemover remover(t.path() + c.rootSuffix, IdentityAt(t.path()));
@@ -97,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RecordedFileRemoverTest, NamesWithAnyByteButSlashAndNul) {
     TempDir t;
     const std::vector<std::string> names = {"back\\slash.tmp", "new\nline.tmp", "\xff\xfe.tmp",
-                                            " lead space.tmp", "-dash.tmp", "dir\\x\n/y.tmp"};
+                                            " lead space.tmp", "-dash.tmp",     "dir\\x\n/y.tmp"};
     for (const std::string& n : names) {
         t.File(n, 1);
     }

@@ -21,14 +21,15 @@
 #include "ui/qt/cleanup_window.h"
 
 using clearnook::DriveEntry;
-using clearnook::testing::TempDir;
 using clearnook::qt::CleanupWindow;
 using clearnook::qt::DialogUnitsRect;
 using clearnook::qt::DialogUnitsToPixels;
+using clearnook::testing::TempDir;
 
 namespace {
 
-const char* const kComplete = "Scan complete. Select the items to delete and click Delete Selected.";
+const char* const kComplete =
+    "Scan complete. Select the items to delete and click Delete Selected.";
 
 // What a message box showed before the test answered it.
 struct BoxAnswer {
@@ -66,7 +67,8 @@ void PollForBox(const std::shared_ptr<Answerer>& a) {
 }
 
 // Answers the next message boxes that open, in order, with `buttons`, as a user would click them.
-std::vector<std::shared_ptr<BoxAnswer>> AnswerBoxes(std::vector<QMessageBox::StandardButton> buttons) {
+std::vector<std::shared_ptr<BoxAnswer>> AnswerBoxes(
+    std::vector<QMessageBox::StandardButton> buttons) {
     auto a = std::make_shared<Answerer>();
     a->buttons = std::move(buttons);
     for (std::size_t i = 0; i < a->buttons.size(); ++i) {
@@ -94,7 +96,7 @@ QPoint RowCenter(QTreeWidget* list, int row) {
 class CleanupWindowTest : public QObject {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<TempDir> m_tree;
 
     std::unique_ptr<CleanupWindow> MakeWindow() {
@@ -111,7 +113,7 @@ private:
         QTRY_COMPARE_WITH_TIMEOUT(w.StatusLabel()->text(), QString::fromLatin1(kComplete), 20000);
     }
 
-private slots:
+  private slots:
     void init() {
         m_tree = std::make_unique<TempDir>();
         m_tree->File("Windows/Temp/a.log", 3);
@@ -134,10 +136,12 @@ private slots:
             };
             const Expect expected[] = {
                 {w->ScanButton(), {193, 7, 50, 14}},
-                {w->StatusLabel(), {7, 27, 236, 8}},     {w->ResultsWidget(), {7, 41, 236, 60}},
+                {w->StatusLabel(), {7, 27, 236, 8}},
+                {w->ResultsWidget(), {7, 41, 236, 60}},
                 {w->DescriptionGroup(), {7, 108, 236, 50}},
                 {w->DescriptionLabel(), {13, 120, 224, 30}},
-                {w->AboutButton(), {129, 164, 50, 14}},  {w->DeleteButton(), {183, 164, 60, 14}},
+                {w->AboutButton(), {129, 164, 50, 14}},
+                {w->DeleteButton(), {183, 164, 60, 14}},
             };
             for (const Expect& e : expected) {
                 QCOMPARE(e.widget->geometry(), DialogUnitsToPixels(f, e.rect));
@@ -264,7 +268,8 @@ private slots:
         QVERIFY(w->DescriptionLabel()->text().startsWith("These files are used"));
         // a click below the rows selects nothing; the description stays
         list->clearSelection();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(5, list->viewport()->height() - 3));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          QPoint(5, list->viewport()->height() - 3));
         QVERIFY(w->DescriptionLabel()->text().startsWith("These files are used"));
     }
 
@@ -278,7 +283,8 @@ private slots:
         QTest::mouseClick(w->DeleteButton(), Qt::LeftButton);
         QVERIFY(no->seen);
         QCOMPARE(no->caption, QString("Confirm Delete"));
-        QCOMPARE(no->text, QString("Are you sure you want to permanently remove the selected items?"));
+        QCOMPARE(no->text,
+                 QString("Are you sure you want to permanently remove the selected items?"));
         QCOMPARE(no->icon, QMessageBox::Warning);
         QVERIFY(w->isVisible());
         QVERIFY(Exists(*m_tree / "Windows/Temp/a.log"));
@@ -314,8 +320,9 @@ private slots:
         QTest::mouseClick(w->AboutButton(), Qt::LeftButton);
         QVERIFY(about->seen);
         QCOMPARE(about->caption, QString("About Clearnook"));
-        QVERIFY(about->text.startsWith("Clearnook 2.0\nCopyright (C) 2026 The Clearnook developers\n\n"
-                                       "This program is FREEWARE.\n\n"));
+        QVERIFY(
+            about->text.startsWith("Clearnook 2.0\nCopyright (C) 2026 The Clearnook developers\n\n"
+                                   "This program is FREEWARE.\n\n"));
         QCOMPARE(about->icon, QMessageBox::Information);
         QCOMPARE(w->StatusLabel()->text(), QString("Click Scan to start scanning."));
         QVERIFY(w->isVisible());

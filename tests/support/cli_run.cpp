@@ -8,24 +8,23 @@ namespace {
 
 // Reads the JSON of clearnook-cli --json, field by field in the order the program writes them.
 class CliJsonReader {
-public:
+  public:
     explicit CliJsonReader(const std::string& text) : m_s(text) {}
 
     bool Read(CliJson& json) {
         std::vector<CliJsonCategory>& categories = json.categories;
         if (!Expect("{") || !Key("root") || !String(json.root) || !Expect(",") ||
-            !Key("unreadable") || !Number(json.unreadable) || !Expect(",") ||
-            !Key("categories") || !Expect("[")) {
+            !Key("unreadable") || !Number(json.unreadable) || !Expect(",") || !Key("categories") ||
+            !Expect("[")) {
             return false;
         }
         for (;;) {
             CliJsonCategory c;
             std::uint64_t index = 0;
             if (!Expect("{") || !Key("index") || !Number(index) || !Expect(",") || !Key("key") ||
-                !String(c.key) || !Expect(",") || !Key("name") || !String(c.name) ||
-                !Expect(",") || !Key("bytes") || !Number(c.bytes) || !Expect(",") ||
-                !Key("size") || !String(c.size) || !Expect(",") || !Key("count") ||
-                !Number(c.count)) {
+                !String(c.key) || !Expect(",") || !Key("name") || !String(c.name) || !Expect(",") ||
+                !Key("bytes") || !Number(c.bytes) || !Expect(",") || !Key("size") ||
+                !String(c.size) || !Expect(",") || !Key("count") || !Number(c.count)) {
                 return false;
             }
             if (index != categories.size()) {
@@ -49,7 +48,7 @@ public:
         return Expect("]") && Expect("}");
     }
 
-private:
+  private:
     // Zero or more strings separated by commas.
     bool Files(std::vector<std::string>& files) {
         Skip();
@@ -115,9 +114,15 @@ private:
             switch (e) {
                 case '"':
                 case '\\':
-                case '/': out.push_back(e); break;
-                case 'n': out.push_back('\n'); break;
-                case 't': out.push_back('\t'); break;
+                case '/':
+                    out.push_back(e);
+                    break;
+                case 'n':
+                    out.push_back('\n');
+                    break;
+                case 't':
+                    out.push_back('\t');
+                    break;
                 case 'u': {
                     if (m_at + 4 > m_s.size()) {
                         return false;
@@ -133,7 +138,8 @@ private:
                     }
                     break;
                 }
-                default: return false;
+                default:
+                    return false;
             }
         }
         if (Peek() != '"') {

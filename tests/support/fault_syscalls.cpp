@@ -17,17 +17,24 @@ std::string LastComponent(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-FaultInjector& Self(void* self) { return *static_cast<FaultInjector*>(self); }
+FaultInjector& Self(void* self) {
+    return *static_cast<FaultInjector*>(self);
+}
 
 }  // namespace
 
 const char* FaultOpName(FaultOp op) {
     switch (op) {
-        case FaultOp::Open: return "open";
-        case FaultOp::List: return "list";
-        case FaultOp::Stat: return "stat";
-        case FaultOp::Unlink: return "unlink";
-        case FaultOp::Close: return "close";
+        case FaultOp::Open:
+            return "open";
+        case FaultOp::List:
+            return "list";
+        case FaultOp::Stat:
+            return "stat";
+        case FaultOp::Unlink:
+            return "unlink";
+        case FaultOp::Close:
+            return "close";
     }
     return "?";
 }
@@ -46,7 +53,9 @@ FaultInjector::FaultInjector(std::vector<Fault> faults) : m_faults(std::move(fau
     m_previous = platform::posix_testing::SetSyscallTable(&m_table);
 }
 
-FaultInjector::~FaultInjector() { platform::posix_testing::SetSyscallTable(m_previous); }
+FaultInjector::~FaultInjector() {
+    platform::posix_testing::SetSyscallTable(m_previous);
+}
 
 void FaultInjector::SetListChunk(std::size_t bytes) {
     const std::lock_guard lock(m_mutex);
@@ -158,9 +167,8 @@ long FaultInjector::OpenThrough(const std::string& full, const char* name, RealO
 int FaultInjector::Open(void* self, const char* path, int flags) {
     FaultInjector& d = Self(self);
     const std::lock_guard lock(d.m_mutex);
-    return static_cast<int>(d.OpenThrough(path, path, [&] {
-        return posix::RealSyscalls().open(nullptr, path, flags);
-    }));
+    return static_cast<int>(d.OpenThrough(
+        path, path, [&] { return posix::RealSyscalls().open(nullptr, path, flags); }));
 }
 
 int FaultInjector::Openat(void* self, int dirFd, const char* path, int flags) {
@@ -196,8 +204,8 @@ long FaultInjector::Getdents64(void* self, int fd, void* buffer, std::size_t siz
     if (d.m_listChunk != 0) {
         size = std::min(size, d.m_listChunk);
     }
-    const long n = d.Failed(posix::RealSyscalls().getdents64(nullptr, fd, buffer, size),
-                            FaultOp::List, path);
+    const long n =
+        d.Failed(posix::RealSyscalls().getdents64(nullptr, fd, buffer, size), FaultOp::List, path);
     if (n > 0 && d.m_hideTypes) {
         char* bytes = static_cast<char*>(buffer);
         for (long off = 0; off < n;) {

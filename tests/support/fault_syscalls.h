@@ -27,10 +27,10 @@ enum class FaultOp : std::uint8_t {
 
 // Which calls of its kind a fault strikes. All conditions given must hold.
 struct FaultPoint {
-    std::uint64_t nth = 0;      // the nth call of the kind (from 1) since the injector began; 0: any
-    bool onward = false;        // with nth: that call and every later one
-    std::string name;           // only calls on this name (last component); empty: any name
-    std::uint64_t listCall = 0; // List only: the kth read of one descriptor's listing; 0: any
+    std::uint64_t nth = 0;  // the nth call of the kind (from 1) since the injector began; 0: any
+    bool onward = false;    // with nth: that call and every later one
+    std::string name;       // only calls on this name (last component); empty: any name
+    std::uint64_t listCall = 0;  // List only: the kth read of one descriptor's listing; 0: any
 };
 
 struct Fault {
@@ -52,7 +52,7 @@ struct FaultHit {
 // path of every descriptor opened through it, so faults can be aimed by name and hits reported
 // by path. Thread-safe; one injector at a time.
 class FaultInjector {
-public:
+  public:
     explicit FaultInjector(std::vector<Fault> faults = {});
     ~FaultInjector();
     FaultInjector(const FaultInjector&) = delete;
@@ -76,7 +76,7 @@ public:
     // Descriptors opened through the injector and not closed yet, with their paths.
     [[nodiscard]] std::vector<std::string> OpenDescriptors() const;
 
-private:
+  private:
     static int Open(void* self, const char* path, int flags);
     static int Openat(void* self, int dirFd, const char* path, int flags);
     static long Openat2(void* self, int dirFd, const char* path, open_how* how, std::size_t size);

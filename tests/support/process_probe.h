@@ -18,13 +18,13 @@ namespace clearnook::testing {
 // Lowers the soft RLIMIT_NOFILE to `soft` (never above the current one) for its lifetime; a walk
 // reads the limit when it starts, so create this before the walk.
 class SoftDescriptorLimit {
-public:
+  public:
     explicit SoftDescriptorLimit(rlim_t soft);
     ~SoftDescriptorLimit();
     SoftDescriptorLimit(const SoftDescriptorLimit&) = delete;
     SoftDescriptorLimit& operator=(const SoftDescriptorLimit&) = delete;
 
-private:
+  private:
     struct rlimit m_saved {};
 };
 

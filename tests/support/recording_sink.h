@@ -13,7 +13,7 @@ namespace clearnook::testing {
 // Keeps every status text (unless `keep` is false, for walks whose texts would fill memory),
 // and lets a test act on each one (on the walk's thread).
 class RecordingSink : public StatusSink {
-public:
+  public:
     std::vector<std::string> texts;
     bool keep = true;
     std::function<void(std::string_view)> onText;

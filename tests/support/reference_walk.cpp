@@ -52,8 +52,8 @@ void ReadDirectory(int fd, const std::string& path, std::size_t rootLen, dev_t d
             if (st.st_dev != device) {
                 continue;
             }
-            const int sub =
-                ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int sub = ::openat(::dirfd(dir), name.c_str(),
+                                     O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (sub >= 0) {
                 ReadDirectory(sub, child, rootLen, device, out);
             }
@@ -87,12 +87,14 @@ platform::FileIdentity IdentityNow(const std::string& path) {
     platform::FileIdentity id;
     for (;;) {
         const std::size_t slash = path.find('/', from);
-        const std::string part = path.substr(from, slash == std::string::npos ? slash : slash - from);
+        const std::string part =
+            path.substr(from, slash == std::string::npos ? slash : slash - from);
         if (slash == std::string::npos) {
             id = IdentityAt(fd, part.c_str());
             break;
         }
-        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int next =
+            ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd != AT_FDCWD) {
             ::close(fd);
         }
@@ -126,9 +128,8 @@ std::vector<ReferenceFile> ReadReferenceTree(const std::string& root) {
 }
 
 bool IsUnder(const std::string& path, const std::string& under) {
-    return path == under ||
-           (path.size() > under.size() && path.starts_with(under) &&
-            (under.ends_with("/") || path[under.size()] == '/'));
+    return path == under || (path.size() > under.size() && path.starts_with(under) &&
+                             (under.ends_with("/") || path[under.size()] == '/'));
 }
 
 ::testing::AssertionResult ScanHolds(const CategoryResults& results,
@@ -183,7 +184,8 @@ bool IsUnder(const std::string& path, const std::string& under) {
         }
     }
     for (const ReferenceFile& r : reference) {
-        if (r.category != kNoCategory && recorded.count(r.path) == 0 && !UnderAny(r.path, mayMiss)) {
+        if (r.category != kNoCategory && recorded.count(r.path) == 0 &&
+            !UnderAny(r.path, mayMiss)) {
             note("missed: " + r.path);
         }
     }

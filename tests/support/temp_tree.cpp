@@ -33,7 +33,9 @@ TempDir::TempDir(Where where) {
     m_path = buf.data();
 }
 
-TempDir::~TempDir() { RemoveTree(m_path); }
+TempDir::~TempDir() {
+    RemoveTree(m_path);
+}
 
 std::string TempDir::operator/(std::string_view relative) const {
     return m_path + "/" + std::string(relative);
@@ -130,7 +132,8 @@ void RemoveTree(const std::string& path) {
             // A failure shows as the open below failing.
             if (::fchmodat(fd, subdir.c_str(), 0700, 0) != 0) {
             }
-            const int child = ::openat(fd, subdir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int child =
+                ::openat(fd, subdir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (child >= 0) {
                 ::close(fd);
                 fd = child;

@@ -12,7 +12,7 @@ namespace clearnook::testing {
 // A fresh directory under $TMPDIR (or /tmp; on Windows the temporary folder), removed with
 // everything below it on destruction, however deep, whatever the permissions.
 class TempDir {
-public:
+  public:
     enum class Where { Disk, Memory };
     // Memory puts the directory on /dev/shm where there is one: for trees of hundreds of thousands
     // of directories, whose creation on a busy disk would take minutes of journal writes.
@@ -31,7 +31,7 @@ public:
     // Creates the directory `relative` and its missing parents.
     void Dir(std::string_view relative) const;
 
-private:
+  private:
     std::string m_path;
 };
 

@@ -31,8 +31,8 @@ std::string Backslashed(std::string_view relative) {
 // past MAX_PATH (the ANSI ones stop there): tests make trees the program cannot list whole.
 std::wstring Extended(const std::string& path) {
     const std::string full = "\\\\?\\" + path;
-    const int n = MultiByteToWideChar(CP_ACP, 0, full.data(), static_cast<int>(full.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_ACP, 0, full.data(), static_cast<int>(full.size()), nullptr, 0);
     std::wstring w(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(CP_ACP, 0, full.data(), static_cast<int>(full.size()), w.data(), n);
     return w;
@@ -45,8 +45,8 @@ bool RunOnHost(std::vector<std::string> argv, const std::vector<std::string>& pa
     using UnixSpawn = LONG(CDECL*)(char* const argv[], int wait);
     const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
-    const auto spawn = reinterpret_cast<UnixSpawn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll"), "__wine_unix_spawnvp")));
+    const auto spawn = reinterpret_cast<UnixSpawn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll"), "__wine_unix_spawnvp")));
     if (unixFileName == nullptr || spawn == nullptr) {
         return false;
     }

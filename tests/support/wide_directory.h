@@ -21,8 +21,8 @@ namespace clearnook::testing {
 struct WideDirectory {
     std::size_t temp = 0;  // every tenth entry: "NNNNNNN.tmp" of NNNNNNN % 1000 bytes (sparse)
     std::uint64_t tempBytes = 0;
-    std::size_t thumbs = 0;  // one "Thumbs.db" of 7 bytes
-    std::size_t subdirs = 0; // every thousandth entry: an empty directory "dNNNNNNN.tmp"
+    std::size_t thumbs = 0;   // one "Thumbs.db" of 7 bytes
+    std::size_t subdirs = 0;  // every thousandth entry: an empty directory "dNNNNNNN.tmp"
 };
 
 // Creates `count` entries in the new directory `dir`: mostly empty files of no category.

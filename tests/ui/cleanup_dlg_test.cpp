@@ -268,7 +268,8 @@ struct Dialog {
                          const std::string& root) {
                 DeleteCall call{ticked, root, {}};
                 for (const auto& list : results.lists) {
-                    call.firstPaths.push_back(list.empty() ? std::string() : results.PathOf(list.front()));
+                    call.firstPaths.push_back(list.empty() ? std::string()
+                                                           : results.PathOf(list.front()));
                 }
                 deleteCalls.push_back(std::move(call));
                 return std::string("REPORT");

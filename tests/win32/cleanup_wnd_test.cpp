@@ -58,7 +58,8 @@ HWND FindBox(const char* caption) {
 // The message text of a message box: its static control holding the most text.
 std::string MessageTextOf(HWND box) {
     std::string best;
-    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
         char cls[32] = {};
         GetClassNameA(child, cls, sizeof cls);
         if (lstrcmpiA(cls, "Static") == 0) {
@@ -210,7 +211,9 @@ class RunningDialog {
         return WaitFor([&] { return Text(IDC_STATUS) == kComplete; });
     }
 
-    [[nodiscard]] bool WaitEnded() const { return WaitFor([&] { return m_ended.load(); }); }
+    [[nodiscard]] bool WaitEnded() const {
+        return WaitFor([&] { return m_ended.load(); });
+    }
     [[nodiscard]] INT_PTR Result() const { return m_result; }
     [[nodiscard]] int ImageCountAtEnd() const { return m_imageCount; }
 
@@ -280,7 +283,8 @@ TEST(CleanupWndTest, OpensReadyWithTheTemplateTextsAndAnEmptyList) {
     ASSERT_NE(SendMessageA(list, LVM_GETCOLUMNA, 1, reinterpret_cast<LPARAM>(&col)), 0);
     EXPECT_EQ(col.fmt & LVCFMT_JUSTIFYMASK, LVCFMT_RIGHT);
     EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 2, 0), 0);  // no third column
-    const auto images = reinterpret_cast<HIMAGELIST>(SendMessageA(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
+    const auto images =
+        reinterpret_cast<HIMAGELIST>(SendMessageA(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
     EXPECT_EQ(ImageList_GetImageCount(images), 6);
     int cx = 0;
     int cy = 0;
@@ -357,7 +361,8 @@ HWND WaitForConfirmation(DWORD uiThread) {
     if (box == nullptr) {
         return nullptr;
     }
-    EXPECT_EQ(MessageTextOf(box), "Are you sure you want to permanently remove the selected items?");
+    EXPECT_EQ(MessageTextOf(box),
+              "Are you sure you want to permanently remove the selected items?");
     EXPECT_NE(GetDlgItem(box, IDYES), nullptr);
     EXPECT_NE(GetDlgItem(box, IDNO), nullptr);
     EXPECT_EQ(GetDlgItem(box, IDOK), nullptr);

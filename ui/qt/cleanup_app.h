@@ -5,7 +5,7 @@
 namespace clearnook::qt {
 
 class CCleanupApp {
-public:
+  public:
     // Version and description the program carries (also in its .desktop file).
     static constexpr const char* kVersion = "2.0.0.1";
     static constexpr const char* kDescription = "Clearnook - Disk Cleanup Utility";

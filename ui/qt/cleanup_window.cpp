@@ -43,8 +43,8 @@ QSize DialogBaseUnits(const QFont& font) {
     const QFontMetrics fm(font);
     // The dialog manager's average width: the extent of the 52 Latin letters, halved to a
     // rounded 26th.
-    const int letters =
-        fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters = fm.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {(letters / 26 + 1) / 2, fm.height()};
 }
 
@@ -96,16 +96,18 @@ CleanupWindow::CleanupWindow(DriveSource drives, QWidget* parent)
     m_listResults->setIconSize(QSize(16, 16));
     // The selection is shown only while the list has the focus.
     QPalette pal = m_listResults->palette();
-    pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Inactive, QPalette::Base));
-    pal.setColor(QPalette::Inactive, QPalette::HighlightedText, pal.color(QPalette::Inactive, QPalette::Text));
+    pal.setColor(QPalette::Inactive, QPalette::Highlight,
+                 pal.color(QPalette::Inactive, QPalette::Base));
+    pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                 pal.color(QPalette::Inactive, QPalette::Text));
     m_listResults->setPalette(pal);
     m_listResults->viewport()->installEventFilter(this);
 
     m_btnScan->setDefault(true);
     m_btnDelete->setEnabled(false);
-    for (QWidget* w : {static_cast<QWidget*>(m_staticDrive), static_cast<QWidget*>(m_staticStatus),
-                       static_cast<QWidget*>(m_staticDescription),
-                       static_cast<QWidget*>(m_groupDescription)}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(m_staticDrive), static_cast<QWidget*>(m_staticStatus),
+          static_cast<QWidget*>(m_staticDescription), static_cast<QWidget*>(m_groupDescription)}) {
         w->setFocusPolicy(Qt::NoFocus);
     }
     setTabOrder(m_comboDrive, m_btnScan);
@@ -135,15 +137,16 @@ void CleanupWindow::LayOutControls() {
     // drive box to show the whole text.
     QRect label = DialogUnitsToPixels(f, dt::kDriveLabel.rect);
     const int gapEnd = DialogUnitsToPixels(f, dt::kDrive.rect).x() - 1;
-    label.setWidth(std::clamp(m_staticDrive->sizeHint().width(), label.width(), gapEnd - label.x()));
+    label.setWidth(
+        std::clamp(m_staticDrive->sizeHint().width(), label.width(), gapEnd - label.x()));
     m_staticDrive->setGeometry(label);
     // A drop-down list's template height is that of the open list; closed, it is as tall as its
     // font needs.
     const QRect drive = DialogUnitsToPixels(f, dt::kDrive.rect);
     const int closedHeight = m_comboDrive->sizeHint().height();
     m_comboDrive->setGeometry(drive.x(), drive.y(), drive.width(), closedHeight);
-    m_comboDrive->setMaxVisibleItems(std::max(1, (drive.height() - closedHeight) /
-                                                     std::max(1, QFontMetrics(f).height() + 2)));
+    m_comboDrive->setMaxVisibleItems(
+        std::max(1, (drive.height() - closedHeight) / std::max(1, QFontMetrics(f).height() + 2)));
     m_btnScan->setGeometry(DialogUnitsToPixels(f, dt::kScan.rect));
     m_staticStatus->setGeometry(DialogUnitsToPixels(f, dt::kStatus.rect));
     m_listResults->setGeometry(DialogUnitsToPixels(f, dt::kResults.rect));
@@ -163,23 +166,37 @@ void CleanupWindow::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
 }
 
-void CleanupWindow::EnableDriveBox(bool enable) { m_comboDrive->setEnabled(enable); }
-void CleanupWindow::EnableScanButton(bool enable) { m_btnScan->setEnabled(enable); }
-void CleanupWindow::EnableDeleteButton(bool enable) { m_btnDelete->setEnabled(enable); }
-void CleanupWindow::SetScanButtonText(std::string_view text) { m_btnScan->setText(FromEngine(text)); }
-void CleanupWindow::SetStatusText(std::string_view text) { m_staticStatus->setText(FromEngine(text)); }
+void CleanupWindow::EnableDriveBox(bool enable) {
+    m_comboDrive->setEnabled(enable);
+}
+void CleanupWindow::EnableScanButton(bool enable) {
+    m_btnScan->setEnabled(enable);
+}
+void CleanupWindow::EnableDeleteButton(bool enable) {
+    m_btnDelete->setEnabled(enable);
+}
+void CleanupWindow::SetScanButtonText(std::string_view text) {
+    m_btnScan->setText(FromEngine(text));
+}
+void CleanupWindow::SetStatusText(std::string_view text) {
+    m_staticStatus->setText(FromEngine(text));
+}
 void CleanupWindow::SetDescriptionText(std::string_view text) {
     m_staticDescription->setText(FromEngine(text));
 }
 
-DriveBox& CleanupWindow::DriveCombo() { return *this; }
+DriveBox& CleanupWindow::DriveCombo() {
+    return *this;
+}
 
 void CleanupWindow::AddDriveEntry(const DriveEntry& entry) {
     m_drives.push_back(entry);
     m_comboDrive->addItem(FromEngine(entry.text));
 }
 
-void CleanupWindow::SelectDriveEntry(int index) { m_comboDrive->setCurrentIndex(index); }
+void CleanupWindow::SelectDriveEntry(int index) {
+    m_comboDrive->setCurrentIndex(index);
+}
 
 std::optional<DriveEntry> CleanupWindow::SelectedDriveEntry() {
     const int i = m_comboDrive->currentIndex();
@@ -189,9 +206,13 @@ std::optional<DriveEntry> CleanupWindow::SelectedDriveEntry() {
     return m_drives[static_cast<std::size_t>(i)];
 }
 
-ResultListView& CleanupWindow::ResultList() { return *this; }
+ResultListView& CleanupWindow::ResultList() {
+    return *this;
+}
 
-void CleanupWindow::DeleteAllItems() { m_listResults->clear(); }
+void CleanupWindow::DeleteAllItems() {
+    m_listResults->clear();
+}
 
 void CleanupWindow::InsertItem(int row, std::string_view text, int image) {
     auto* item = new QTreeWidgetItem;
@@ -237,7 +258,9 @@ std::optional<int> CleanupWindow::FirstSelectedRow() {
     return std::nullopt;
 }
 
-int CleanupWindow::RowCount() { return m_listResults->topLevelItemCount(); }
+int CleanupWindow::RowCount() {
+    return m_listResults->topLevelItemCount();
+}
 
 bool CleanupWindow::IsRowTicked(int row) {
     const QTreeWidgetItem* item = m_listResults->topLevelItem(row);
@@ -253,10 +276,14 @@ void CleanupWindow::StartTimer(int /*id*/, unsigned periodMs) {
     m_timer.start(static_cast<int>(periodMs));
 }
 
-void CleanupWindow::StopTimer(int /*id*/) { m_timer.stop(); }
+void CleanupWindow::StopTimer(int /*id*/) {
+    m_timer.stop();
+}
 
 // A worker that cannot be started leaves the window in Scanning, where Cancel ends it.
-void CleanupWindow::StartWorker(const ScanParams& params) { (void)StartScanThread(params); }
+void CleanupWindow::StartWorker(const ScanParams& params) {
+    (void)StartScanThread(params);
+}
 
 bool CleanupWindow::AskYesNo(std::string_view text, std::string_view caption) {
     QMessageBox box(QMessageBox::Warning, FromEngine(caption), FromEngine(text),
@@ -265,9 +292,9 @@ bool CleanupWindow::AskYesNo(std::string_view text, std::string_view caption) {
     return box.exec() == QMessageBox::Yes;
 }
 
-void CleanupWindow::ShowInformation(std::string_view text, std::optional<std::string_view> caption) {
-    const QString title =
-        caption ? FromEngine(*caption) : QCoreApplication::applicationName();
+void CleanupWindow::ShowInformation(std::string_view text,
+                                    std::optional<std::string_view> caption) {
+    const QString title = caption ? FromEngine(*caption) : QCoreApplication::applicationName();
     QMessageBox box(QMessageBox::Information, title, FromEngine(text), QMessageBox::Ok, this);
     box.exec();
 }
@@ -281,7 +308,8 @@ void CleanupWindow::PostStatusWake() {
     // Worker thread. The mailbox calls this under its lock and the controller closes the mailbox
     // before the window goes, so `this` is alive here; a queued call to a destroyed object is
     // dropped by Qt.
-    QMetaObject::invokeMethod(this, [this] { ShowStatusSoon(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { ShowStatusSoon(); }, Qt::QueuedConnection);
 }
 
 void CleanupWindow::ShowStatusSoon() {
@@ -300,7 +328,9 @@ void CleanupWindow::ShowStatusSoon() {
     m_dlg.OnStatusWake();
 }
 
-void CleanupWindow::reject() { m_dlg.OnCancel(); }
+void CleanupWindow::reject() {
+    m_dlg.OnCancel();
+}
 
 void CleanupWindow::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;

@@ -44,9 +44,9 @@ class CleanupWindow final : public QDialog,
                             private DriveBox {
     Q_OBJECT
 
-public:
-    explicit CleanupWindow(DriveSource drives = [] { return ListDriveEntries(); },
-                           QWidget* parent = nullptr);
+  public:
+    explicit CleanupWindow(
+        DriveSource drives = [] { return ListDriveEntries(); }, QWidget* parent = nullptr);
     ~CleanupWindow() override;
 
     // The controls, for tests and screenshots.
@@ -87,12 +87,12 @@ public:
     // Escape and the close box: IDCANCEL.
     void reject() override;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     // ResultListView
     void DeleteAllItems() override;
     void InsertItem(int row, std::string_view text, int image) override;

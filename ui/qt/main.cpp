@@ -1,4 +1,6 @@
 // clearnook: the Qt desktop program.
 #include "ui/qt/cleanup_app.h"
 
-int main(int argc, char** argv) { clearnook::qt::CCleanupApp::Run(argc, argv); }
+int main(int argc, char** argv) {
+    clearnook::qt::CCleanupApp::Run(argc, argv);
+}

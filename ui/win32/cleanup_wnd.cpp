@@ -77,8 +77,12 @@ BOOL CCleanupWnd::OnInitDialog() {
     return TRUE;
 }
 
-void CCleanupWnd::OnOK() { m_pController->OnOK(); }
-void CCleanupWnd::OnCancel() { m_pController->OnCancel(); }
+void CCleanupWnd::OnOK() {
+    m_pController->OnOK();
+}
+void CCleanupWnd::OnCancel() {
+    m_pController->OnCancel();
+}
 
 INT_PTR CCleanupWnd::OnPaint(WPARAM, LPARAM) {
     if (!IsIconic(m_hWnd)) {
@@ -128,16 +132,28 @@ INT_PTR CCleanupWnd::OnStatusWake(WPARAM, LPARAM) {
     return TRUE;
 }
 
-void CCleanupWnd::EnableDriveBox(bool enable) { m_comboDrive.EnableWindow(enable); }
-void CCleanupWnd::EnableScanButton(bool enable) { m_btnScan.EnableWindow(enable); }
-void CCleanupWnd::EnableDeleteButton(bool enable) { m_btnDelete.EnableWindow(enable); }
-void CCleanupWnd::SetScanButtonText(std::string_view text) { m_btnScan.SetWindowText(text); }
-void CCleanupWnd::SetStatusText(std::string_view text) { m_staticStatus.SetWindowText(text); }
+void CCleanupWnd::EnableDriveBox(bool enable) {
+    m_comboDrive.EnableWindow(enable);
+}
+void CCleanupWnd::EnableScanButton(bool enable) {
+    m_btnScan.EnableWindow(enable);
+}
+void CCleanupWnd::EnableDeleteButton(bool enable) {
+    m_btnDelete.EnableWindow(enable);
+}
+void CCleanupWnd::SetScanButtonText(std::string_view text) {
+    m_btnScan.SetWindowText(text);
+}
+void CCleanupWnd::SetStatusText(std::string_view text) {
+    m_staticStatus.SetWindowText(text);
+}
 void CCleanupWnd::SetDescriptionText(std::string_view text) {
     m_staticDescription.SetWindowText(text);
 }
 
-DriveBox& CCleanupWnd::DriveCombo() { return *this; }
+DriveBox& CCleanupWnd::DriveCombo() {
+    return *this;
+}
 
 std::optional<DriveEntry> CCleanupWnd::SelectedDriveEntry() {
     const int index = m_comboDrive.GetCurSel();
@@ -147,27 +163,41 @@ std::optional<DriveEntry> CCleanupWnd::SelectedDriveEntry() {
     return m_driveEntries[static_cast<std::size_t>(index)];
 }
 
-ResultListView& CCleanupWnd::ResultList() { return *this; }
+ResultListView& CCleanupWnd::ResultList() {
+    return *this;
+}
 
-void CCleanupWnd::EnableCheckboxes() { m_listResults.SetExtendedStyle(0, LVS_EX_CHECKBOXES); }
+void CCleanupWnd::EnableCheckboxes() {
+    m_listResults.SetExtendedStyle(0, LVS_EX_CHECKBOXES);
+}
 
 std::optional<int> CCleanupWnd::FirstSelectedRow() {
     const int row = m_listResults.GetNextItem(-1, LVNI_SELECTED);
     return row < 0 ? std::nullopt : std::optional<int>(row);
 }
 
-int CCleanupWnd::RowCount() { return m_listResults.GetItemCount(); }
-bool CCleanupWnd::IsRowTicked(int row) { return m_listResults.GetCheck(row); }
-int CCleanupWnd::RowItemData(int row) { return static_cast<int>(m_listResults.GetItemData(row)); }
+int CCleanupWnd::RowCount() {
+    return m_listResults.GetItemCount();
+}
+bool CCleanupWnd::IsRowTicked(int row) {
+    return m_listResults.GetCheck(row);
+}
+int CCleanupWnd::RowItemData(int row) {
+    return static_cast<int>(m_listResults.GetItemData(row));
+}
 
 void CCleanupWnd::StartTimer(int id, unsigned periodMs) {
     SetTimer(m_hWnd, static_cast<UINT_PTR>(id), periodMs, nullptr);
 }
 
-void CCleanupWnd::StopTimer(int id) { KillTimer(m_hWnd, static_cast<UINT_PTR>(id)); }
+void CCleanupWnd::StopTimer(int id) {
+    KillTimer(m_hWnd, static_cast<UINT_PTR>(id));
+}
 
 // A worker that cannot be started leaves the window in Scanning, where Cancel ends it.
-void CCleanupWnd::StartWorker(const ScanParams& params) { (void)StartScanThread(params); }
+void CCleanupWnd::StartWorker(const ScanParams& params) {
+    (void)StartScanThread(params);
+}
 
 bool CCleanupWnd::AskYesNo(std::string_view text, std::string_view caption) {
     const std::string t(text);
@@ -187,16 +217,22 @@ void CCleanupWnd::EndDialog(DialogResult result) {
     ::EndDialog(m_hWnd, result == DialogResult::Ok ? IDOK : IDCANCEL);
 }
 
-void CCleanupWnd::PostStatusWake() { PostMessageA(m_hWndWake, WM_STATUS_WAKE, 0, 0); }
+void CCleanupWnd::PostStatusWake() {
+    PostMessageA(m_hWndWake, WM_STATUS_WAKE, 0, 0);
+}
 
 void CCleanupWnd::AddDriveEntry(const DriveEntry& entry) {
     m_comboDrive.AddString(entry.text);
     m_driveEntries.push_back(entry);
 }
 
-void CCleanupWnd::SelectDriveEntry(int index) { m_comboDrive.SetCurSel(index); }
+void CCleanupWnd::SelectDriveEntry(int index) {
+    m_comboDrive.SetCurSel(index);
+}
 
-void CCleanupWnd::DeleteAllItems() { m_listResults.DeleteAllItems(); }
+void CCleanupWnd::DeleteAllItems() {
+    m_listResults.DeleteAllItems();
+}
 
 void CCleanupWnd::InsertItem(int row, std::string_view text, int image) {
     m_listResults.InsertItem(row, text, image);
@@ -206,6 +242,8 @@ void CCleanupWnd::SetItemText(int row, int column, std::string_view text) {
     m_listResults.SetItemText(row, column, text);
 }
 
-void CCleanupWnd::SetItemData(int row, int data) { m_listResults.SetItemData(row, data); }
+void CCleanupWnd::SetItemData(int row, int data) {
+    m_listResults.SetItemData(row, data);
+}
 
 }  // namespace clearnook::win32

@@ -32,8 +32,8 @@ class CCleanupWnd final : public CModalDialog<CCleanupWnd>,
   public:
     // Loads the icons of `hInstance` and builds the image list. `drives` gives the drive box's
     // entries at start (the window tests scan a folder of their own).
-    explicit CCleanupWnd(HINSTANCE hInstance,
-                         DriveSource drives = [] { return ListDriveEntries(); });
+    explicit CCleanupWnd(
+        HINSTANCE hInstance, DriveSource drives = [] { return ListDriveEntries(); });
     ~CCleanupWnd() override;
 
     static std::span<const MessageEntry<CCleanupWnd>> MessageTable();
@@ -87,16 +87,16 @@ class CCleanupWnd final : public CModalDialog<CCleanupWnd>,
     void SetItemText(int row, int column, std::string_view text) override;
     void SetItemData(int row, int data) override;
 
-    CListCtrl m_listResults;          // 1002
-    CButton m_btnDelete;              // 1004
-    CStatic m_staticDescription;      // 1003
-    CStatic m_staticStatus;           // 1001
-    CButton m_btnScan;                // IDOK
-    CComboBox m_comboDrive;           // 1000
-    HICON m_hIcon = nullptr;          // icon 128: window, minimised drawing, drag icon
-    CImageList m_imageList;           // icons 129 to 134
-    DriveSource m_drives;                             // asked once, at OnInitDialog
-    std::vector<DriveEntry> m_driveEntries;           // the entries, by drive box index
+    CListCtrl m_listResults;                 // 1002
+    CButton m_btnDelete;                     // 1004
+    CStatic m_staticDescription;             // 1003
+    CStatic m_staticStatus;                  // 1001
+    CButton m_btnScan;                       // IDOK
+    CComboBox m_comboDrive;                  // 1000
+    HICON m_hIcon = nullptr;                 // icon 128: window, minimised drawing, drag icon
+    CImageList m_imageList;                  // icons 129 to 134
+    DriveSource m_drives;                    // asked once, at OnInitDialog
+    std::vector<DriveEntry> m_driveEntries;  // the entries, by drive box index
     std::unique_ptr<CCleanupDlg> m_pController;
     // The window the wake is posted to, written on the UI thread before any walk can start.
     HWND m_hWndWake = nullptr;

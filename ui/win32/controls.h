@@ -26,7 +26,8 @@ class CWndItem {
     }
     [[nodiscard]] std::string GetWindowText() const {
         std::string s(static_cast<std::size_t>(GetWindowTextLengthA(m_hWnd)) + 1, '\0');
-        s.resize(static_cast<std::size_t>(::GetWindowTextA(m_hWnd, s.data(), static_cast<int>(s.size()))));
+        s.resize(static_cast<std::size_t>(
+            ::GetWindowTextA(m_hWnd, s.data(), static_cast<int>(s.size()))));
         return s;
     }
 
@@ -98,7 +99,9 @@ class CListCtrl : public CWndItem {
     }
     // Takes image list `which` back from the list view, which would otherwise destroy it with
     // itself (the template does not share image lists).
-    void ReleaseImageList(int which) const { Send(LVM_SETIMAGELIST, static_cast<WPARAM>(which), 0); }
+    void ReleaseImageList(int which) const {
+        Send(LVM_SETIMAGELIST, static_cast<WPARAM>(which), 0);
+    }
     int InsertColumn(int column, int format, int width, int subItem) const {
         LVCOLUMNA col{};
         col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_SUBITEM;
@@ -154,11 +157,13 @@ class CListCtrl : public CWndItem {
     [[nodiscard]] int GetItemCount() const { return static_cast<int>(Send(LVM_GETITEMCOUNT)); }
     // The next item after `start` (-1: from the top) with the state `flags`; -1 when none.
     [[nodiscard]] int GetNextItem(int start, UINT flags) const {
-        return static_cast<int>(Send(LVM_GETNEXTITEM, static_cast<WPARAM>(start), MAKELPARAM(flags, 0)));
+        return static_cast<int>(
+            Send(LVM_GETNEXTITEM, static_cast<WPARAM>(start), MAKELPARAM(flags, 0)));
     }
     // The checkbox of `row`: the state image 2 is the ticked box.
     [[nodiscard]] bool GetCheck(int row) const {
-        const auto state = static_cast<UINT>(Send(LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
+        const auto state = static_cast<UINT>(
+            Send(LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
         return ((state & LVIS_STATEIMAGEMASK) >> 12) == 2;
     }
     // Sets the extended styles under `mask` to `style`; a mask of 0 means every style bit.

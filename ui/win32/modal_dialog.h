@@ -26,7 +26,8 @@ struct MessageEntry {
 template <class T>
 class CModalDialog {
   public:
-    CModalDialog(HINSTANCE hInstance, int templateId) : m_hInstance(hInstance), m_nTemplate(templateId) {}
+    CModalDialog(HINSTANCE hInstance, int templateId)
+        : m_hInstance(hInstance), m_nTemplate(templateId) {}
     virtual ~CModalDialog() = default;
     CModalDialog(const CModalDialog&) = delete;
     CModalDialog& operator=(const CModalDialog&) = delete;
