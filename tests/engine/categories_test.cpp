@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 
 namespace clearnook {
@@ -94,6 +95,9 @@ TEST(CategoryTablesTest, NamesKeysAndDescriptionsInCategoryOrder) {
                            "Help Support Files",    "Pre-Compiled Header Files",
                            "Recent Documents List", "Thumbnail Cache"};
     const char* keys[] = {"temp", "internet", "help", "pch", "recent", "thumbs"};
+    // A category added to the table must be added here too, not read past these arrays' end.
+    ASSERT_EQ(std::size(names), static_cast<std::size_t>(CATEGORY_COUNT));
+    ASSERT_EQ(std::size(keys), static_cast<std::size_t>(CATEGORY_COUNT));
     for (int i = 0; i < CATEGORY_COUNT; ++i) {
         EXPECT_STREQ(CategoryName(i), names[i]);
         EXPECT_STREQ(CategoryKey(i), keys[i]);
