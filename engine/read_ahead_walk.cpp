@@ -48,8 +48,17 @@ enum class Rec : unsigned char {
     Subtree,  // a Subtree*: its records come here
 };
 // A name: one byte of length (names are at most 255 bytes), then the bytes.
-constexpr std::size_t kIdentityBytes = 3 * sizeof(std::uint64_t);
-constexpr std::size_t kLargestRecord = 1 + 1 + sizeof(std::uint64_t) + kIdentityBytes + 1 + 255;
+constexpr std::size_t kLargestRecord =
+    1 + 1 + sizeof(std::uint64_t) + sizeof(platform::FileIdentity) + 1 + 255;
+
+// Reads a fixed-size field of a record at `off` and moves past it.
+template <typename T>
+T TakeValue(const char* base, std::size_t& off) {
+    T value;
+    std::memcpy(&value, base + off, sizeof value);
+    off += sizeof value;
+    return value;
+}
 
 constexpr std::size_t kFirstChunk = 1024;  // most handed-off subtrees are small
 constexpr std::size_t kLargestChunk = 64 * 1024;
@@ -123,17 +132,12 @@ class Producer {
         std::memcpy(at, name.data(), name.size());
         at += name.size();
     }
-    void PutError(char*& at, int error) {
-        const auto v = static_cast<std::int32_t>(error);
-        std::memcpy(at, &v, sizeof v);
-        at += sizeof v;
+    template <typename T>
+    void PutValue(char*& at, T value) {
+        std::memcpy(at, &value, sizeof value);
+        at += sizeof value;
     }
-    void PutIdentity(char*& at, const platform::FileIdentity& identity) {
-        for (const std::uint64_t v : {identity.device, identity.inode, identity.birthTime}) {
-            std::memcpy(at, &v, sizeof v);
-            at += sizeof v;
-        }
-    }
+    void PutError(char*& at, int error) { PutValue(at, static_cast<std::int32_t>(error)); }
     void Wrote(char* end) { m_off = static_cast<std::size_t>(end - m_chunk->bytes.get()); }
     void Publish();
 
@@ -354,7 +358,7 @@ bool Producer::Start() {
             return false;
         }
         Put(at, Rec::RootEntered);
-        PutIdentity(at, m_dirs.RootIdentity());
+        PutValue(at, m_dirs.RootIdentity());
         Wrote(at);
     } else {
         const bool listed = m_dirs.AdoptRoot(std::move(m_subtree.directory));
@@ -431,10 +435,9 @@ StepResult Producer::Step() {
                 std::deque<Subtree*>& handed = m_handed.back();
                 char* at = Reserve(1 + sizeof(Subtree*));
                 Put(at, Rec::Subtree);
-                Subtree* subtree = handed.front();
+                PutValue(at, handed.front());
                 handed.pop_front();
-                std::memcpy(at, &subtree, sizeof subtree);
-                Wrote(at + sizeof subtree);
+                Wrote(at);
                 break;
             }
             case platform::EntryType::Other:
@@ -482,9 +485,8 @@ void Producer::VisitFile(const platform::DirEntry& entry) {
     char* at = Reserve(kLargestRecord);
     Put(at, Rec::File);
     *at++ = static_cast<char>(found->category);
-    std::memcpy(at, &info->size, sizeof info->size);
-    at += sizeof info->size;
-    PutIdentity(at, info->identity);
+    PutValue(at, info->size);
+    PutValue(at, info->identity);
     PutName(at, name);
     Wrote(at);
 }
@@ -738,25 +740,8 @@ void ReadAheadWalk::ReplayRecords(const Chunk& chunk, std::size_t limit) {
         off += 1 + len;
         return view;
     };
-    const auto u64 = [&]() {
-        std::uint64_t v;
-        std::memcpy(&v, base + off, sizeof v);
-        off += sizeof v;
-        return v;
-    };
-    const auto error = [&]() {
-        std::int32_t v;
-        std::memcpy(&v, base + off, sizeof v);
-        off += sizeof v;
-        return static_cast<int>(v);
-    };
-    const auto identity = [&]() {
-        platform::FileIdentity id;
-        id.device = u64();
-        id.inode = u64();
-        id.birthTime = u64();
-        return id;
-    };
+    const auto error = [&]() { return static_cast<int>(TakeValue<std::int32_t>(base, off)); };
+    const auto identity = [&]() { return TakeValue<platform::FileIdentity>(base, off); };
     while (off < limit) {
         if (m_stop.load(std::memory_order_relaxed)) {
             return;  // as the one-thread walk: nothing more after a stop request
@@ -785,15 +770,13 @@ void ReadAheadWalk::ReplayRecords(const Chunk& chunk, std::size_t limit) {
                 break;
             case Rec::File: {
                 const auto category = static_cast<CleanupCategory>(base[off++]);
-                const std::uint64_t size = u64();
+                const auto size = TakeValue<std::uint64_t>(base, off);
                 const platform::FileIdentity id = identity();
                 m_out.Record(category, size, id, name());
                 break;
             }
             case Rec::Subtree: {
-                Subtree* subtree;
-                std::memcpy(&subtree, base + off, sizeof subtree);
-                off += sizeof subtree;
+                Subtree* const subtree = TakeValue<Subtree*>(base, off);
                 m_replay.push_back({subtree, 0});  // `off` is not used past here
                 MoveHead();
                 return;

@@ -8,13 +8,6 @@ namespace clearnook {
 
 namespace {
 constexpr char kSep = platform::kPathSeparator;
-
-void AppendComponent(std::string& out, std::string_view name) {
-    if (!platform::EndsWithPathSeparator(out)) {
-        out.push_back(kSep);
-    }
-    out.append(name);
-}
 }  // namespace
 
 void RecordedDirectories::SetRoot(std::string_view text) {
@@ -35,11 +28,6 @@ void RecordedDirectories::AppendPath(std::uint32_t directory, std::string& out) 
     if (m_nodes.empty()) {
         return;
     }
-    // Up to the root first, then the names down in order.
-    std::size_t depth = 0;
-    for (std::uint32_t d = directory; d != kRoot; d = m_nodes[d].parent) {
-        ++depth;
-    }
     const Node& root = m_nodes[kRoot];
     out.append(m_names, root.nameAt, root.nameLen);
     const std::size_t from = out.size();
@@ -57,7 +45,7 @@ void RecordedDirectories::AppendPath(std::uint32_t directory, std::string& out) 
         out[--end] = kSep;
     }
     // A root that ends with a separator ("/", "x/") takes no second one.
-    if (depth > 0 && platform::EndsWithPathSeparator(std::string_view(out).substr(0, from))) {
+    if (length > 0 && platform::EndsWithPathSeparator(std::string_view(out).substr(0, from))) {
         out.erase(from, 1);
     }
 }
@@ -65,7 +53,7 @@ void RecordedDirectories::AppendPath(std::uint32_t directory, std::string& out) 
 void CategoryResults::PathOf(const FoundFile& file, std::string& out) const {
     out.clear();
     directories.AppendPath(file.directory, out);
-    AppendComponent(out, file.name);
+    platform::AppendPathComponent(out, file.name);
 }
 
 std::string CategoryResults::PathOf(const FoundFile& file) const {

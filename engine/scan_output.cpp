@@ -5,10 +5,6 @@
 
 namespace clearnook {
 
-namespace {
-constexpr char kSep = platform::kPathSeparator;
-}  // namespace
-
 ScanOutput::ScanOutput(const ScanParams& params)
     : m_state(*params.state), m_sink(params.statusSink.get()) {
     m_status.append(kScanningPrefix).append(params.path);
@@ -57,11 +53,8 @@ void ScanOutput::CutShort(int error) {
 }
 
 std::string_view ScanOutput::Push(std::string_view name) {
-    if (!platform::EndsWithPathSeparator(m_status)) {
-        m_status.push_back(kSep);
-    }
-    m_nameAt = m_status.size();
-    m_status.append(name);
+    platform::AppendPathComponent(m_status, name);
+    m_nameAt = m_status.size() - name.size();
     return {m_status.data() + m_nameAt, name.size()};
 }
 

@@ -228,6 +228,15 @@ void AppendLowered(std::string& out, std::string_view name);
     return !path.empty() && path.back() == kPathSeparator && StartsCharacter(path, path.size() - 1);
 }
 
+// Appends the component `name` to `path`, with a separator between them unless `path` ends with
+// one already (a root such as "/" or "C:\").
+inline void AppendPathComponent(std::string& path, std::string_view name) {
+    if (!EndsWithPathSeparator(path)) {
+        path.push_back(kPathSeparator);
+    }
+    path.append(name);
+}
+
 }  // namespace clearnook::platform
 
 // ---- Removing the files a walk recorded ----

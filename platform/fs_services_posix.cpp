@@ -32,7 +32,7 @@ constexpr int kDirOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // byte saying whether the file was still there, and its FileInfo as read with the listing.
 enum : unsigned char { kRecDir, kRecFile, kRecUnknown, kRecHandedOff, kRecPlain, kRecTagged };
 constexpr std::size_t kRecHeader = 2;
-constexpr std::size_t kTaggedExtra = 2 + 4 * sizeof(std::uint64_t);
+constexpr std::size_t kTaggedExtra = 2 + sizeof(FileInfo);
 
 std::size_t RecordSize(const char* rec) {
     const auto len = static_cast<std::size_t>(static_cast<unsigned char>(rec[1]));
@@ -79,6 +79,16 @@ FileIdentity FileIdentityOf(const struct statx& sx) {
         (sx.stx_mask & STATX_BTIME) != 0 ? sx.stx_btime : sx.stx_ctime;
     return {static_cast<std::uint64_t>(makedev(sx.stx_dev_major, sx.stx_dev_minor)), sx.stx_ino,
             static_cast<std::uint64_t>(t.tv_sec) * 1'000'000'000U + t.tv_nsec};
+}
+
+// The size and identity of the file `name` of `dirFd`, not following a link. Empty when it is
+// gone or is no longer a file (a directory, a device...).
+std::optional<FileInfo> ReadFileInfo(int dirFd, const char* name) {
+    struct statx sx {};
+    if (!StatxFile(dirFd, name, sx) || (!S_ISREG(sx.stx_mode) && !S_ISLNK(sx.stx_mode))) {
+        return std::nullopt;
+    }
+    return FileInfo{sx.stx_size, FileIdentityOf(sx)};
 }
 
 // The mount a descriptor lies on, where the kernel says; 0 when it does not.
@@ -269,17 +279,11 @@ struct DirectoryStack::Impl {
             return;
         }
         char* extra = arena.data() + at + kRecHeader + len + 1;
-        struct statx sx {};
-        const bool there =
-            StatxFile(fd, name, sx) && (S_ISREG(sx.stx_mode) || S_ISLNK(sx.stx_mode));
-        const FileInfo info = there ? FileInfo{sx.stx_size, FileIdentityOf(sx)} : FileInfo{};
+        const std::optional<FileInfo> info = ReadFileInfo(fd, name);
         extra[0] = static_cast<char>(tag);
-        extra[1] = there ? 1 : 0;
-        for (std::size_t i = 0;
-             const std::uint64_t v :
-             {info.size, info.identity.device, info.identity.inode, info.identity.birthTime}) {
-            std::memcpy(extra + 2 + i++ * sizeof v, &v, sizeof v);
-        }
+        extra[1] = info ? 1 : 0;
+        const FileInfo stored = info.value_or(FileInfo{});
+        std::memcpy(extra + 2, &stored, sizeof stored);
     }
 
     // Reads the whole listing of `fd` onto the end of the arena. False when not even the first
@@ -699,22 +703,15 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
         if (extra[1] == 0) {
             return std::nullopt;  // gone (or no longer a file) when the listing was read
         }
-        std::uint64_t v[4];
-        std::memcpy(v, extra + 2, sizeof v);
-        return FileInfo{v[0], FileIdentity{v[1], v[2], v[3]}};
+        FileInfo info;
+        std::memcpy(&info, extra + 2, sizeof info);
+        return info;
     }
     if (d.levels.empty() || d.levels.back().fd < 0) {
         return std::nullopt;
     }
     d.nameBuf.assign(name);
-    struct statx sx {};
-    if (!StatxFile(d.levels.back().fd, d.nameBuf.c_str(), sx)) {
-        return std::nullopt;
-    }
-    if (!S_ISREG(sx.stx_mode) && !S_ISLNK(sx.stx_mode)) {
-        return std::nullopt;  // replaced by something that is not a file since the listing
-    }
-    return FileInfo{sx.stx_size, FileIdentityOf(sx)};
+    return ReadFileInfo(d.levels.back().fd, d.nameBuf.c_str());
 }
 
 std::size_t DirectoryStack::Depth() const {

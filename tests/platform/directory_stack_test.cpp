@@ -125,7 +125,6 @@ INSTANTIATE_TEST_SUITE_P(Table, DirectoryStackTest,
                          ::testing::Values(StackCase{"chain_examined", MakeChain, 2, true, false},
                                            StackCase{"chain_not_examined", MakeChain, 2, false,
                                                      true},
-                                           StackCase{"chain_roomy", MakeChain, 64, false, false},
                                            StackCase{"bushy_examined", MakeBushy, 2, true, true},
                                            StackCase{"bushy_three", MakeBushy, 3, false, true}),
                          [](const auto& p) { return std::string(p.param.label); });
