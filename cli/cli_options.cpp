@@ -1,6 +1,7 @@
 #include "cli/cli_options.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "engine/categories.h"
 
@@ -8,8 +9,8 @@ namespace clearnook::cli {
 
 std::string CliUsage() {
     std::string usage =
-        "usage: clearnook-cli [--json] [--list] [-0] [--quiet] [--single-thread] ROOT\n"
-        "       clearnook-cli --delete KEY[,KEY...] [--yes] [--quiet] [--single-thread] ROOT\n"
+        "usage: clearnook-cli [--json] [--list] [-0] [--quiet] [--threads N] ROOT\n"
+        "       clearnook-cli --delete KEY[,KEY...] [--yes] [--quiet] [--threads N] ROOT\n"
         "       clearnook-cli --drives [--json]\n"
         "       clearnook-cli --version | --help\n"
         "Scans the directory tree ROOT (staying on its file system) for disposable files and\n"
@@ -19,9 +20,11 @@ std::string CliUsage() {
         "  -0        with --list: end each path with NUL instead of a line break\n"
         "  --quiet   no progress line, no summary and no report of unreadable directories\n"
         "            on stderr\n"
+        "  --threads N\n"
+        "            walk on N threads, 1 to %MAXTHREADS% (same results; 1 reads no directory\n"
+        "            ahead); by default as many as the processors, at least 2 and at most 8\n"
         "  --single-thread\n"
-        "            walk on one thread, without reading directories ahead on a second\n"
-        "            (same results, usually slower)\n"
+        "            the same as --threads 1\n"
         "  --delete KEY[,KEY...]\n"
         "            after the rows, permanently remove the recorded files of these\n"
         "            categories (those with a row only); asks on the terminal first, and\n"
@@ -44,6 +47,7 @@ std::string CliUsage() {
         keys += key + CategoryName(c) + "\n";
     }
     usage.replace(usage.find("%KEYS%"), 6, keys);
+    usage.replace(usage.find("%MAXTHREADS%"), 12, std::to_string(kMostThreads));
     return usage;
 }
 
@@ -55,6 +59,16 @@ std::string NormalizeRoot(std::string root) {
 }
 
 namespace {
+
+bool ParseThreadCount(std::string_view text, unsigned& threads) {
+    unsigned n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec != std::errc() || end != text.data() + text.size() || n < 1 || n > kMostThreads) {
+        return false;
+    }
+    threads = n;
+    return true;
+}
 
 std::string ValidKeys() {
     std::string valid;
@@ -118,7 +132,23 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args) {
             } else if (a == "--quiet" || a == "-q") {
                 r.options.quiet = true;
             } else if (a == "--single-thread") {
-                r.options.singleThread = true;
+                r.options.threads = 1;
+            } else if (a == "--threads" || a.starts_with("--threads=")) {
+                std::string_view count;
+                if (a == "--threads") {
+                    if (i + 1 == args.size()) {
+                        r.error = "--threads needs a number";
+                        return r;
+                    }
+                    count = args[++i];
+                } else {
+                    count = std::string_view(a).substr(std::string_view("--threads=").size());
+                }
+                if (!ParseThreadCount(count, r.options.threads)) {
+                    r.error = "--threads takes a number from 1 to " + std::to_string(kMostThreads) +
+                              ", not '" + std::string(count) + "'";
+                    return r;
+                }
             } else if (a == "--help" || a == "-h") {
                 r.options.help = true;
             } else if (a == "--version") {
@@ -167,7 +197,7 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args) {
     }
     if (r.options.drives) {
         if (haveRoot || r.options.list || r.options.nul || r.options.deleteRequested ||
-            r.options.yes || r.options.singleThread) {
+            r.options.yes || r.options.threads != 0) {
             r.error = "--drives takes no ROOT and goes with --json only";
             return r;
         }

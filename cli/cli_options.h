@@ -7,12 +7,15 @@
 
 namespace clearnook::cli {
 
+// The most threads --threads takes.
+inline constexpr unsigned kMostThreads = 64;
+
 struct CliOptions {
-    bool json = false;          // one JSON object instead of rows
-    bool list = false;          // the recorded paths instead of the rows
-    bool nul = false;           // with --list: NUL after each path instead of a line break
-    bool quiet = false;         // no progress line
-    bool singleThread = false;  // walk on one thread, without reading ahead
+    bool json = false;     // one JSON object instead of rows
+    bool list = false;     // the recorded paths instead of the rows
+    bool nul = false;      // with --list: NUL after each path instead of a line break
+    bool quiet = false;    // no progress line
+    unsigned threads = 0;  // --threads N (--single-thread: 1); 0: the walk's default
     bool help = false;
     bool version = false;
     bool drives = false;           // --drives: list the drive box's entries instead of scanning

@@ -308,7 +308,7 @@ int Run(int argc, char** argv) {
 
     ScanParams params;
     params.path = opt.root;
-    params.readAhead = !opt.singleThread;
+    params.threads = opt.threads;
     params.state = std::make_shared<ScanState>();
     const std::shared_ptr<ScanState> state = params.state;
     const bool onTerminal = !opt.quiet && ::isatty(STDERR_FILENO) != 0;

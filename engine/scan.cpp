@@ -1,5 +1,6 @@
 #include "engine/scan.h"
 
+#include <algorithm>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -7,96 +8,41 @@
 #include "engine/path_classifier.h"
 #include "engine/read_ahead_walk.h"
 #include "engine/scan_output.h"
+#include "engine/tree_walker.h"
 #include "platform/fs_services.h"
 
 namespace clearnook {
 namespace {
 
-// The walk on one thread: lists each directory as it comes to it.
-class Walk {
-  public:
-    explicit Walk(const ScanParams& params)
-        : m_out(params),
-          m_classifier(params.path),
-          m_examiner(m_classifier),
-          m_entries(*params.state) {
-        m_dirs.SetExaminer(&m_examiner);
-    }
+// Entries per call of the walker; it looks at the stop request before each one.
+constexpr int kBatchEntries = 128;
 
-    void Run(const std::string& root) {
-        m_out.Begin();
-        if (!m_dirs.OpenRoot(root)) {
-            m_out.RootUnlistable(m_dirs.LastError());
-            return;
-        }
-        m_out.RootEntered(m_dirs.RootIdentity());
-        const std::atomic<bool>& stop = m_out.State().stopRequested;
-        platform::DirEntry entry;
-        while (!m_out.Outside()) {
-            if (stop.load(std::memory_order_relaxed)) {
-                return;
-            }
-            if (!m_dirs.NextEntry(entry)) {
-                if (const int error = m_dirs.ListingError()) {
-                    m_out.CutShort(error);
-                }
-                m_dirs.Leave();
-                m_classifier.LeaveDirectory();
-                m_out.Left();
-                continue;
-            }
-            m_entries.Count();
-            if (entry.type == platform::EntryType::Directory) {
-                EnterDirectory(entry.name);
-            } else if (entry.type == platform::EntryType::File) {
-                VisitFile(entry);
-            }
-        }
+// The walk on one thread: lists each directory as it comes to it and puts out what it meets at
+// once.
+void WalkOnOneThread(const ScanParams& params) {
+    ScanOutput out(params);
+    out.Begin();
+    TreeWalker walker(out, PathClassifier(params.path), *params.state);
+    if (!walker.OpenRoot(params.path)) {
+        return;
     }
-
-  private:
-    void EnterDirectory(std::string_view name) {
-        const std::string_view childName = m_out.Push(name);
-        // The classifier goes first: the stack's examiner classifies the child's files as it
-        // reads the child's listing.
-        m_classifier.EnterDirectory(childName);
-        switch (m_dirs.EnterChild(childName)) {
-            case platform::DirectoryStack::EnterResult::Entered:
-                m_out.Entered();
-                break;
-            case platform::DirectoryStack::EnterResult::Unlistable:
-                m_classifier.LeaveDirectory();
-                m_out.Unlistable(m_dirs.LastError());
-                break;
-            case platform::DirectoryStack::EnterResult::Skipped:
-                m_classifier.LeaveDirectory();
-                m_out.Skipped();
-                break;
-        }
+    while (walker.Walk(kBatchEntries) == TreeWalker::Progress::More) {
     }
-
-    void VisitFile(const platform::DirEntry& entry) {
-        const std::optional<FoundEntry> found = ExamineFile(m_classifier, m_dirs, entry);
-        if (found) {
-            m_out.Record(found->category, found->info.size, found->info.identity, entry.name);
-        }
-    }
-
-    ScanOutput m_out;
-    PathClassifier m_classifier;
-    CategoryExaminer m_examiner;
-    platform::DirectoryStack m_dirs;
-    EntryCounter m_entries;
-};
+}
 
 }  // namespace
 
+unsigned DefaultWalkThreads() {
+    const unsigned cpus = std::thread::hardware_concurrency();
+    return std::clamp(cpus, 2u, 8u);
+}
+
 void ScanDirectory(ScanParams params) {
-    if (params.readAhead && RunReadAheadWalk(params)) {
+    const unsigned threads = params.threads != 0 ? params.threads : DefaultWalkThreads();
+    if (threads > 1 && RunReadAheadWalk(params, threads)) {
         return;
     }
-    Walk walk(params);
-    walk.Run(params.path);
+    WalkOnOneThread(params);
 }
 
 unsigned ScanThreadProc(ScanParams shared) {

@@ -59,12 +59,16 @@ struct ScanParams {
     std::string path;                        // directory to walk, as the user gave it
     std::shared_ptr<StatusSink> statusSink;  // may be null: no progress text
     std::shared_ptr<ScanState> state;        // never null
-    // True: a second thread reads later parts of the tree ahead while this one goes through it
-    // in order; the lists, totals and status texts are exactly those of the one-thread walk.
-    // False: one thread does everything (the reference the read-ahead walk is tested against).
-    // Platforms or descriptor limits that cannot support the second thread walk on one.
-    bool readAhead = true;
+    // The threads that walk. 1: one thread does everything (the reference the read-ahead walk is
+    // tested against). N > 1: N - 1 helper threads read later parts of the tree ahead while the
+    // calling thread reads too and goes through everything in order; the lists, totals and
+    // status texts are exactly those of the one-thread walk. 0: DefaultWalkThreads(). Platforms
+    // or descriptor limits that cannot support more threads walk on fewer, down to one.
+    unsigned threads = 0;
 };
+
+// The threads a walk uses when ScanParams::threads is 0.
+[[nodiscard]] unsigned DefaultWalkThreads();
 
 // The progress text for `path`: "Scanning " followed by the path.
 inline constexpr std::string_view kScanningPrefix = "Scanning ";

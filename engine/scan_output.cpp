@@ -116,22 +116,4 @@ void ScanOutput::Record(CleanupCategory category, std::uint64_t size,
     total.store(total.load(std::memory_order_relaxed) + size, std::memory_order_relaxed);
 }
 
-std::optional<FoundEntry> ExamineFile(PathClassifier& classifier, platform::DirectoryStack& dirs,
-                                      const platform::DirEntry& entry) {
-    std::optional<CleanupCategory> category;
-    if (entry.tag == platform::kUnexamined) {
-        category = classifier.Classify(entry.name);
-    } else if (entry.tag != 0) {
-        category = static_cast<CleanupCategory>(entry.tag - 1);
-    }
-    if (!category) {
-        return std::nullopt;
-    }
-    const std::optional<platform::FileInfo> info = dirs.StatEntry(entry.name);
-    if (!info) {
-        return std::nullopt;  // gone since the listing was read
-    }
-    return FoundEntry{*category, *info};
-}
-
 }  // namespace clearnook

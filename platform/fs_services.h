@@ -23,6 +23,7 @@ inline constexpr bool kRecordLowerCasePaths = true;
 inline constexpr bool kClassifyRootText = true;
 #else
 inline constexpr char kPathSeparator = '/';
+#define CLEARNOOK_CAN_HAND_OFF_DIRECTORIES 1
 inline constexpr bool kCanHandOffDirectories = true;
 // Case matters here: the lists record the path as enumerated, byte for byte.
 inline constexpr bool kRecordLowerCasePaths = false;

@@ -51,6 +51,35 @@ INSTANTIATE_TEST_SUITE_P(
         ArgsCase{{"--drives", "/"}, false, ""}, ArgsCase{{"--drives", "--list"}, false, ""},
         ArgsCase{{"--drives", "--delete", "temp"}, false, ""}));
 
+// What --threads and --single-thread leave in the options; -1: a usage error.
+TEST(ThreadsArgsTest, CountsFromOneToTheMost) {
+    const struct {
+        std::vector<std::string> args;
+        long long threads;
+    } cases[] = {
+        {{"x"}, 0},
+        {{"--threads", "4", "x"}, 4},
+        {{"--threads=1", "x"}, 1},
+        {{"--single-thread", "x"}, 1},
+        {{"--threads", std::to_string(kMostThreads), "x"}, kMostThreads},
+        {{"--threads", "0", "x"}, -1},
+        {{"--threads", std::to_string(kMostThreads + 1), "x"}, -1},
+        {{"--threads", "-2", "x"}, -1},
+        {{"--threads", "2x", "x"}, -1},
+        {{"--threads=", "x"}, -1},
+        {{"x", "--threads"}, -1},
+        {{"--drives", "--threads", "2"}, -1},
+    };
+    for (const auto& c : cases) {
+        const ParseResult r = ParseCliArgs(c.args);
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        ASSERT_EQ(r.ok, c.threads >= 0) << r.error;
+        if (r.ok) {
+            EXPECT_EQ(r.options.threads, c.threads);
+        }
+    }
+}
+
 // A readable, single-line form of `text` for test names.
 std::string Shown(const std::string& text) {
     std::string out = "'";

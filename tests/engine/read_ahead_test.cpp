@@ -58,9 +58,9 @@ struct WalkRecord {
     std::size_t mostDescriptors = 0;
 };
 
-// Walks `root` on the calling thread; samples the process's descriptors at every
-// `sampleEvery`th status text (0: never).
-WalkRecord Walk(const std::string& root, bool readAhead, std::size_t sampleEvery = 0) {
+// Walks `root` on the calling thread and `threads` - 1 helpers (1: the one-thread walk); samples
+// the process's descriptors at every `sampleEvery`th status text (0: never).
+WalkRecord Walk(const std::string& root, unsigned threads, std::size_t sampleEvery = 0) {
     WalkRecord r;
     auto sink = std::make_shared<RecordingSink>();
     auto state = std::make_shared<ScanState>();
@@ -78,7 +78,7 @@ WalkRecord Walk(const std::string& root, bool readAhead, std::size_t sampleEvery
     p.path = root;
     p.statusSink = sink;
     p.state = state;
-    p.readAhead = readAhead;
+    p.threads = threads;
     ScanDirectory(p);
     r.lists = testing::ResolvedLists(state->results);
     r.totals = state->results.SnapshotTotals();
@@ -238,7 +238,7 @@ TEST(ReadAheadTest, RandomTreesGiveTheOneThreadWalksResultsAndTexts) {
         MakeRandomTree(t, tree.seed, tree.dirs, tree.files, tree.deep, tree.markersOnly);
 
         const std::uint64_t beforeOneThread = scan_testing::HandOffCount();
-        const WalkRecord oneThread = Walk(t.path(), false);
+        const WalkRecord oneThread = Walk(t.path(), 1);
         EXPECT_EQ(scan_testing::HandOffCount(), beforeOneThread)
             << "the one-thread walk handed work off";
         for (std::size_t c = 0; c < CATEGORY_COUNT; ++c) {  // the tree has files of every kind
@@ -246,9 +246,12 @@ TEST(ReadAheadTest, RandomTreesGiveTheOneThreadWalksResultsAndTexts) {
         }
 
         for (int run = 0; run < tree.readAheadRuns; ++run) {
-            const WalkRecord readAhead = Walk(t.path(), true);
-            ASSERT_TRUE(SameWalk(oneThread, readAhead)) << "read-ahead run " << run;
-            EXPECT_EQ(readAhead.textsOnOtherThreads, 0u);
+            for (const unsigned threads : {2u, 3u, 8u}) {
+                const WalkRecord readAhead = Walk(t.path(), threads);
+                ASSERT_TRUE(SameWalk(oneThread, readAhead))
+                    << "read-ahead run " << run << " on " << threads << " threads";
+                EXPECT_EQ(readAhead.textsOnOtherThreads, 0u);
+            }
         }
     }
     EXPECT_GT(scan_testing::HandOffCount(), handedOffBefore)
@@ -381,8 +384,8 @@ TEST_P(ReadAheadTreeTest, GivesTheOneThreadWalksResultsAndTexts) {
     WalkRecord oneThread;
     WalkRecord readAhead;
     const auto walkBoth = [&] {
-        oneThread = Walk(root, false, 3);
-        readAhead = Walk(root, true, 3);
+        oneThread = Walk(root, 1, 3);
+        readAhead = Walk(root, 4, 3);
     };
     if (tc.unprivileged) {
         if (!testing::RunUnprivileged(walkBoth)) {
@@ -470,7 +473,7 @@ TEST(ReadAheadTest, StopWithReadAheadInFlightEndsTheWalkCleanly) {
     TempDir t(TempDir::Where::Memory);
     MakeRandomTree(t, 7, 2500, 6000, false, false);
     MakeManySubtrees(t);
-    const WalkRecord whole = Walk(t.path(), false);
+    const WalkRecord whole = Walk(t.path(), 1);
     ASSERT_GT(whole.texts.size(), 10000u);
     std::map<std::string, std::uint64_t> sizes;
     for (const auto& list : whole.lists) {
@@ -486,10 +489,10 @@ TEST(ReadAheadTest, StopWithReadAheadInFlightEndsTheWalkCleanly) {
     std::thread([] {}).join();
 
     const std::size_t stops[] = {1, 2, 3, 40, 777, 5000, whole.texts.size() - 1};
-    for (const bool readAhead : {false, true}) {
+    for (const unsigned walkThreads : {1u, 2u, 4u}) {
         for (const std::size_t n : stops) {
-            SCOPED_TRACE(std::string(readAhead ? "read-ahead" : "one thread") +
-                         " walk stopped at status text " + std::to_string(n));
+            SCOPED_TRACE(std::to_string(walkThreads) + "-thread" + " walk stopped at status text " +
+                         std::to_string(n));
             auto sink = std::make_shared<RecordingSink>();
             auto state = std::make_shared<ScanState>();
             RecordingSink* texts = sink.get();
@@ -503,7 +506,7 @@ TEST(ReadAheadTest, StopWithReadAheadInFlightEndsTheWalkCleanly) {
             p.path = t.path();
             p.statusSink = sink;
             p.state = state;
-            p.readAhead = readAhead;
+            p.threads = walkThreads;
 
             const std::size_t descriptors = testing::OpenDescriptorCount();
             const std::size_t threads = testing::ThreadCount();
@@ -539,7 +542,7 @@ TEST(ReadAheadTest, WorkerRaisesTheFlagAfterTheWholeWalk) {
     TempDir t(TempDir::Where::Memory);
     MakeRandomTree(t, 11, 1500, 3000, true, false);
     MakeManySubtrees(t);
-    const WalkRecord expected = Walk(t.path(), false);
+    const WalkRecord expected = Walk(t.path(), 1);
 
     struct FinishSink : RecordingSink {
         std::shared_ptr<ScanState> state;
@@ -556,7 +559,7 @@ TEST(ReadAheadTest, WorkerRaisesTheFlagAfterTheWholeWalk) {
     p.path = t.path();
     p.statusSink = sink;
     p.state = sink->state;
-    p.readAhead = true;
+    p.threads = 4;
     ASSERT_TRUE(StartScanThread(std::move(p)));
 
     const ScanState& state = *sink->state;

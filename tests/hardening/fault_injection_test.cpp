@@ -231,7 +231,7 @@ using testing::ScanRun;
 
 ScanRun Scan(const std::string& root, bool readAhead = false) {
     ScanRun run;
-    run.readAhead = readAhead;
+    run.threads = readAhead ? 2 : 1;
     run.Run(root);
     return run;
 }

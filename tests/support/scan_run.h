@@ -37,7 +37,7 @@ inline RecordedLists ResolvedLists(const CategoryResults& results) {
 struct ScanRun {
     std::shared_ptr<ScanState> state = std::make_shared<ScanState>();
     std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
-    bool readAhead = true;  // as ScanParams::readAhead
+    unsigned threads = 0;  // as ScanParams::threads
 
     // Walks `root` through ScanThreadProc, texts to `sink` unless `other` is given.
     void Run(const std::string& root, std::shared_ptr<StatusSink> other = nullptr) {
@@ -45,7 +45,7 @@ struct ScanRun {
         p.path = root;
         p.statusSink = other ? std::move(other) : sink;
         p.state = state;
-        p.readAhead = readAhead;
+        p.threads = threads;
         EXPECT_EQ(ScanThreadProc(p), 0u);
         EXPECT_TRUE(state->m_bScanDone.load());
     }

@@ -1,0 +1,148 @@
+// The read-ahead walk's coordinator: its threads (workers), the subtrees they produce, the
+// hand-off of work between them, the bound on records not yet replayed, and the replay in walk
+// order on the scan thread.
+//
+// Each worker runs one producer at a time. A worker without one asks for work; a producer that
+// sees someone asking promises itself that worker, then gives it a subdirectory it has not
+// reached (the last one in the shallowest listing above the directory it is in: the largest
+// piece, and the furthest from where it works). Every subtree handed off thus has a producer at
+// once, so the one being replayed is always being produced or complete.
+// The scan thread also replays the records, following each handed-off subtree in the place where
+// its directory lies, into the same ScanOutput the one-thread walk uses.
+//
+// Bounds: each producer's stack holds an equal share of the walk's descriptors (a handed
+// directory is opened by the giver only while the taker holds none); records not yet replayed
+// are limited by kRecordBudget, except those of the subtree being replayed, which the scan thread
+// is draining.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/read_ahead_producer.h"
+#include "engine/scan.h"
+#include "engine/scan_output.h"
+#include "engine/walk_records.h"
+
+namespace clearnook::read_ahead {
+
+// Written and not yet replayed: past this, a producer whose subtree is not the one being
+// replayed waits. The records are small (found files and directory names only).
+inline constexpr std::size_t kRecordBudget = 4 * 1024 * 1024;
+inline constexpr std::size_t kFirstChunk = 1024;  // most handed-off subtrees are small
+inline constexpr std::size_t kLargestChunk = 64 * 1024;
+static_assert(kFirstChunk >= walk_records::kLargestRecord);
+
+// One thread of the walk: the scan thread, which also replays, or a helper.
+struct Worker {
+    enum class Asks { Nothing, ForWork, Promised };
+    std::condition_variable wake;
+    // Under the walk's lock:
+    bool waiting = false;        // asleep on `wake`
+    Asks asks = Asks::Nothing;   // Promised: a producer is about to give it a subtree
+    Subtree* given = nullptr;    // handed to it, not yet taken
+    std::thread thread;          // a helper's own
+};
+
+class Coordinator {
+  public:
+    Coordinator(const ScanParams& params, unsigned threads, std::size_t descriptorsEach);
+    ~Coordinator();
+    Coordinator(const Coordinator&) = delete;
+    Coordinator& operator=(const Coordinator&) = delete;
+
+    // NotRun, having done nothing, when no helper thread or not the memory the records and the
+    // helpers' stacks may take can be had; OutOfMemory when memory ran out part way.
+    enum class Outcome { Done, NotRun, OutOfMemory };
+    [[nodiscard]] Outcome Run();
+
+    // ---- for the producers ----
+    [[nodiscard]] bool Stopping() const {
+        return m_stop.load(std::memory_order_relaxed) ||
+               m_finished.load(std::memory_order_relaxed) ||
+               m_outOfMemory.load(std::memory_order_relaxed);
+    }
+    // A worker asks for work and no producer has promised it any yet.
+    [[nodiscard]] bool SomeoneAsks() const { return m_asking.load(std::memory_order_relaxed) != 0; }
+    [[nodiscard]] bool ShouldPause(const Subtree& subtree) const {
+        return m_bytes.load(std::memory_order_relaxed) > kRecordBudget &&
+               m_head.load(std::memory_order_relaxed) != &subtree &&
+               !subtree.abandoned.load(std::memory_order_relaxed);
+    }
+    [[nodiscard]] std::size_t DescriptorsEach() const { return m_descriptorsEach; }
+    [[nodiscard]] ScanState& State() const { return *m_params.state; }
+
+    // A worker that asks for work, now promised to the caller (null: none asks any more). The
+    // caller then gives it a subtree or lets it go.
+    [[nodiscard]] Worker* Promise();
+    void Release(Worker& worker);
+    Subtree& NewSubtree();
+    void Give(Worker& worker, Subtree& subtree);
+    // Publishes `used` bytes of `subtree`'s last chunk, and optionally a new chunk after it.
+    void Publish(Subtree& subtree, walk_records::Chunk* chunk, std::size_t used,
+                 std::unique_ptr<walk_records::Chunk> next);
+    // `subtree` will never be replayed; its producer, if it has one, stops at its next step.
+    void Abandon(Subtree& subtree);
+
+  private:
+    enum class Replayed { Progress, Blocked, Finished };
+    struct ReplayPoint {
+        Subtree* subtree;
+        std::size_t off;  // in the subtree's front chunk
+    };
+
+    [[nodiscard]] Worker& ScanWorker() { return *m_workers.front(); }
+    // Starts the helpers; false when not even one could be.
+    bool StartHelpers();
+    void EndHelpers();
+    void HelperMain(Worker& worker);
+    void HelperLoop(Worker& worker);
+    void Walk();
+    // Steps `producer`; on Done marks its subtree complete and drops it.
+    Producer::Step StepProducer(std::unique_ptr<Producer>& producer);
+    // The subtree given to `worker`, or none, the worker now asking. Under m_mu.
+    Subtree* TakeGivenOrAsk(Worker& worker);
+    // Waits while `subtree`'s producer should pause; false when the walk is ending.
+    bool WaitWhilePaused(Worker& worker, const Subtree& subtree);
+    void Complete(Subtree& subtree);
+    Replayed ReplayAvailable();
+    // Replays the records of `chunk` from the replay point up to `limit`; stops after a Subtree
+    // record.
+    void ReplayRecords(const walk_records::Chunk& chunk, std::size_t limit);
+    [[nodiscard]] bool HeadHasRecords() const;  // under m_mu
+    // Frees a subtree that is complete and replayed or abandoned, with its records. Under m_mu.
+    void Forget(Subtree& subtree);
+    // Makes the top of m_replay the subtree being replayed, and lets producers that waited for
+    // room because theirs was not the one being replayed go on.
+    void MoveHead();
+    // Wakes the helpers that wait (for work, or for room). Under m_mu.
+    void WakeHelpers();
+
+    const ScanParams& m_params;
+    ScanOutput m_out;
+    const std::atomic<bool>& m_stop;
+    const std::size_t m_descriptorsEach;
+
+    std::mutex m_mu;
+    std::vector<std::unique_ptr<Worker>> m_workers;  // the scan thread's first
+    std::unordered_map<const Subtree*, std::unique_ptr<Subtree>> m_subtrees;
+    std::atomic<unsigned> m_asking{0};  // workers asking and not promised
+    std::atomic<bool> m_finished{false};
+    // A thread ran out of memory: the walk cannot go on.
+    std::atomic<bool> m_outOfMemory{false};
+    std::atomic<std::size_t> m_bytes{0};
+    std::atomic<const Subtree*> m_head{nullptr};
+
+    // The scan thread's alone.
+    std::vector<ReplayPoint> m_replay;
+    std::unique_ptr<Producer> m_producer;
+};
+
+}  // namespace clearnook::read_ahead

@@ -1,0 +1,190 @@
+#include "engine/read_ahead_producer.h"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "engine/read_ahead_coordinator.h"
+#include "engine/scan_testing.h"
+
+namespace clearnook::read_ahead {
+namespace {
+
+// Entries a producer goes through between looks at the rest of the walk.
+constexpr int kStepEntries = 128;
+
+PathClassifier ClassifierFor(Subtree& subtree, const std::string* rootPath) {
+    return rootPath != nullptr ? PathClassifier(*rootPath) : std::move(*subtree.classifier);
+}
+
+}  // namespace
+
+using walk_records::Kind;
+
+Producer::Producer(Coordinator& walk, Subtree& subtree, const std::string* rootPath)
+    : m_walk(walk),
+      m_subtree(subtree),
+      m_rootPath(rootPath),
+      m_walker(*this, ClassifierFor(subtree, rootPath), walk.State(), walk.DescriptorsEach()),
+      m_baseDepth(m_walker.Classifier().Depth()) {}
+
+Producer::Step Producer::Walk() {
+    if (!m_started) {
+        m_started = true;
+        const bool opened = m_rootPath != nullptr
+                                ? m_walker.OpenRoot(*m_rootPath)
+                                : m_walker.Adopt(std::move(m_subtree.directory), m_subtree.name);
+        if (!opened) {
+            Publish();
+            return Step::Done;
+        }
+    }
+    if (m_subtree.abandoned.load(std::memory_order_relaxed)) {
+        for (std::deque<Subtree*>& handed : m_handed) {
+            Abandon(handed);
+        }
+        return Step::Done;
+    }
+    if (m_walk.ShouldPause(m_subtree)) {
+        Publish();
+        return Step::Paused;
+    }
+    switch (m_walker.Walk(kStepEntries)) {
+        case TreeWalker::Progress::More:
+            Publish();
+            return Step::More;
+        case TreeWalker::Progress::Done:
+            Publish();
+            return Step::Done;
+        case TreeWalker::Progress::Stopped:
+            break;
+    }
+    return Step::Stopped;
+}
+
+bool Producer::BeforeEntry() {
+    if (m_walk.Stopping()) {
+        return false;
+    }
+    if (m_offerable && m_walk.SomeoneAsks()) {
+        Offer();
+    }
+    return true;
+}
+
+char* Producer::Reserve(std::size_t size) {
+    if (m_chunk == nullptr || m_off + size > m_chunk->capacity) {
+        const std::size_t capacity =
+            m_chunk == nullptr ? kFirstChunk : std::min(m_chunk->capacity * 4, kLargestChunk);
+        auto next = std::make_unique<walk_records::Chunk>(capacity);
+        walk_records::Chunk* const nextRaw = next.get();
+        m_walk.Publish(m_subtree, m_chunk, m_off, std::move(next));
+        m_chunk = nextRaw;
+        m_off = 0;
+        m_published = 0;
+    }
+    return m_chunk->bytes.get() + m_off;
+}
+
+void Producer::Write(const walk_records::Record& record) {
+    char* const at = Reserve(walk_records::SizeOf(record.kind, record.name.size()));
+    Wrote(walk_records::Write(at, record));
+}
+
+void Producer::Publish() {
+    if (m_chunk != nullptr && m_off != m_published) {
+        m_walk.Publish(m_subtree, m_chunk, m_off, nullptr);
+        m_published = m_off;
+    }
+}
+
+void Producer::Opened() {
+    m_handed.emplace_back();
+    m_offerable = true;
+}
+
+void Producer::RootEntered(const platform::FileIdentity& identity) {
+    Write({.kind = Kind::RootEntered, .identity = identity});
+    Opened();
+}
+
+void Producer::RootUnlistable(int error) {
+    Write({.kind = Kind::RootUnlistable, .error = error});
+}
+
+std::string_view Producer::Push(std::string_view name) {
+    // Written now, as Entered, with room to become Unlistable: the record's copy of the name
+    // outlives the listing, which entering the directory may move. Not yet counted as written:
+    // a directory on another mount leaves no record.
+    m_pushed = Reserve(walk_records::SizeOf(Kind::Unlistable, name.size()));
+    char* const end = walk_records::Write(m_pushed, {.kind = Kind::Entered, .name = name});
+    m_pushedName = std::string_view(end - name.size(), name.size());
+    return m_pushedName;
+}
+
+void Producer::Entered() {
+    Wrote(m_pushed + walk_records::SizeOf(Kind::Entered, m_pushedName.size()));
+    Opened();
+}
+
+void Producer::Unlistable(int error) {
+    Wrote(walk_records::Write(m_pushed,
+                              {.kind = Kind::Unlistable, .name = m_pushedName, .error = error}));
+}
+
+void Producer::CutShort(int error) {
+    Write({.kind = Kind::CutShort, .error = error});
+}
+
+void Producer::Left() {
+    Abandon(m_handed.back());  // none, unless the listing ended early
+    m_handed.pop_back();
+    Write({.kind = Kind::Left});
+}
+
+void Producer::Record(CleanupCategory category, std::uint64_t size,
+                      const platform::FileIdentity& identity, std::string_view name) {
+    Write({.kind = Kind::File,
+           .name = name,
+           .category = category,
+           .size = size,
+           .identity = identity});
+}
+
+void Producer::HandedOff() {
+    std::deque<Subtree*>& handed = m_handed.back();
+    Write({.kind = Kind::Subtree, .subtree = handed.front()});
+    handed.pop_front();
+}
+
+void Producer::Offer() {
+    Worker* const taker = m_walk.Promise();
+    if (taker == nullptr) {
+        return;  // another producer got there first
+    }
+    std::optional<platform::DirectoryStack::HandOff> handOff =
+        m_walker.Stack().HandOffLaterDirectory();
+    if (!handOff) {
+        m_offerable = false;  // until a listing is read
+        m_walk.Release(*taker);
+        return;
+    }
+    Subtree& subtree = m_walk.NewSubtree();
+    m_handed[handOff->level].push_front(&subtree);
+    subtree.name = std::move(handOff->name);
+    auto classifier =
+        std::make_unique<PathClassifier>(m_walker.Classifier(), m_baseDepth + handOff->level);
+    classifier->EnterDirectory(subtree.name);
+    subtree.classifier = std::move(classifier);
+    subtree.directory = std::move(handOff->directory);
+    m_walk.Give(*taker, subtree);
+}
+
+void Producer::Abandon(std::deque<Subtree*>& handed) {
+    for (Subtree* subtree : handed) {
+        m_walk.Abandon(*subtree);
+    }
+    handed.clear();
+}
+
+}  // namespace clearnook::read_ahead

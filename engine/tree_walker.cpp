@@ -1,0 +1,117 @@
+#include "engine/tree_walker.h"
+
+#include <utility>
+
+namespace clearnook {
+
+std::optional<FoundEntry> ExamineFile(PathClassifier& classifier, platform::DirectoryStack& dirs,
+                                      const platform::DirEntry& entry) {
+    std::optional<CleanupCategory> category;
+    if (entry.tag == platform::kUnexamined) {
+        category = classifier.Classify(entry.name);
+    } else if (entry.tag != 0) {
+        category = static_cast<CleanupCategory>(entry.tag - 1);
+    }
+    if (!category) {
+        return std::nullopt;
+    }
+    const std::optional<platform::FileInfo> info = dirs.StatEntry(entry.name);
+    if (!info) {
+        return std::nullopt;  // gone since the listing was read
+    }
+    return FoundEntry{*category, *info};
+}
+
+TreeWalker::TreeWalker(WalkSink& sink, PathClassifier classifier, ScanState& state,
+                       std::size_t descriptorBudget)
+    : m_sink(sink),
+      m_classifier(std::move(classifier)),
+      m_dirs(descriptorBudget),
+      m_entries(state) {
+    m_dirs.SetExaminer(&m_examiner);
+}
+
+bool TreeWalker::OpenRoot(const std::string& path) {
+    if (!m_dirs.OpenRoot(path)) {
+        m_sink.RootUnlistable(m_dirs.LastError());
+        return false;
+    }
+    m_sink.RootEntered(m_dirs.RootIdentity());
+    return true;
+}
+
+#ifdef CLEARNOOK_CAN_HAND_OFF_DIRECTORIES
+bool TreeWalker::Adopt(platform::HandedDirectory directory, std::string_view name) {
+    static_cast<void>(m_sink.Push(name));
+    if (!m_dirs.AdoptRoot(std::move(directory))) {
+        m_sink.Unlistable(m_dirs.LastError());
+        return false;
+    }
+    m_sink.Entered();
+    return true;
+}
+#endif
+
+TreeWalker::Progress TreeWalker::Walk(int entries) {
+    platform::DirEntry entry;
+    for (int n = 0; n < entries; ++n) {
+        if (!m_sink.BeforeEntry()) {
+            return Progress::Stopped;
+        }
+        if (!m_dirs.NextEntry(entry)) {
+            if (const int error = m_dirs.ListingError()) {
+                m_sink.CutShort(error);
+            }
+            m_dirs.Leave();
+            m_classifier.LeaveDirectory();
+            m_sink.Left();
+            if (m_dirs.Depth() == 0) {
+                return Progress::Done;
+            }
+            continue;
+        }
+        m_entries.Count();
+        switch (entry.type) {
+            case platform::EntryType::Directory:
+                EnterDirectory(entry.name);
+                break;
+            case platform::EntryType::File:
+                VisitFile(entry);
+                break;
+            case platform::EntryType::HandedOff:
+                m_sink.HandedOff();
+                break;
+            case platform::EntryType::Other:
+                break;
+        }
+    }
+    return Progress::More;
+}
+
+void TreeWalker::EnterDirectory(std::string_view name) {
+    const std::string_view copy = m_sink.Push(name);
+    // The classifier goes first: the stack's examiner classifies the child's files as it reads
+    // the child's listing.
+    m_classifier.EnterDirectory(copy);
+    switch (m_dirs.EnterChild(copy)) {
+        case platform::DirectoryStack::EnterResult::Entered:
+            m_sink.Entered();
+            break;
+        case platform::DirectoryStack::EnterResult::Unlistable:
+            m_classifier.LeaveDirectory();
+            m_sink.Unlistable(m_dirs.LastError());
+            break;
+        case platform::DirectoryStack::EnterResult::Skipped:
+            m_classifier.LeaveDirectory();
+            m_sink.Skipped();
+            break;
+    }
+}
+
+void TreeWalker::VisitFile(const platform::DirEntry& entry) {
+    if (const std::optional<FoundEntry> found = ExamineFile(m_classifier, m_dirs, entry)) {
+        m_sink.Record(found->category, found->info.size, found->info.identity, entry.name);
+    }
+}
+
+}  // namespace clearnook

@@ -1,0 +1,111 @@
+// The walk through a tree, depth first and pre-order, with what it meets told to a sink: the one
+// loop behind both walks. The one-thread walk's sink puts everything out at once; a read-ahead
+// reader's sink writes it down as records for the scan thread to replay.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/path_classifier.h"
+#include "engine/scan.h"
+#include "engine/walk_sink.h"
+#include "platform/fs_services.h"
+
+namespace clearnook {
+
+// Counts the entries one thread reads into ScanState::entriesSeen, a batch at a time, so the
+// listing loop does no atomic operation per entry. What is left is added on destruction.
+class EntryCounter {
+  public:
+    explicit EntryCounter(ScanState& state) : m_total(state.entriesSeen) {}
+    ~EntryCounter() { Flush(); }
+    EntryCounter(const EntryCounter&) = delete;
+    EntryCounter& operator=(const EntryCounter&) = delete;
+
+    void Count() {
+        if (++m_pending == kBatch) {
+            Flush();
+        }
+    }
+    void Flush() {
+        if (m_pending != 0) {
+            m_total.fetch_add(m_pending, std::memory_order_relaxed);
+            m_pending = 0;
+        }
+    }
+
+  private:
+    static constexpr unsigned kBatch = 256;
+    std::atomic<std::uint64_t>& m_total;
+    unsigned m_pending = 0;
+};
+
+// Tags each file of a listing, as the listing is read, with its category + 1 (0: none), as
+// `classifier` sees it in the directory the walk is about to list.
+class CategoryExaminer final : public platform::EntryExaminer {
+  public:
+    explicit CategoryExaminer(PathClassifier& classifier) : m_classifier(classifier) {}
+    [[nodiscard]] std::uint8_t TagFile(std::string_view name) override {
+        const std::optional<CleanupCategory> c = m_classifier.Classify(name);
+        return c ? static_cast<std::uint8_t>(static_cast<int>(*c) + 1) : std::uint8_t{0};
+    }
+
+  private:
+    PathClassifier& m_classifier;
+};
+
+// A file of the top directory of `dirs` that the walk records: its category and what it is now.
+struct FoundEntry {
+    CleanupCategory category;
+    platform::FileInfo info;
+};
+
+// What both walks do with a file `entry` of the directory they list: take its category (from
+// the stack's examiner, or `classifier` for a file the stack did not examine) and, when it
+// belongs to one, its size and identity. None for a file of no category, or one gone since the
+// listing was read.
+[[nodiscard]] std::optional<FoundEntry> ExamineFile(PathClassifier& classifier,
+                                                    platform::DirectoryStack& dirs,
+                                                    const platform::DirEntry& entry);
+
+// Walks one tree (a walk's root, or a directory handed over) with its own directory stack, one
+// batch of entries at a time. One thread at a time.
+class TreeWalker {
+  public:
+    // `classifier` stands in the directory the walk starts from; `descriptorBudget` as for
+    // DirectoryStack (0: the process's share).
+    TreeWalker(WalkSink& sink, PathClassifier classifier, ScanState& state,
+               std::size_t descriptorBudget = 0);
+    TreeWalker(const TreeWalker&) = delete;
+    TreeWalker& operator=(const TreeWalker&) = delete;
+
+    // Opens the walk's root and tells the sink RootEntered or RootUnlistable. False: nothing to
+    // walk.
+    bool OpenRoot(const std::string& path);
+#ifdef CLEARNOOK_CAN_HAND_OFF_DIRECTORIES
+    // Starts in a directory another walker handed over, as if entering `name` (Push, then
+    // Entered or Unlistable). False: nothing to walk.
+    bool Adopt(platform::HandedDirectory directory, std::string_view name);
+#endif
+
+    enum class Progress { More, Done, Stopped };
+    // Goes through up to `entries` entries. Done once the walk has left its first directory;
+    // Stopped when the sink said so.
+    [[nodiscard]] Progress Walk(int entries);
+
+    [[nodiscard]] platform::DirectoryStack& Stack() { return m_dirs; }
+    [[nodiscard]] PathClassifier& Classifier() { return m_classifier; }
+
+  private:
+    void EnterDirectory(std::string_view name);
+    void VisitFile(const platform::DirEntry& entry);
+
+    WalkSink& m_sink;
+    PathClassifier m_classifier;
+    CategoryExaminer m_examiner{m_classifier};
+    platform::DirectoryStack m_dirs;
+    EntryCounter m_entries;
+};
+
+}  // namespace clearnook
