@@ -72,13 +72,22 @@ void Coordinator::Give(Worker& worker, Subtree& subtree) {
     worker.wake.notify_one();
 }
 
-Subtree* Coordinator::TakeGivenOrAsk(Worker& worker) {
-    Subtree* const subtree = std::exchange(worker.given, nullptr);
-    if (subtree == nullptr && worker.asks == Worker::Asks::Nothing) {
+void Coordinator::Lend(Worker& worker, std::function<void()> job) {
+    {
+        const std::lock_guard lock(m_mu);
+        worker.job = std::move(job);
+        worker.asks = Worker::Asks::Nothing;
+    }
+    worker.wake.notify_one();
+}
+
+Coordinator::Given Coordinator::TakeGivenOrAsk(Worker& worker) {
+    Given given{std::exchange(worker.given, nullptr), std::exchange(worker.job, nullptr)};
+    if (!given && worker.asks == Worker::Asks::Nothing) {
         worker.asks = Worker::Asks::ForWork;
         m_asking.fetch_add(1, std::memory_order_relaxed);
     }
-    return subtree;
+    return given;
 }
 
 // ---- records ----
@@ -162,7 +171,7 @@ Coordinator::Outcome Coordinator::Run() {
     // unlike a new-expression the compiler may not leave out.)
     const std::size_t helpers = m_workers.size() - 1;
     void* const probe =
-        ::operator new(kHelperStack * helpers + kRecordBudget + kLargestChunk, std::nothrow);
+        ::operator new(kHelperStack* helpers + kRecordBudget + kLargestChunk, std::nothrow);
     if (probe == nullptr) {
         return Outcome::NotRun;
     }
@@ -246,19 +255,22 @@ void Coordinator::HelperLoop(Worker& worker) {
             }
             continue;
         }
-        Subtree* subtree = nullptr;
+        Given given;
         {
             std::unique_lock lock(m_mu);
             worker.waiting = true;
-            while (!Stopping() && (subtree = TakeGivenOrAsk(worker)) == nullptr) {
+            while (!Stopping() && !(given = TakeGivenOrAsk(worker))) {
                 worker.wake.wait_for(lock, kStopPoll);
             }
             worker.waiting = false;
         }
-        if (subtree == nullptr) {
+        if (given.job) {
+            given.job();
+        } else if (given.subtree != nullptr) {
+            producer = std::make_unique<Producer>(*this, *given.subtree, nullptr);
+        } else {
             return;
         }
-        producer = std::make_unique<Producer>(*this, *subtree, nullptr);
     }
 }
 
@@ -289,16 +301,21 @@ void Coordinator::Walk() {
             wait = wait && step == Producer::Step::Paused;
         } else {
             std::unique_lock lock(m_mu);
-            if (Subtree* subtree = TakeGivenOrAsk(self)) {
+            if (Given given = TakeGivenOrAsk(self)) {
                 lock.unlock();
-                m_producer = std::make_unique<Producer>(*this, *subtree, nullptr);
+                if (given.job) {
+                    given.job();
+                } else {
+                    m_producer = std::make_unique<Producer>(*this, *given.subtree, nullptr);
+                }
                 continue;
             }
         }
         if (wait) {
             std::unique_lock lock(m_mu);
             self.waiting = true;
-            while (!Stopping() && !HeadHasRecords() && (m_producer || self.given == nullptr)) {
+            while (!Stopping() && !HeadHasRecords() &&
+                   (m_producer || (self.given == nullptr && self.job == nullptr))) {
                 self.wake.wait_for(lock, kStopPoll);
             }
             self.waiting = false;
@@ -421,8 +438,7 @@ bool RunReadAheadWalk(const ScanParams& params, unsigned threads) {
     // Splitting a small budget costs more climbs back through ".." than more threads save (a
     // soft limit of 32: 0.63 s on two threads against 0.50 s on one, on the benchmark corpus).
     const std::size_t share = platform::DirectoryStack::ProcessDescriptorShare();
-    threads = static_cast<unsigned>(
-        std::min<std::size_t>(threads, share / kLeastDescriptorsEach));
+    threads = static_cast<unsigned>(std::min<std::size_t>(threads, share / kLeastDescriptorsEach));
     if (threads < 2) {
         return false;
     }

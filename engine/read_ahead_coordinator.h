@@ -20,6 +20,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -45,10 +46,11 @@ struct Worker {
     enum class Asks { Nothing, ForWork, Promised };
     std::condition_variable wake;
     // Under the walk's lock:
-    bool waiting = false;        // asleep on `wake`
-    Asks asks = Asks::Nothing;   // Promised: a producer is about to give it a subtree
-    Subtree* given = nullptr;    // handed to it, not yet taken
-    std::thread thread;          // a helper's own
+    bool waiting = false;       // asleep on `wake`
+    Asks asks = Asks::Nothing;  // Promised: a producer is about to give it a subtree
+    Subtree* given = nullptr;   // handed to it, not yet taken
+    std::function<void()> job;  // lent to a producer for a while (see Producer::TryRun)
+    std::thread thread;         // a helper's own
 };
 
 class Coordinator {
@@ -85,6 +87,7 @@ class Coordinator {
     void Release(Worker& worker);
     Subtree& NewSubtree();
     void Give(Worker& worker, Subtree& subtree);
+    void Lend(Worker& worker, std::function<void()> job);
     // Publishes `used` bytes of `subtree`'s last chunk, and optionally a new chunk after it.
     void Publish(Subtree& subtree, walk_records::Chunk* chunk, std::size_t used,
                  std::unique_ptr<walk_records::Chunk> next);
@@ -107,8 +110,14 @@ class Coordinator {
     void Walk();
     // Steps `producer`; on Done marks its subtree complete and drops it.
     Producer::Step StepProducer(std::unique_ptr<Producer>& producer);
-    // The subtree given to `worker`, or none, the worker now asking. Under m_mu.
-    Subtree* TakeGivenOrAsk(Worker& worker);
+    // What was given to `worker` (a subtree, or a job to run), or nothing, the worker now
+    // asking. Under m_mu.
+    struct Given {
+        Subtree* subtree = nullptr;
+        std::function<void()> job;
+        explicit operator bool() const { return subtree != nullptr || job != nullptr; }
+    };
+    Given TakeGivenOrAsk(Worker& worker);
     // Waits while `subtree`'s producer should pause; false when the walk is ending.
     bool WaitWhilePaused(Worker& worker, const Subtree& subtree);
     void Complete(Subtree& subtree);

@@ -26,7 +26,9 @@ Producer::Producer(Coordinator& walk, Subtree& subtree, const std::string* rootP
       m_subtree(subtree),
       m_rootPath(rootPath),
       m_walker(*this, ClassifierFor(subtree, rootPath), walk.State(), walk.DescriptorsEach()),
-      m_baseDepth(m_walker.Classifier().Depth()) {}
+      m_baseDepth(m_walker.Classifier().Depth()) {
+    m_walker.Stack().SetSpareThreads(this);
+}
 
 Producer::Step Producer::Walk() {
     if (!m_started) {
@@ -178,6 +180,18 @@ void Producer::Offer() {
     subtree.classifier = std::move(classifier);
     subtree.directory = std::move(handOff->directory);
     m_walk.Give(*taker, subtree);
+}
+
+bool Producer::TryRun(std::function<void()> work) {
+    if (!m_walk.SomeoneAsks()) {
+        return false;
+    }
+    Worker* const worker = m_walk.Promise();
+    if (worker == nullptr) {
+        return false;
+    }
+    m_walk.Lend(*worker, std::move(work));
+    return true;
 }
 
 void Producer::Abandon(std::deque<Subtree*>& handed) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,7 +35,7 @@ struct Subtree {
 
 class Coordinator;
 
-class Producer final : public WalkSink {
+class Producer final : public WalkSink, public platform::SpareThreads {
   public:
     // The producer of the walk's root (`rootPath`), or, with `rootPath` null, of the subtree
     // handed off in `subtree`.
@@ -59,6 +60,8 @@ class Producer final : public WalkSink {
     void Record(CleanupCategory category, std::uint64_t size,
                 const platform::FileIdentity& identity, std::string_view name) override;
     void HandedOff() override;
+    // Lends a worker that asks for work to the walker's stack, for a long listing.
+    bool TryRun(std::function<void()> work) override;
 
     // Room for `size` more bytes of records.
     char* Reserve(std::size_t size);

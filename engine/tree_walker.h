@@ -94,8 +94,12 @@ class TreeWalker {
     // Stopped when the sink said so.
     [[nodiscard]] Progress Walk(int entries);
 
-    [[nodiscard]] platform::DirectoryStack& Stack() { return m_dirs; }
-    [[nodiscard]] PathClassifier& Classifier() { return m_classifier; }
+    [[nodiscard]] platform::DirectoryStack& Stack() {
+        return m_dirs;
+    }
+    [[nodiscard]] PathClassifier& Classifier() {
+        return m_classifier;
+    }
 
   private:
     void EnterDirectory(std::string_view name);

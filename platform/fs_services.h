@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -83,8 +84,20 @@ class EntryExaminer {
   public:
     virtual ~EntryExaminer() = default;
     // 0 for a file the walk has no use for, else a tag of the walk's own (1 to 254). Called for
-    // the files of a listing being read, in listing order, on the stack's thread.
+    // the files of a listing being read, in listing order, on the stack's thread or on a thread
+    // it borrowed meanwhile (see SpareThreads), one at a time.
     [[nodiscard]] virtual std::uint8_t TagFile(std::string_view name) = 0;
+};
+
+// Threads a walk can spare for a while. A stack that finds a listing long borrows one to go
+// through what it has read (the examiner's look at each file, the sizes of those tagged) while
+// it reads on.
+class SpareThreads {
+  public:
+    virtual ~SpareThreads() = default;
+    // Starts `work` on another thread that does nothing else until `work` returns, and returns at
+    // once; false, `work` not run, when no thread is free.
+    [[nodiscard]] virtual bool TryRun(std::function<void()> work) = 0;
 };
 
 // A directory one DirectoryStack opened for another to adopt as its root: the way a walk shares
@@ -130,6 +143,10 @@ class DirectoryStack {
     // (before EnterChild, OpenRoot, AdoptRoot). Platforms may ignore it: their entries come back
     // kUnexamined.
     void SetExaminer(EntryExaminer* examiner);
+
+    // Lets the stack borrow threads from `spare` (not owned; null: none) for long listings.
+    // Platforms may ignore it.
+    void SetSpareThreads(SpareThreads* spare);
 
     // Opens the walk's root (a symbolic link naming the root itself is followed) and reads its
     // listing. False when it cannot be listed; the stack stays empty.

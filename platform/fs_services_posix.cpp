@@ -14,10 +14,13 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
 #include "platform/fs_services.h"
+#include "platform/listing_pipe.h"
 #include "platform/posix_syscalls.h"
 #include "platform/posix_testing.h"
 
@@ -242,6 +245,7 @@ struct DirectoryStack::Impl {
     std::string rootPath;       // as OpenRoot was given it
     int lastError = 0;          // of the last OpenRoot, AdoptRoot or EnterChild that failed
     EntryExaminer* examiner = nullptr;
+    SpareThreads* spare = nullptr;
     const char* lastTaggedName = nullptr;  // the name of the tagged record NextEntry returned last
 
     explicit Impl(std::size_t descriptorBudget)
@@ -286,70 +290,157 @@ struct DirectoryStack::Impl {
         std::memcpy(extra + 2, &stored, sizeof stored);
     }
 
+    // Appends the entries of `got` bytes of getdents64 records at `bytes`, read from `fd`, to the
+    // listing at the end of the arena; `lastNeed` moves to the last record that needs the
+    // descriptor.
+    void AppendEntries(int fd, const char* bytes, std::size_t got, std::size_t& lastNeed) {
+        for (std::size_t off = 0; off < got;) {
+            const char* rec = bytes + off;
+            unsigned short reclen;
+            std::memcpy(&reclen, rec + offsetof(struct dirent64, d_reclen), sizeof reclen);
+            const auto dtype = static_cast<unsigned char>(rec[offsetof(struct dirent64, d_type)]);
+            const char* name = rec + offsetof(struct dirent64, d_name);
+            off += reclen;
+            unsigned char kind;
+            switch (dtype) {
+                case DT_DIR:
+                    kind = kRecDir;
+                    break;
+                case DT_REG:
+                case DT_LNK:
+                    kind = kRecFile;
+                    break;
+                case DT_UNKNOWN:
+                    kind = kRecUnknown;
+                    break;
+                default:
+                    continue;  // devices, FIFOs, sockets play no part
+            }
+            const std::size_t len = std::strlen(name);
+            if (len == 0 || len > 255 ||
+                (name[0] == '.' && (len == 1 || (len == 2 && name[1] == '.')))) {
+                continue;
+            }
+            const std::size_t at = arena.size();
+            if (kind == kRecFile && examiner != nullptr) {
+                AppendExamined(fd, name, len, examiner->TagFile(std::string_view(name, len)));
+                continue;
+            }
+            lastNeed = at;
+            if (kind == kRecDir) {
+                dirRecords.push_back(at);
+            }
+            arena.resize(at + kRecHeader + len + 1);
+            arena[at] = static_cast<char>(kind);
+            arena[at + 1] = static_cast<char>(static_cast<unsigned char>(len));
+            std::memcpy(arena.data() + at + kRecHeader, name, len + 1);
+        }
+    }
+
+    // A long listing's buffers, passed to a spare thread, and the last record it appended that
+    // needs the descriptor.
+    struct LentListing {
+        explicit LentListing(std::size_t bufferSize) : pipe(bufferSize) {}
+        ListingPipe pipe;
+        std::size_t lastNeed = kNoRecord;
+    };
+
+    // Lends the rest of a long listing of `fd` to a spare thread: it appends the entries of the
+    // buffers this thread reads into `lent`. False when no thread is free.
+    bool LendListing(int fd, const std::shared_ptr<LentListing>& lent) {
+        // The thread touches the arena, the examiner and `fd` only between a successful Start and
+        // End; this thread waits for End before it uses any of them again.
+        return spare->TryRun([this, fd, lent] {
+            ListingPipe* const pipe = &lent->pipe;
+            if (!pipe->Start()) {
+                return;
+            }
+            bool failed = false;
+            std::size_t lastNeed = kNoRecord;
+            const char* bytes = nullptr;
+            std::size_t size = 0;
+            try {
+                while (pipe->Next(bytes, size)) {
+                    AppendEntries(fd, bytes, size, lastNeed);
+                    pipe->Release();
+                }
+            } catch (const std::bad_alloc&) {
+                failed = true;
+            }
+            lent->lastNeed = lastNeed;
+            pipe->End(failed);
+        });
+    }
+
     // Reads the whole listing of `fd` onto the end of the arena. False when not even the first
     // read succeeds; a listing that fails part way keeps what it had read, and `partError` says
-    // why it ended. `lastNeed` is set to the last record that needs the descriptor.
+    // why it ended. `lastNeed` is set to the last record that needs the descriptor. A listing
+    // longer than one buffer is gone through on a spare thread, where there is one, while this
+    // one reads on.
     bool ReadListing(int fd, int& partError, std::size_t& lastNeed) {
         lastNeed = kNoRecord;
-        bool first = true;
         partError = 0;
+        bool first = true;
+        std::shared_ptr<LentListing> lent;  // while a spare thread goes through the buffers
+        ListingPipe* pipe = nullptr;
+        std::shared_ptr<LentListing> unlent;  // made for a lending that found no thread free
+        // A pipe whose thread never came: this thread goes through the buffers filled so far.
+        const auto goOnAlone = [&] {
+            for (std::size_t i = 0; i < pipe->Filled(); ++i) {
+                AppendEntries(fd, pipe->SlotBytes(i), pipe->SlotSizeUsed(i), lastNeed);
+            }
+            pipe = nullptr;
+            lent.reset();
+        };
         for (;;) {
-            const long n = posix::Getdents64(fd, scratch.data(), scratch.size());
-            if (n < 0) {
-                if (errno == EINTR) {
-                    continue;
+            char* buffer = scratch.data();
+            if (pipe) {
+                buffer = pipe->SlotToFill();
+                if (buffer == nullptr) {
+                    if (pipe->Failed()) {
+                        throw std::bad_alloc();
+                    }
+                    goOnAlone();
+                    buffer = scratch.data();
                 }
-                partError = errno != 0 ? errno : EIO;
-                return !first;
+            }
+            const long n = posix::Getdents64(fd, buffer, scratch.size());
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                if (n < 0) {
+                    partError = errno != 0 ? errno : EIO;
+                }
+                break;
             }
             first = false;
-            if (n == 0) {
-                return true;
+            if (pipe) {
+                pipe->Filled(static_cast<std::size_t>(n));
+                continue;
             }
-            const std::size_t got = static_cast<std::size_t>(n);
-            for (std::size_t off = 0; off < got;) {
-                const char* rec = scratch.data() + off;
-                unsigned short reclen;
-                std::memcpy(&reclen, rec + offsetof(struct dirent64, d_reclen), sizeof reclen);
-                const auto dtype =
-                    static_cast<unsigned char>(rec[offsetof(struct dirent64, d_type)]);
-                const char* name = rec + offsetof(struct dirent64, d_name);
-                off += reclen;
-                unsigned char kind;
-                switch (dtype) {
-                    case DT_DIR:
-                        kind = kRecDir;
-                        break;
-                    case DT_REG:
-                    case DT_LNK:
-                        kind = kRecFile;
-                        break;
-                    case DT_UNKNOWN:
-                        kind = kRecUnknown;
-                        break;
-                    default:
-                        continue;  // devices, FIFOs, sockets play no part
+            AppendEntries(fd, buffer, static_cast<std::size_t>(n), lastNeed);
+            if (spare != nullptr) {
+                // A second buffer is coming: the listing is long enough to share.
+                if (!unlent) {
+                    unlent = std::make_shared<LentListing>(scratch.size());
                 }
-                const std::size_t len = std::strlen(name);
-                if (len == 0 || len > 255 ||
-                    (name[0] == '.' && (len == 1 || (len == 2 && name[1] == '.')))) {
-                    continue;
+                if (LendListing(fd, unlent)) {
+                    lent = std::move(unlent);
+                    pipe = &lent->pipe;
                 }
-                const std::size_t at = arena.size();
-                if (kind == kRecFile && examiner != nullptr) {
-                    AppendExamined(fd, name, len, examiner->TagFile(std::string_view(name, len)));
-                    continue;
-                }
-                lastNeed = at;
-                if (kind == kRecDir) {
-                    dirRecords.push_back(at);
-                }
-                arena.resize(at + kRecHeader + len + 1);
-                arena[at] = static_cast<char>(kind);
-                arena[at + 1] = static_cast<char>(static_cast<unsigned char>(len));
-                std::memcpy(arena.data() + at + kRecHeader, name, len + 1);
             }
         }
+        if (pipe) {
+            if (!pipe->Finish()) {
+                goOnAlone();
+            } else if (pipe->Failed()) {
+                throw std::bad_alloc();
+            } else if (lent->lastNeed != kNoRecord) {
+                lastNeed = lent->lastNeed;
+            }
+        }
+        return !first || partError == 0;
     }
 
     // Pushes a level for the open directory `fd`, listing it. False (and `fd` closed) when it
@@ -689,6 +780,10 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
         }
     }
     return false;
+}
+
+void DirectoryStack::SetSpareThreads(SpareThreads* spare) {
+    m_impl->spare = spare;
 }
 
 void DirectoryStack::SetExaminer(EntryExaminer* examiner) {

@@ -314,6 +314,8 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
 // Entries here come back kUnexamined: the listing already brings each file's size.
 void DirectoryStack::SetExaminer(EntryExaminer* /*examiner*/) {}
 
+void DirectoryStack::SetSpareThreads(SpareThreads* /*spare*/) {}
+
 std::size_t DirectoryStack::Depth() const {
     return m_impl->levels.size();
 }

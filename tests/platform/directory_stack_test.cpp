@@ -2,9 +2,12 @@
 // climbs back through "..", what it reads with a listing and what it hands to another stack.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/fs_services.h"
@@ -128,6 +131,60 @@ INSTANTIATE_TEST_SUITE_P(Table, DirectoryStackTest,
                                            StackCase{"bushy_examined", MakeBushy, 2, true, true},
                                            StackCase{"bushy_three", MakeBushy, 3, false, true}),
                          [](const auto& p) { return std::string(p.param.label); });
+
+// Spare threads that run what a stack lends them: at once, never, or late (on a thread that
+// starts a while after it was asked).
+struct TestSpareThreads final : SpareThreads {
+    enum class Mode { Now, Never, Late } mode;
+    explicit TestSpareThreads(Mode m) : mode(m) {}
+    ~TestSpareThreads() override {
+        for (std::thread& t : threads) {
+            t.join();
+        }
+    }
+    bool TryRun(std::function<void()> work) override {
+        ++lent;
+        if (mode == Mode::Never) {
+            kept.push_back(std::move(work));  // dropped with the spare threads
+            return true;
+        }
+        const auto delay = std::chrono::milliseconds(mode == Mode::Late ? 5 : 0);
+        threads.emplace_back([work = std::move(work), delay] {
+            std::this_thread::sleep_for(delay);
+            work();
+        });
+        return true;
+    }
+    int lent = 0;
+    std::vector<std::function<void()>> kept;
+    std::vector<std::thread> threads;
+};
+
+// A listing many buffers long, gone through on a thread the stack borrows while it reads on,
+// gives the entries, tags, sizes and identities the stack gives alone, whether the thread comes
+// at once, late or never.
+TEST(DirectoryStackLendTest, ALongListingReadsTheSameWithASpareThread) {
+    TempDir t(TempDir::Where::Memory);
+    for (int i = 0; i < 20000; ++i) {
+        const std::string name = "long/" + std::to_string(i) + "-a-name-of-some-length";
+        t.File(name + (i % 25 == 0 ? ".tmp" : ".txt"), static_cast<std::uint64_t>(i % 7));
+        if (i % 5000 == 0) {
+            t.File(name + "-dir/inner.tmp", 1);
+        }
+    }
+    DirectoryStack alone;
+    const WalkLog expected = WalkAll(alone, t.path(), true);
+    for (const auto mode : {TestSpareThreads::Mode::Now, TestSpareThreads::Mode::Late,
+                            TestSpareThreads::Mode::Never}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        TestSpareThreads spare(mode);
+        DirectoryStack stack;
+        stack.SetSpareThreads(&spare);
+        const WalkLog got = WalkAll(stack, t.path(), true);
+        EXPECT_EQ(got.lines, expected.lines);
+        EXPECT_GE(spare.lent, 1);
+    }
+}
 
 // A stack gives away the last subdirectory it has not reached of the shallowest level above the
 // one it lists, and meets it later as HandedOff in its place; another stack lists it.
