@@ -185,7 +185,9 @@ Coordinator::Outcome Coordinator::Run() {
         m_outOfMemory.store(true, std::memory_order_relaxed);
     }
     EndHelpers();
-    m_producer.reset();
+    for (const std::unique_ptr<Worker>& worker : m_workers) {
+        worker->producer.reset();  // closes its descriptors
+    }
     return m_outOfMemory.load(std::memory_order_relaxed) ? Outcome::OutOfMemory : Outcome::Done;
 }
 
@@ -225,30 +227,37 @@ void Coordinator::HelperMain(Worker& worker) {
     }
 }
 
-Producer::Step Coordinator::StepProducer(std::unique_ptr<Producer>& producer) {
-    const Producer::Step step = producer->Walk();
+void Coordinator::StartProducing(Worker& worker, Subtree& subtree, const std::string* rootPath) {
+    if (!worker.producer) {
+        worker.producer = std::make_unique<Producer>(*this);
+    }
+    worker.producer->Begin(subtree, rootPath);
+    worker.producing = true;
+}
+
+Producer::Step Coordinator::StepProducer(Worker& worker) {
+    const Producer::Step step = worker.producer->Walk();
     if (step == Producer::Step::Done) {
-        Complete(producer->Target());
-        producer.reset();
+        worker.producing = false;
+        Complete(worker.producer->Target());
     }
     return step;
 }
 
 void Coordinator::HelperLoop(Worker& worker) {
-    std::unique_ptr<Producer> producer;
     for (;;) {
         if (Stopping()) {
             return;
         }
-        if (producer) {
-            switch (StepProducer(producer)) {
+        if (worker.producing) {
+            switch (StepProducer(worker)) {
                 case Producer::Step::More:
                 case Producer::Step::Done:
                     break;
                 case Producer::Step::Stopped:
                     return;
                 case Producer::Step::Paused:
-                    if (!WaitWhilePaused(worker, producer->Target())) {
+                    if (!WaitWhilePaused(worker, worker.producer->Target())) {
                         return;
                     }
                     break;
@@ -267,7 +276,7 @@ void Coordinator::HelperLoop(Worker& worker) {
         if (given.job) {
             given.job();
         } else if (given.subtree != nullptr) {
-            producer = std::make_unique<Producer>(*this, *given.subtree, nullptr);
+            StartProducing(worker, *given.subtree, nullptr);
         } else {
             return;
         }
@@ -281,8 +290,8 @@ void Coordinator::Walk() {
     Subtree& root = NewSubtree();
     m_replay.push_back({&root, 0});
     MoveHead();
-    m_producer = std::make_unique<Producer>(*this, root, &m_params.path);
     Worker& self = ScanWorker();
+    StartProducing(self, root, &m_params.path);
     for (;;) {
         if (m_stop.load(std::memory_order_relaxed) ||
             m_outOfMemory.load(std::memory_order_relaxed)) {
@@ -293,8 +302,8 @@ void Coordinator::Walk() {
             break;
         }
         bool wait = replayed == Replayed::Blocked;
-        if (m_producer) {
-            const Producer::Step step = StepProducer(m_producer);
+        if (self.producing) {
+            const Producer::Step step = StepProducer(self);
             if (step == Producer::Step::Stopped) {
                 break;
             }
@@ -306,7 +315,7 @@ void Coordinator::Walk() {
                 if (given.job) {
                     given.job();
                 } else {
-                    m_producer = std::make_unique<Producer>(*this, *given.subtree, nullptr);
+                    StartProducing(self, *given.subtree, nullptr);
                 }
                 continue;
             }
@@ -315,7 +324,7 @@ void Coordinator::Walk() {
             std::unique_lock lock(m_mu);
             self.waiting = true;
             while (!Stopping() && !HeadHasRecords() &&
-                   (m_producer || (self.given == nullptr && self.job == nullptr))) {
+                   (self.producing || (self.given == nullptr && self.job == nullptr))) {
                 self.wake.wait_for(lock, kStopPoll);
             }
             self.waiting = false;

@@ -51,6 +51,9 @@ struct Worker {
     Subtree* given = nullptr;   // handed to it, not yet taken
     std::function<void()> job;  // lent to a producer for a while (see Producer::TryRun)
     std::thread thread;         // a helper's own
+    // The worker's own: its producer, kept from one subtree to the next, and whether it has one.
+    std::unique_ptr<Producer> producer;
+    bool producing = false;
 };
 
 class Coordinator {
@@ -108,8 +111,10 @@ class Coordinator {
     void HelperMain(Worker& worker);
     void HelperLoop(Worker& worker);
     void Walk();
-    // Steps `producer`; on Done marks its subtree complete and drops it.
-    Producer::Step StepProducer(std::unique_ptr<Producer>& producer);
+    // Sets `worker` producing `subtree` (the walk's root when `rootPath` is given).
+    void StartProducing(Worker& worker, Subtree& subtree, const std::string* rootPath);
+    // Steps the worker's producer; on Done marks its subtree complete.
+    Producer::Step StepProducer(Worker& worker);
     // What was given to `worker` (a subtree, or a job to run), or nothing, the worker now
     // asking. Under m_mu.
     struct Given {
@@ -151,7 +156,6 @@ class Coordinator {
 
     // The scan thread's alone.
     std::vector<ReplayPoint> m_replay;
-    std::unique_ptr<Producer> m_producer;
 };
 
 }  // namespace clearnook::read_ahead

@@ -21,37 +21,49 @@ PathClassifier ClassifierFor(Subtree& subtree, const std::string* rootPath) {
 
 using walk_records::Kind;
 
-Producer::Producer(Coordinator& walk, Subtree& subtree, const std::string* rootPath)
-    : m_walk(walk),
-      m_subtree(subtree),
-      m_rootPath(rootPath),
-      m_walker(*this, ClassifierFor(subtree, rootPath), walk.State(), walk.DescriptorsEach()),
-      m_baseDepth(m_walker.Classifier().Depth()) {
-    m_walker.Stack().SetSpareThreads(this);
+Producer::Producer(Coordinator& walk) : m_walk(walk) {}
+
+void Producer::Begin(Subtree& subtree, const std::string* rootPath) {
+    PathClassifier classifier = ClassifierFor(subtree, rootPath);
+    if (m_walker && m_walker->Finished()) {
+        m_walker->Restart(std::move(classifier));  // keeps the stack's buffers
+    } else {
+        m_walker.emplace(*this, std::move(classifier), m_walk.State(), m_walk.DescriptorsEach());
+        m_walker->Stack().SetSpareThreads(this);
+    }
+    m_baseDepth = m_walker->Classifier().Depth();
+    m_subtree = &subtree;
+    m_rootPath = rootPath;
+    m_handed.clear();
+    m_chunk = nullptr;
+    m_off = 0;
+    m_published = 0;
+    m_started = false;
+    m_offerable = false;
 }
 
 Producer::Step Producer::Walk() {
     if (!m_started) {
         m_started = true;
         const bool opened = m_rootPath != nullptr
-                                ? m_walker.OpenRoot(*m_rootPath)
-                                : m_walker.Adopt(std::move(m_subtree.directory), m_subtree.name);
+                                ? m_walker->OpenRoot(*m_rootPath)
+                                : m_walker->Adopt(std::move(m_subtree->directory), m_subtree->name);
         if (!opened) {
             Publish();
             return Step::Done;
         }
     }
-    if (m_subtree.abandoned.load(std::memory_order_relaxed)) {
+    if (m_subtree->abandoned.load(std::memory_order_relaxed)) {
         for (std::deque<Subtree*>& handed : m_handed) {
             Abandon(handed);
         }
         return Step::Done;
     }
-    if (m_walk.ShouldPause(m_subtree)) {
+    if (m_walk.ShouldPause(*m_subtree)) {
         Publish();
         return Step::Paused;
     }
-    switch (m_walker.Walk(kStepEntries)) {
+    switch (m_walker->Walk(kStepEntries)) {
         case TreeWalker::Progress::More:
             Publish();
             return Step::More;
@@ -80,7 +92,7 @@ char* Producer::Reserve(std::size_t size) {
             m_chunk == nullptr ? kFirstChunk : std::min(m_chunk->capacity * 4, kLargestChunk);
         auto next = std::make_unique<walk_records::Chunk>(capacity);
         walk_records::Chunk* const nextRaw = next.get();
-        m_walk.Publish(m_subtree, m_chunk, m_off, std::move(next));
+        m_walk.Publish(*m_subtree, m_chunk, m_off, std::move(next));
         m_chunk = nextRaw;
         m_off = 0;
         m_published = 0;
@@ -95,7 +107,7 @@ void Producer::Write(const walk_records::Record& record) {
 
 void Producer::Publish() {
     if (m_chunk != nullptr && m_off != m_published) {
-        m_walk.Publish(m_subtree, m_chunk, m_off, nullptr);
+        m_walk.Publish(*m_subtree, m_chunk, m_off, nullptr);
         m_published = m_off;
     }
 }
@@ -165,7 +177,7 @@ void Producer::Offer() {
         return;  // another producer got there first
     }
     std::optional<platform::DirectoryStack::HandOff> handOff =
-        m_walker.Stack().HandOffLaterDirectory();
+        m_walker->Stack().HandOffLaterDirectory();
     if (!handOff) {
         m_offerable = false;  // until a listing is read
         m_walk.Release(*taker);
@@ -175,7 +187,7 @@ void Producer::Offer() {
     m_handed[handOff->level].push_front(&subtree);
     subtree.name = std::move(handOff->name);
     auto classifier =
-        std::make_unique<PathClassifier>(m_walker.Classifier(), m_baseDepth + handOff->level);
+        std::make_unique<PathClassifier>(m_walker->Classifier(), m_baseDepth + handOff->level);
     classifier->EnterDirectory(subtree.name);
     subtree.classifier = std::move(classifier);
     subtree.directory = std::move(handOff->directory);

@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,15 +38,18 @@ class Coordinator;
 
 class Producer final : public WalkSink, public platform::SpareThreads {
   public:
-    // The producer of the walk's root (`rootPath`), or, with `rootPath` null, of the subtree
-    // handed off in `subtree`.
-    Producer(Coordinator& walk, Subtree& subtree, const std::string* rootPath);
+    // A worker's producer, kept from one subtree to the next.
+    explicit Producer(Coordinator& walk);
+
+    // Starts on the walk's root (`rootPath`), or, with `rootPath` null, on the subtree handed
+    // off in `subtree`. The subtree before, if any, is done.
+    void Begin(Subtree& subtree, const std::string* rootPath);
 
     enum class Step { More, Paused, Done, Stopped };
     // Walks a batch of entries. Paused: the records not yet replayed fill the walk's budget and
     // this subtree is not the one being replayed.
     [[nodiscard]] Step Walk();
-    [[nodiscard]] Subtree& Target() { return m_subtree; }
+    [[nodiscard]] Subtree& Target() { return *m_subtree; }
 
   private:
     bool BeforeEntry() override;
@@ -76,9 +80,10 @@ class Producer final : public WalkSink, public platform::SpareThreads {
     void Abandon(std::deque<Subtree*>& handed);
 
     Coordinator& m_walk;
-    Subtree& m_subtree;
-    const std::string* m_rootPath;
-    TreeWalker m_walker;
+    Subtree* m_subtree = nullptr;
+    const std::string* m_rootPath = nullptr;
+    // Made again only where a subtree was abandoned part way, its stack not emptied.
+    std::optional<TreeWalker> m_walker;
     std::size_t m_baseDepth = 0;  // the classifier's depth in this subtree's root
     // Per level of the walker's stack: the subtrees handed off from its listing, in listing order.
     std::vector<std::deque<Subtree*>> m_handed;

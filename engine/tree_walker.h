@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "engine/path_classifier.h"
 #include "engine/scan.h"
@@ -88,6 +89,15 @@ class TreeWalker {
     // Entered or Unlistable). False: nothing to walk.
     bool Adopt(platform::HandedDirectory directory, std::string_view name);
 #endif
+
+    // Starts over with a classifier standing in another directory, for OpenRoot or Adopt;
+    // keeps the stack's buffers. Only once the walk before is Finished.
+    void Restart(PathClassifier classifier) {
+        m_classifier = std::move(classifier);
+    }
+    [[nodiscard]] bool Finished() const {
+        return m_dirs.Depth() == 0;
+    }
 
     enum class Progress { More, Done, Stopped };
     // Goes through up to `entries` entries. Done once the walk has left its first directory;

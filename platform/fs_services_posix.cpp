@@ -420,8 +420,9 @@ struct DirectoryStack::Impl {
                 continue;
             }
             AppendEntries(fd, buffer, static_cast<std::size_t>(n), lastNeed);
-            if (spare != nullptr) {
-                // A second buffer is coming: the listing is long enough to share.
+            if (spare != nullptr && static_cast<std::size_t>(n) > scratch.size() / 2) {
+                // The read nearly filled the buffer, so more is likely to come: the listing is
+                // long enough to share.
                 if (!unlent) {
                     unlent = std::make_shared<LentListing>(scratch.size());
                 }

@@ -19,6 +19,8 @@ class ListingPipe {
     // before it goes on alone.
     static constexpr auto kStartWait = std::chrono::milliseconds(2);
 
+    // The slots are made here, before any thread is lent: the reader allocates nothing later,
+    // so nothing it does can throw while a borrowed thread works on the listing.
     explicit ListingPipe(std::size_t slotSize) : m_slotSize(slotSize) {
         for (std::unique_ptr<char[]>& slot : m_slots) {
             slot = std::make_unique_for_overwrite<char[]>(slotSize);
