@@ -1,11 +1,11 @@
 // Linux file-system services: directory listings with getdents64 relative to the parent's
 // descriptor, links never followed, mounts never crossed, descriptors bounded whatever the depth.
+// The remover lives in recorded_file_remover_linux.cpp.
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -21,6 +21,7 @@
 
 #include "platform/fs_services.h"
 #include "platform/listing_pipe.h"
+#include "platform/posix_open.h"
 #include "platform/posix_syscalls.h"
 #include "platform/posix_testing.h"
 
@@ -29,24 +30,31 @@ namespace {
 
 constexpr int kDirOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-// Arena records: one byte of type, one byte of name length (NAME_MAX is 255), the name, a NUL.
-// A directory's record becomes kRecHandedOff when it is given to another walker. A file the
-// examiner saw is kRecPlain (of no interest) or kRecTagged, which the NUL follows with the tag, a
-// byte saying whether the file was still there, and its FileInfo as read with the listing.
-enum : unsigned char { kRecDir, kRecFile, kRecUnknown, kRecHandedOff, kRecPlain, kRecTagged };
-constexpr std::size_t kRecHeader = 2;
-constexpr std::size_t kTaggedExtra = 2 + sizeof(FileInfo);
-
-std::size_t RecordSize(const char* rec) {
-    const auto len = static_cast<std::size_t>(static_cast<unsigned char>(rec[1]));
-    const bool tagged = static_cast<unsigned char>(rec[0]) == kRecTagged;
-    return kRecHeader + len + 1 + (tagged ? kTaggedExtra : 0);
-}
-
 // openat2 refuses mount crossings and links in one call; where the kernel (or a seccomp filter)
 // lacks it we fall back to openat and compare mount identities ourselves. Atomic: the two
 // threads of a read-ahead walk open directories at the same time.
 std::atomic<bool> g_tryOpenat2{true};
+
+// What one statx call tells about a file the walk records or the delete pass checks: type, size,
+// device, inode and the birth time (the change time where the file system keeps none).
+constexpr unsigned int kFileStatxMask =
+    STATX_TYPE | STATX_SIZE | STATX_INO | STATX_BTIME | STATX_CTIME;
+
+// The mount a descriptor lies on, where the kernel says; 0 when it does not.
+std::uint64_t MountIdOf(int fd) {
+#ifdef STATX_MNT_ID
+    struct statx sx {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID, &sx) == 0 &&
+        (sx.stx_mask & STATX_MNT_ID) != 0) {
+        return sx.stx_mnt_id;
+    }
+#else
+    (void)fd;
+#endif
+    return 0;
+}
+
+}  // namespace
 
 int CloseKeepErrno(int fd) {
     const int saved = errno;
@@ -55,17 +63,10 @@ int CloseKeepErrno(int fd) {
     return rc;
 }
 
-// A directory's identity: device and inode.
 FileIdentity IdentityOf(const struct stat& st) {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), 0};
 }
 
-// What one statx call tells about a file the walk records or the delete pass checks: type, size,
-// device, inode and the birth time (the change time where the file system keeps none).
-constexpr unsigned int kFileStatxMask =
-    STATX_TYPE | STATX_SIZE | STATX_INO | STATX_BTIME | STATX_CTIME;
-
-// Looks at the entry `name` of `dirFd` without following a link. False (errno set) on failure.
 bool StatxFile(int dirFd, const char* name, struct statx& sx) {
     if (posix::Statx(dirFd, name, AT_SYMLINK_NOFOLLOW, kFileStatxMask, &sx) != 0) {
         return false;
@@ -84,8 +85,6 @@ FileIdentity FileIdentityOf(const struct statx& sx) {
             static_cast<std::uint64_t>(t.tv_sec) * 1'000'000'000U + t.tv_nsec};
 }
 
-// The size and identity of the file `name` of `dirFd`, not following a link. Empty when it is
-// gone or is no longer a file (a directory, a device...).
 std::optional<FileInfo> ReadFileInfo(int dirFd, const char* name) {
     struct statx sx {};
     if (!StatxFile(dirFd, name, sx) || (!S_ISREG(sx.stx_mode) && !S_ISLNK(sx.stx_mode))) {
@@ -94,29 +93,6 @@ std::optional<FileInfo> ReadFileInfo(int dirFd, const char* name) {
     return FileInfo{sx.stx_size, FileIdentityOf(sx)};
 }
 
-// The mount a descriptor lies on, where the kernel says; 0 when it does not.
-std::uint64_t MountIdOf(int fd) {
-#ifdef STATX_MNT_ID
-    struct statx sx {};
-    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID, &sx) == 0 &&
-        (sx.stx_mask & STATX_MNT_ID) != 0) {
-        return sx.stx_mnt_id;
-    }
-#else
-    (void)fd;
-#endif
-    return 0;
-}
-
-// The file system and mount a tree is confined to: its root's device and, where the kernel
-// tells, its mount id.
-struct RootMount {
-    std::uint64_t device = 0;
-    std::uint64_t mountId = 0;
-};
-
-// Opens the root of a tree (a symbolic link naming the root itself is followed, as the user gave
-// it) and tells its identity and mount. -1 when it is not an openable directory.
 int OpenRootDirectory(const char* path, FileIdentity& identity, RootMount& mount) {
     const int fd = posix::Open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
@@ -133,10 +109,6 @@ int OpenRootDirectory(const char* path, FileIdentity& identity, RootMount& mount
     return fd;
 }
 
-// Opens the subdirectory `name` of `parent` without following links and without leaving the
-// root's mount. -1 with `otherMount` set for a mount point, -1 alone (errno set) for any other
-// failure. Both the walk and the delete pass come down through here, so they agree on what lies
-// inside a tree.
 int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& otherMount) {
     otherMount = false;
     if (g_tryOpenat2.load(std::memory_order_relaxed)) {
@@ -173,8 +145,6 @@ int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& 
     return fd;
 }
 
-// How many directory descriptors one walker may keep open: an eighth of the soft limit, between
-// 2 and 64, so the rest of the process keeps room.
 std::size_t DirectoryDescriptorBudget() {
     struct rlimit rl {};
     rlim_t soft = 64;
@@ -184,11 +154,52 @@ std::size_t DirectoryDescriptorBudget() {
     return std::clamp<std::size_t>(static_cast<std::size_t>(soft / 8), 2, 64);
 }
 
-}  // namespace
-
 void posix_testing::UseOpenat2(bool use) {
     g_tryOpenat2.store(use, std::memory_order_relaxed);
 }
+
+std::string ErrorText(int error) {
+    char buf[256];
+    return ::strerror_r(error, buf, sizeof buf);  // GNU: returns the text, in buf or static
+}
+
+bool IsListableDirectory(const std::string& path) {
+    const int fd = posix::Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    char buf[4096];
+    const long n = posix::Getdents64(fd, buf, sizeof buf);
+    CloseKeepErrno(fd);
+    return n >= 0;
+}
+
+void AppendLowered(std::string& out, std::string_view name) {
+    const std::size_t at = out.size();
+    out.resize(at + name.size());
+    char* dst = out.data() + at;
+    for (const char c : name) {
+        *dst++ = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+    }
+}
+
+namespace {
+
+// Arena records: one byte of type, one byte of name length (NAME_MAX is 255), the name, a NUL.
+// A directory's record becomes kRecHandedOff when it is given to another walker. A file the
+// examiner saw is kRecPlain (of no interest) or kRecTagged, which the NUL follows with the tag, a
+// byte saying whether the file was still there, and its FileInfo as read with the listing.
+enum : unsigned char { kRecDir, kRecFile, kRecUnknown, kRecHandedOff, kRecPlain, kRecTagged };
+constexpr std::size_t kRecHeader = 2;
+constexpr std::size_t kTaggedExtra = 2 + sizeof(FileInfo);
+
+std::size_t RecordSize(const char* rec) {
+    const auto len = static_cast<std::size_t>(static_cast<unsigned char>(rec[1]));
+    const bool tagged = static_cast<unsigned char>(rec[0]) == kRecTagged;
+    return kRecHeader + len + 1 + (tagged ? kTaggedExtra : 0);
+}
+
+}  // namespace
 
 struct HandedDirectory::Impl {
     int fd = -1;
@@ -822,10 +833,6 @@ int DirectoryStack::ListingError() const {
     return m_impl->levels.empty() ? 0 : m_impl->levels.back().listingError;
 }
 
-std::string ErrorText(int error) {
-    char buf[256];
-    return ::strerror_r(error, buf, sizeof buf);  // GNU: returns the text, in buf or static
-}
 FileIdentity DirectoryStack::RootIdentity() const {
     return m_impl->rootIdentity;
 }
@@ -837,256 +844,6 @@ std::size_t DirectoryStack::ProcessDescriptorShare() {
 }
 std::size_t DirectoryStack::OpenDescriptors() const {
     return m_impl->open;
-}
-
-bool IsListableDirectory(const std::string& path) {
-    const int fd = posix::Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    char buf[4096];
-    const long n = posix::Getdents64(fd, buf, sizeof buf);
-    CloseKeepErrno(fd);
-    return n >= 0;
-}
-
-void AppendLowered(std::string& out, std::string_view name) {
-    const std::size_t at = out.size();
-    out.resize(at + name.size());
-    char* dst = out.data() + at;
-    for (const char c : name) {
-        *dst++ = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
-    }
-}
-
-// ---- Removing the files a walk recorded ----
-
-namespace {
-
-// The parts of a recorded path below the walk's root: the directories on the way, then the file
-// name. False for a path that does not lie below `root` the way the walk builds paths, or that
-// holds an empty, "." or ".." component, which the walk never records.
-bool SplitRecordedPath(std::string_view root, std::string_view path,
-                       std::vector<std::string_view>& parts) {
-    parts.clear();
-    if (root.empty() || path.size() <= root.size() || path.substr(0, root.size()) != root) {
-        return false;
-    }
-    std::string_view rest = path.substr(root.size());
-    if (root.back() != '/') {
-        if (rest.front() != '/') {
-            return false;  // "/data/tmp" is not below "/data/t"
-        }
-        rest.remove_prefix(1);
-    }
-    for (;;) {
-        const std::size_t slash = rest.find('/');
-        const std::string_view part = rest.substr(0, slash);
-        if (part.empty() || part == "." || part == "..") {
-            return false;
-        }
-        parts.push_back(part);
-        if (slash == std::string_view::npos) {
-            return true;
-        }
-        rest.remove_prefix(slash + 1);
-    }
-}
-
-RemoveResult ResultOfErrno(int err) {
-    switch (err) {
-        case ENOENT:
-            return RemoveResult::Missing;
-        case ELOOP:    // a symbolic link where a directory was
-        case ENOTDIR:  // a file where a directory was
-        case EXDEV:    // another mount
-        case EISDIR:   // a directory where the file was
-            return RemoveResult::Changed;
-        default:
-            return RemoveResult::Refused;
-    }
-}
-
-}  // namespace
-
-struct RecordedFileRemover::Impl {
-    enum class RootState : std::uint8_t { NotOpened, Open, Missing, Changed };
-
-    // One directory on the way from the root to the last file's directory. `fd` is -1 once it
-    // has been closed to save descriptors; it is opened again by name from its parent if needed.
-    struct Level {
-        std::string name;
-        int fd = -1;
-    };
-
-    std::string root;
-    FileIdentity rootIdentity;
-    RootState rootState = RootState::NotOpened;
-    int rootFd = -1;
-    RootMount rootMount;
-    std::vector<Level> chain;
-    std::size_t open = 0;            // open descriptors in `chain`
-    std::size_t firstMaybeOpen = 0;  // every level above this index is closed
-    std::size_t budget;
-    std::uint64_t opens = 0;
-    std::vector<std::string_view> parts;
-    std::string nameBuf;
-
-    Impl(std::string rootPath, FileIdentity identity)
-        : root(std::move(rootPath)), rootIdentity(identity), budget(DirectoryDescriptorBudget()) {}
-
-    ~Impl() {
-        Truncate(0);
-        if (rootFd >= 0) {
-            CloseKeepErrno(rootFd);
-        }
-    }
-
-    // Drops the levels from `depth` down, closing their descriptors.
-    void Truncate(std::size_t depth) {
-        while (chain.size() > depth) {
-            if (chain.back().fd >= 0) {
-                CloseKeepErrno(chain.back().fd);
-                --open;
-            }
-            chain.pop_back();
-        }
-        firstMaybeOpen = std::min(firstMaybeOpen, chain.size());
-    }
-
-    // Closes the shallowest open levels until the budget holds. The deepest level stays: it is
-    // the one the next files of the same directory need.
-    void MakeRoom() {
-        while (open > budget && firstMaybeOpen + 1 < chain.size()) {
-            Level& level = chain[firstMaybeOpen++];
-            if (level.fd >= 0) {
-                CloseKeepErrno(level.fd);
-                level.fd = -1;
-                --open;
-            }
-        }
-    }
-
-    // Opens the root once and checks it is the directory the walk started from. On failure,
-    // `failure` says why, for this and every later file.
-    bool EnsureRoot(RemoveResult& failure) {
-        if (rootState == RootState::NotOpened) {
-            rootState = RootState::Changed;
-            if (rootIdentity != FileIdentity{}) {
-                FileIdentity seen;
-                rootFd = OpenRootDirectory(root.c_str(), seen, rootMount);
-                if (rootFd < 0) {
-                    if (errno == ENOENT) {
-                        rootState = RootState::Missing;
-                    }
-                } else if (seen != rootIdentity) {
-                    CloseKeepErrno(rootFd);  // another directory now answers to the root's name
-                    rootFd = -1;
-                } else {
-                    ++opens;
-                    rootState = RootState::Open;
-                }
-            }
-        }
-        switch (rootState) {
-            case RootState::Open:
-                return true;
-            case RootState::Missing:
-                failure = RemoveResult::Missing;
-                return false;
-            default:
-                failure = RemoveResult::Changed;
-                return false;
-        }
-    }
-
-    // The descriptor of the directory `depth` levels below the root (0: the root), opening from
-    // the deepest open level above it whatever is closed or not yet open. On failure the levels
-    // from the one that failed down are dropped and `failure` says why.
-    bool OpenDepth(std::size_t depth, int& out, RemoveResult& failure) {
-        std::size_t from = depth;
-        while (from > 0 && chain[from - 1].fd < 0) {
-            --from;
-        }
-        int fd = from == 0 ? rootFd : chain[from - 1].fd;
-        for (std::size_t d = from; d < depth; ++d) {
-            bool otherMount = false;
-            const int child = OpenSubdirectory(fd, chain[d].name.c_str(), rootMount, otherMount);
-            if (child < 0) {
-                failure = otherMount ? RemoveResult::Changed : ResultOfErrno(errno);
-                Truncate(d);
-                return false;
-            }
-            ++opens;
-            chain[d].fd = child;
-            ++open;
-            firstMaybeOpen = std::min(firstMaybeOpen, d);
-            MakeRoom();
-            fd = child;
-        }
-        out = fd;
-        return true;
-    }
-
-    RemoveResult Remove(std::string_view path, const FileIdentity& identity) {
-        if (identity == FileIdentity{} || !SplitRecordedPath(root, path, parts)) {
-            return RemoveResult::Changed;
-        }
-        RemoveResult failure = RemoveResult::Changed;
-        if (!EnsureRoot(failure)) {
-            return failure;
-        }
-        // Keep the way shared with the previous file; files in walk order mostly share all of it.
-        const std::size_t depth = parts.size() - 1;
-        std::size_t common = 0;
-        while (common < depth && common < chain.size() && chain[common].name == parts[common]) {
-            ++common;
-        }
-        Truncate(common);
-        for (std::size_t i = common; i < depth; ++i) {
-            chain.push_back({std::string(parts[i]), -1});
-        }
-        int dirFd = -1;
-        if (!OpenDepth(depth, dirFd, failure)) {
-            return failure;
-        }
-        nameBuf.assign(parts.back());
-        struct statx sx {};
-        if (!StatxFile(dirFd, nameBuf.c_str(), sx)) {
-            return ResultOfErrno(errno);
-        }
-        if (S_ISDIR(sx.stx_mode) || FileIdentityOf(sx) != identity) {
-            return RemoveResult::Changed;
-        }
-        // Someone able to write this directory could still swap the name between the check and
-        // the unlink; what they could make us remove is then a name in a directory they can
-        // already change, never a file elsewhere. Flags 0: unlinkat never removes a directory.
-        if (posix::Unlinkat(dirFd, nameBuf.c_str(), 0) != 0) {
-            return ResultOfErrno(errno);
-        }
-        return RemoveResult::Removed;
-    }
-};
-
-RecordedFileRemover::RecordedFileRemover(std::string root, FileIdentity rootIdentity)
-    : m_impl(std::make_unique<Impl>(std::move(root), rootIdentity)) {}
-
-RecordedFileRemover::~RecordedFileRemover() = default;
-
-RemoveResult RecordedFileRemover::Remove(std::string_view path, const FileIdentity& identity) {
-    return m_impl->Remove(path, identity);
-}
-
-std::uint64_t RecordedFileRemover::DirectoryOpens() const {
-    return m_impl->opens;
-}
-
-std::size_t RecordedFileRemover::OpenDescriptors() const {
-    return m_impl->open + (m_impl->rootFd >= 0 ? 1 : 0);
-}
-
-std::size_t RecordedFileRemover::DescriptorBudget() const {
-    return m_impl->budget;
 }
 
 }  // namespace clearnook::platform
