@@ -1,0 +1,687 @@
+// The Linux directory stack: each listing read whole with getdents64 relative to its parent's
+// descriptor into one arena (a long one gone through on a spare thread while it is read),
+// descriptors bounded whatever the depth (the shallowest closed first, climbed back into through
+// ".." or found again from the root), and directories handed from one stack to another.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "platform/fs_services.h"
+#include "platform/listing_pipe.h"
+#include "platform/posix_open.h"
+#include "platform/posix_syscalls.h"
+
+namespace clearnook::platform {
+namespace {
+
+// Arena records: one byte of type, one byte of name length (NAME_MAX is 255), the name, a NUL.
+// A directory's record becomes kRecHandedOff when it is given to another walker. A file the
+// examiner saw is kRecPlain (of no interest) or kRecTagged, which the NUL follows with the tag, a
+// byte saying whether the file was still there, and its FileInfo as read with the listing.
+enum : unsigned char { kRecDir, kRecFile, kRecUnknown, kRecHandedOff, kRecPlain, kRecTagged };
+constexpr std::size_t kRecHeader = 2;
+constexpr std::size_t kTaggedExtra = 2 + sizeof(FileInfo);
+
+std::size_t RecordSize(const char* rec) {
+    const auto len = static_cast<std::size_t>(static_cast<unsigned char>(rec[1]));
+    const bool tagged = static_cast<unsigned char>(rec[0]) == kRecTagged;
+    return kRecHeader + len + 1 + (tagged ? kTaggedExtra : 0);
+}
+
+}  // namespace
+
+struct HandedDirectory::Impl {
+    int fd = -1;
+    std::string path;  // from the walk's root, to find it again should its descriptor be lost
+    RootMount mount;   // of the walk's root: the adopting stack stays on it
+
+    Impl() = default;
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+    ~Impl() {
+        if (fd >= 0) {
+            CloseKeepErrno(fd);
+        }
+    }
+};
+
+HandedDirectory::HandedDirectory() = default;
+HandedDirectory::~HandedDirectory() = default;
+HandedDirectory::HandedDirectory(HandedDirectory&&) noexcept = default;
+HandedDirectory& HandedDirectory::operator=(HandedDirectory&&) noexcept = default;
+
+struct DirectoryStack::Impl {
+    struct Level {
+        int fd = -1;
+        FileIdentity identity;  // known for the root, and for a level once it has been evicted
+        std::size_t begin = 0;  // its listing in the arena: [begin, end)
+        std::size_t end = 0;
+        std::size_t pos = 0;
+        std::size_t dirBegin = 0;  // its subdirectories' records, in dirRecords: [dirBegin, dirEnd)
+        std::size_t dirEnd = 0;    // (those handed off or found passed are cut from the end)
+        std::size_t last = kNoRecord;    // the record NextEntry returned last
+        std::size_t nameAt = kNoRecord;  // its own name, NUL-terminated, in its parent's listing
+        bool dead = false;     // lost its descriptor and could not get it back: lists no further
+        int listingError = 0;  // why its listing ended early (dead, or a read failed part way)
+        // The last record that needs the descriptor (a subdirectory, an entry of unknown type, a
+        // file not examined); kNoRecord for none. Past it, the level lists from the arena alone.
+        std::size_t lastNeed = kNoRecord;
+        // Some level above needed its descriptor when this one was entered: the walk will have
+        // to climb back through this one. Fixed while this level is on the stack.
+        bool needAbove = false;
+    };
+    static constexpr std::size_t kNoRecord = static_cast<std::size_t>(-1);
+
+    std::vector<Level> levels;
+    std::vector<char> arena;
+    std::vector<std::size_t> dirRecords;  // arena offsets of the levels' subdirectory records
+    std::vector<char> scratch = std::vector<char>(64 * 1024);
+    std::string nameBuf;
+    std::size_t budget = 2;
+    std::size_t open = 0;
+    std::size_t firstMaybeOpen = 0;
+    RootMount rootMount;
+    FileIdentity rootIdentity;  // of the directory OpenRoot opened; kept after the walk leaves it
+    std::string rootPath;       // as OpenRoot was given it
+    int lastError = 0;          // of the last OpenRoot, AdoptRoot or EnterChild that failed
+    EntryExaminer* examiner = nullptr;
+    SpareThreads* spare = nullptr;
+    const char* lastTaggedName = nullptr;  // the name of the tagged record NextEntry returned last
+
+    explicit Impl(std::size_t descriptorBudget)
+        : budget(descriptorBudget == 0 ? DirectoryDescriptorBudget()
+                                       : std::max<std::size_t>(descriptorBudget, 2)) {}
+
+    ~Impl() {
+        for (Level& level : levels) {
+            CloseLevel(level);
+        }
+    }
+
+    // The level will still need its descriptor, or will be climbed through to a level that will.
+    static bool WantsDescriptor(const Level& level) {
+        return (level.lastNeed != kNoRecord && level.lastNeed >= level.pos) || level.needAbove;
+    }
+
+    void CloseLevel(Level& level) {
+        if (level.fd >= 0) {
+            CloseKeepErrno(level.fd);
+            level.fd = -1;
+            --open;
+        }
+    }
+
+    // Appends a record for the file `name` of `fd` that the examiner has seen: its size and
+    // identity are read now, while the directory is open.
+    void AppendExamined(int fd, const char* name, std::size_t len, std::uint8_t tag) {
+        const std::size_t at = arena.size();
+        arena.resize(at + kRecHeader + len + 1 + (tag != 0 ? kTaggedExtra : 0));
+        arena[at] = static_cast<char>(tag != 0 ? kRecTagged : kRecPlain);
+        arena[at + 1] = static_cast<char>(static_cast<unsigned char>(len));
+        std::memcpy(arena.data() + at + kRecHeader, name, len + 1);
+        if (tag == 0) {
+            return;
+        }
+        char* extra = arena.data() + at + kRecHeader + len + 1;
+        const std::optional<FileInfo> info = ReadFileInfo(fd, name);
+        extra[0] = static_cast<char>(tag);
+        extra[1] = info ? 1 : 0;
+        const FileInfo stored = info.value_or(FileInfo{});
+        std::memcpy(extra + 2, &stored, sizeof stored);
+    }
+
+    // Appends the entries of `got` bytes of getdents64 records at `bytes`, read from `fd`, to the
+    // listing at the end of the arena; `lastNeed` moves to the last record that needs the
+    // descriptor.
+    void AppendEntries(int fd, const char* bytes, std::size_t got, std::size_t& lastNeed) {
+        for (std::size_t off = 0; off < got;) {
+            const char* rec = bytes + off;
+            unsigned short reclen;
+            std::memcpy(&reclen, rec + offsetof(struct dirent64, d_reclen), sizeof reclen);
+            const auto dtype = static_cast<unsigned char>(rec[offsetof(struct dirent64, d_type)]);
+            const char* name = rec + offsetof(struct dirent64, d_name);
+            off += reclen;
+            unsigned char kind;
+            switch (dtype) {
+                case DT_DIR:
+                    kind = kRecDir;
+                    break;
+                case DT_REG:
+                case DT_LNK:
+                    kind = kRecFile;
+                    break;
+                case DT_UNKNOWN:
+                    kind = kRecUnknown;
+                    break;
+                default:
+                    continue;  // devices, FIFOs, sockets play no part
+            }
+            const std::size_t len = std::strlen(name);
+            if (len == 0 || len > 255 ||
+                (name[0] == '.' && (len == 1 || (len == 2 && name[1] == '.')))) {
+                continue;
+            }
+            const std::size_t at = arena.size();
+            if (kind == kRecFile && examiner != nullptr) {
+                AppendExamined(fd, name, len, examiner->TagFile(std::string_view(name, len)));
+                continue;
+            }
+            lastNeed = at;
+            if (kind == kRecDir) {
+                dirRecords.push_back(at);
+            }
+            arena.resize(at + kRecHeader + len + 1);
+            arena[at] = static_cast<char>(kind);
+            arena[at + 1] = static_cast<char>(static_cast<unsigned char>(len));
+            std::memcpy(arena.data() + at + kRecHeader, name, len + 1);
+        }
+    }
+
+    // A long listing's buffers, passed to a spare thread, and the last record it appended that
+    // needs the descriptor.
+    struct LentListing {
+        explicit LentListing(std::size_t bufferSize) : pipe(bufferSize) {}
+        ListingPipe pipe;
+        std::size_t lastNeed = kNoRecord;
+    };
+
+    // Lends the rest of a long listing of `fd` to a spare thread: it appends the entries of the
+    // buffers this thread reads into `lent`. False when no thread is free.
+    bool LendListing(int fd, const std::shared_ptr<LentListing>& lent) {
+        // The thread touches the arena, the examiner and `fd` only between a successful Start and
+        // End; this thread waits for End before it uses any of them again.
+        return spare->TryRun([this, fd, lent] {
+            ListingPipe* const pipe = &lent->pipe;
+            if (!pipe->Start()) {
+                return;
+            }
+            bool failed = false;
+            std::size_t lastNeed = kNoRecord;
+            const char* bytes = nullptr;
+            std::size_t size = 0;
+            try {
+                while (pipe->Next(bytes, size)) {
+                    AppendEntries(fd, bytes, size, lastNeed);
+                    pipe->Release();
+                }
+            } catch (const std::bad_alloc&) {
+                failed = true;
+            }
+            lent->lastNeed = lastNeed;
+            pipe->End(failed);
+        });
+    }
+
+    // Reads the whole listing of `fd` onto the end of the arena. False when not even the first
+    // read succeeds; a listing that fails part way keeps what it had read, and `partError` says
+    // why it ended. `lastNeed` is set to the last record that needs the descriptor. A listing
+    // longer than one buffer is gone through on a spare thread, where there is one, while this
+    // one reads on.
+    bool ReadListing(int fd, int& partError, std::size_t& lastNeed) {
+        lastNeed = kNoRecord;
+        partError = 0;
+        bool first = true;
+        std::shared_ptr<LentListing> lent;  // while a spare thread goes through the buffers
+        ListingPipe* pipe = nullptr;
+        std::shared_ptr<LentListing> unlent;  // made for a lending that found no thread free
+        // A pipe whose thread never came: this thread goes through the buffers filled so far.
+        const auto goOnAlone = [&] {
+            for (std::size_t i = 0; i < pipe->Filled(); ++i) {
+                AppendEntries(fd, pipe->SlotBytes(i), pipe->SlotSizeUsed(i), lastNeed);
+            }
+            pipe = nullptr;
+            lent.reset();
+        };
+        for (;;) {
+            char* buffer = scratch.data();
+            if (pipe) {
+                buffer = pipe->SlotToFill();
+                if (buffer == nullptr) {
+                    if (pipe->Failed()) {
+                        throw std::bad_alloc();
+                    }
+                    goOnAlone();
+                    buffer = scratch.data();
+                }
+            }
+            const long n = posix::Getdents64(fd, buffer, scratch.size());
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                if (n < 0) {
+                    partError = errno != 0 ? errno : EIO;
+                }
+                break;
+            }
+            first = false;
+            if (pipe) {
+                pipe->Filled(static_cast<std::size_t>(n));
+                continue;
+            }
+            AppendEntries(fd, buffer, static_cast<std::size_t>(n), lastNeed);
+            if (spare != nullptr && static_cast<std::size_t>(n) > scratch.size() / 2) {
+                // The read nearly filled the buffer, so more is likely to come: the listing is
+                // long enough to share.
+                if (!unlent) {
+                    unlent = std::make_shared<LentListing>(scratch.size());
+                }
+                if (LendListing(fd, unlent)) {
+                    lent = std::move(unlent);
+                    pipe = &lent->pipe;
+                }
+            }
+        }
+        if (pipe) {
+            if (!pipe->Finish()) {
+                goOnAlone();
+            } else if (pipe->Failed()) {
+                throw std::bad_alloc();
+            } else if (lent->lastNeed != kNoRecord) {
+                lastNeed = lent->lastNeed;
+            }
+        }
+        return !first || partError == 0;
+    }
+
+    // Pushes a level for the open directory `fd`, listing it. False (and `fd` closed) when it
+    // cannot be listed.
+    bool PushLevel(int fd, FileIdentity identity) {
+        const std::size_t begin = arena.size();
+        const std::size_t dirBegin = dirRecords.size();
+        int partError = 0;
+        std::size_t lastNeed = kNoRecord;
+        if (!ReadListing(fd, partError, lastNeed)) {
+            arena.resize(begin);
+            dirRecords.resize(dirBegin);
+            CloseKeepErrno(fd);
+            return false;
+        }
+        Level level;
+        level.dirBegin = dirBegin;
+        level.dirEnd = dirRecords.size();
+        level.fd = fd;
+        level.identity = identity;
+        level.listingError = partError;
+        level.lastNeed = lastNeed;
+        if (!levels.empty()) {
+            level.needAbove = WantsDescriptor(levels.back());
+        }
+        level.begin = begin;
+        level.pos = begin;
+        level.end = arena.size();
+        levels.push_back(level);
+        ++open;
+        return true;
+    }
+
+    // Gives the closed level `target` its descriptor back when climbing through ".." could not:
+    // opens the root again by its path and comes down one name at a time, accepting each
+    // directory only if it is the very one the walk left there. Only called when every level
+    // above `target` is closed, so it never holds more than two descriptors. False when some
+    // directory on the way cannot be opened or is not the one left there.
+    bool Reopen(std::size_t target) {
+        FileIdentity identity;
+        RootMount mount;
+        int fd = OpenRootDirectory(rootPath.c_str(), identity, mount);
+        if (fd < 0) {
+            return false;
+        }
+        if (identity != rootIdentity) {
+            CloseKeepErrno(fd);
+            return false;
+        }
+        for (std::size_t i = 1; i <= target; ++i) {
+            const Level& level = levels[i];
+            if (level.nameAt == kNoRecord || level.identity == FileIdentity{}) {
+                CloseKeepErrno(fd);
+                return false;
+            }
+            bool otherMount = false;
+            const int child =
+                OpenSubdirectory(fd, arena.data() + level.nameAt, rootMount, otherMount);
+            CloseKeepErrno(fd);
+            struct stat st {};
+            if (child < 0) {
+                return false;
+            }
+            if (posix::Fstat(child, &st) != 0 || IdentityOf(st) != level.identity) {
+                CloseKeepErrno(child);
+                return false;
+            }
+            fd = child;
+        }
+        levels[target].fd = fd;
+        ++open;
+        firstMaybeOpen = std::min(firstMaybeOpen, target);
+        return true;
+    }
+
+    // The path of level `index` as the walk would open it from its root's path; empty where a
+    // name on the way is not known.
+    std::string PathOf(std::size_t index) const {
+        if (rootPath.empty()) {
+            return {};
+        }
+        std::string path = rootPath;
+        for (std::size_t i = 1; i <= index; ++i) {
+            if (levels[i].nameAt == kNoRecord) {
+                return {};
+            }
+            if (path.empty() || path.back() != '/') {
+                path.push_back('/');
+            }
+            path.append(arena.data() + levels[i].nameAt);
+        }
+        return path;
+    }
+
+    // Keeps the descriptor count within budget by closing the shallowest open level. Its identity
+    // is recorded first so that Leave can check the directory it gets back through "..".
+    void MakeRoom() {
+        while (open >= budget && firstMaybeOpen + 1 < levels.size()) {
+            Level& level = levels[firstMaybeOpen++];
+            if (level.fd < 0) {
+                continue;
+            }
+            struct stat st {};
+            if (posix::Fstat(level.fd, &st) == 0) {
+                level.identity = IdentityOf(st);
+            } else {
+                level.dead = true;
+                level.listingError = errno != 0 ? errno : EIO;
+            }
+            CloseLevel(level);
+        }
+    }
+};
+
+DirectoryStack::DirectoryStack(std::size_t descriptorBudget)
+    : m_impl(std::make_unique<Impl>(descriptorBudget)) {}
+DirectoryStack::~DirectoryStack() = default;
+
+bool DirectoryStack::OpenRoot(const std::string& path) {
+    Impl& d = *m_impl;
+    if (!d.levels.empty()) {
+        return false;
+    }
+    FileIdentity identity;
+    const int fd = OpenRootDirectory(path.c_str(), identity, d.rootMount);
+    if (fd < 0) {
+        d.lastError = errno;
+        return false;
+    }
+    d.rootIdentity = identity;
+    d.rootPath = path;
+    if (!d.PushLevel(fd, identity)) {
+        d.lastError = errno;
+        return false;
+    }
+    return true;
+}
+
+bool DirectoryStack::AdoptRoot(HandedDirectory directory) {
+    Impl& d = *m_impl;
+    if (!d.levels.empty() || !directory.m_impl || directory.m_impl->fd < 0) {
+        return false;
+    }
+    HandedDirectory::Impl& handed = *directory.m_impl;
+    const int fd = std::exchange(handed.fd, -1);
+    struct stat st {};
+    if (posix::Fstat(fd, &st) != 0) {
+        d.lastError = errno;
+        CloseKeepErrno(fd);
+        return false;
+    }
+    d.rootIdentity = IdentityOf(st);
+    d.rootPath = std::move(handed.path);
+    d.rootMount = handed.mount;
+    if (!d.PushLevel(fd, d.rootIdentity)) {
+        d.lastError = errno;
+        return false;
+    }
+    return true;
+}
+
+std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
+    Impl& d = *m_impl;
+    // A directory that cannot be opened stays the walk's: it meets it in its place and shows it
+    // as it would any other. Only so many are tried per call, so a listing of thousands of
+    // closed directories costs the giver no long pause.
+    constexpr int kMostFailures = 16;
+    int failures = 0;
+    for (std::size_t i = d.firstMaybeOpen; i + 1 < d.levels.size(); ++i) {
+        Impl::Level& level = d.levels[i];
+        if (level.fd < 0 || level.dead) {
+            continue;
+        }
+        while (level.dirEnd != level.dirBegin) {
+            const std::size_t at = d.dirRecords[level.dirEnd - 1];
+            if (at < level.pos) {
+                level.dirEnd = level.dirBegin;  // the walk is past them all
+                break;
+            }
+            --level.dirEnd;
+            const char* name = d.arena.data() + at + kRecHeader;
+            bool otherMount = false;
+            const int fd = OpenSubdirectory(level.fd, name, d.rootMount, otherMount);
+            if (fd < 0) {
+                if (++failures == kMostFailures) {
+                    return std::nullopt;
+                }
+                continue;
+            }
+            d.arena[at] = static_cast<char>(kRecHandedOff);
+            HandOff handOff;
+            handOff.level = i;
+            handOff.name.assign(name, static_cast<unsigned char>(d.arena[at + 1]));
+            handOff.directory.m_impl = std::make_unique<HandedDirectory::Impl>();
+            HandedDirectory::Impl& handed = *handOff.directory.m_impl;
+            handed.fd = fd;
+            handed.mount = d.rootMount;
+            handed.path = d.PathOf(i);
+            if (!handed.path.empty()) {
+                if (handed.path.back() != '/') {
+                    handed.path.push_back('/');
+                }
+                handed.path.append(handOff.name);
+            }
+            return handOff;
+        }
+    }
+    return std::nullopt;
+}
+
+DirectoryStack::EnterResult DirectoryStack::EnterChild(std::string_view name) {
+    Impl& d = *m_impl;
+    if (d.levels.empty() || d.levels.back().fd < 0) {
+        d.lastError = EBADF;
+        return EnterResult::Unlistable;
+    }
+    d.MakeRoom();
+    d.nameBuf.assign(name);
+    bool otherMount = false;
+    const int fd = OpenSubdirectory(d.levels.back().fd, d.nameBuf.c_str(), d.rootMount, otherMount);
+    if (fd < 0) {
+        d.lastError = errno;
+        return otherMount ? EnterResult::Skipped : EnterResult::Unlistable;
+    }
+    // Where the child's name lies in this listing, should the child have to be found again.
+    const Impl::Level& parent = d.levels.back();
+    std::size_t nameAt = Impl::kNoRecord;
+    if (parent.last != Impl::kNoRecord &&
+        std::string_view(d.arena.data() + parent.last + kRecHeader,
+                         static_cast<unsigned char>(d.arena[parent.last + 1])) == name) {
+        nameAt = parent.last + kRecHeader;
+    }
+    if (!d.PushLevel(fd, {})) {
+        d.lastError = errno;
+        return EnterResult::Unlistable;
+    }
+    d.levels.back().nameAt = nameAt;
+    return EnterResult::Entered;
+}
+
+void DirectoryStack::Leave() {
+    Impl& d = *m_impl;
+    if (d.levels.empty()) {
+        return;
+    }
+    const std::size_t top = d.levels.size() - 1;
+    if (top > 0) {
+        Impl::Level& parent = d.levels[top - 1];
+        Impl::Level& child = d.levels[top];
+        // A parent closed to save descriptors that will never need one again (what is left of
+        // its listing are files read with it) stays closed: the walk lists the rest from the
+        // arena, and a chain of such directories is left without climbing back at all.
+        if (parent.fd < 0 && !parent.dead && Impl::WantsDescriptor(parent)) {
+            // The parent was closed to save descriptors: climb back through "..", and accept only
+            // the very directory we left, so a tree moved meanwhile cannot steer the walk away.
+            int fd = -1;
+            if (child.fd >= 0) {
+                fd = posix::Openat(child.fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            }
+            struct stat st {};
+            if (fd >= 0 && posix::Fstat(fd, &st) == 0 && IdentityOf(st) == parent.identity) {
+                parent.fd = fd;
+                ++d.open;
+                d.firstMaybeOpen = std::min(d.firstMaybeOpen, top - 1);
+            } else {
+                if (fd >= 0) {
+                    CloseKeepErrno(fd);
+                }
+                // One failed climb must not cost the rest of the walk: come down from the root.
+                d.CloseLevel(child);
+                errno = 0;
+                parent.dead = !d.Reopen(top - 1);
+                if (parent.dead) {
+                    parent.listingError = errno != 0 ? errno : EIO;
+                }
+            }
+        }
+        d.CloseLevel(child);
+    } else {
+        d.CloseLevel(d.levels[top]);
+    }
+    d.arena.resize(d.levels[top].begin);
+    d.dirRecords.resize(d.levels[top].dirBegin);
+    d.levels.pop_back();
+    d.firstMaybeOpen = std::min(d.firstMaybeOpen, d.levels.size());
+}
+
+bool DirectoryStack::NextEntry(DirEntry& entry) {
+    Impl& d = *m_impl;
+    if (d.levels.empty()) {
+        return false;
+    }
+    Impl::Level& level = d.levels.back();
+    if (level.dead) {
+        return false;
+    }
+    d.lastTaggedName = nullptr;
+    entry.tag = kUnexamined;
+    while (level.pos < level.end) {
+        const char* rec = d.arena.data() + level.pos;
+        level.last = level.pos;
+        const auto kind = static_cast<unsigned char>(rec[0]);
+        const auto len = static_cast<std::size_t>(static_cast<unsigned char>(rec[1]));
+        level.pos += RecordSize(rec);
+        entry.name = std::string_view(rec + kRecHeader, len);
+        if (kind == kRecDir) {
+            entry.type = EntryType::Directory;
+            return true;
+        }
+        if (kind == kRecFile) {
+            entry.type = EntryType::File;
+            return true;
+        }
+        if (kind == kRecPlain || kind == kRecTagged) {
+            entry.type = EntryType::File;
+            entry.tag =
+                kind == kRecPlain ? 0 : static_cast<std::uint8_t>(rec[kRecHeader + len + 1]);
+            d.lastTaggedName = kind == kRecTagged ? entry.name.data() : nullptr;
+            return true;
+        }
+        if (kind == kRecHandedOff) {
+            entry.type = EntryType::HandedOff;
+            return true;
+        }
+        // The file system did not say what it is (some network and FUSE file systems): ask.
+        struct stat st {};
+        if (posix::Fstatat(level.fd, rec + kRecHeader, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            entry.type = EntryType::Directory;
+            return true;
+        }
+        if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+            entry.type = EntryType::File;
+            return true;
+        }
+    }
+    return false;
+}
+
+void DirectoryStack::SetSpareThreads(SpareThreads* spare) {
+    m_impl->spare = spare;
+}
+
+void DirectoryStack::SetExaminer(EntryExaminer* examiner) {
+    m_impl->examiner = examiner;
+}
+
+std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
+    Impl& d = *m_impl;
+    if (name.data() == d.lastTaggedName && d.lastTaggedName != nullptr) {
+        // Read with the listing: its extra bytes follow the name's NUL.
+        const char* extra = d.lastTaggedName + name.size() + 1;
+        if (extra[1] == 0) {
+            return std::nullopt;  // gone (or no longer a file) when the listing was read
+        }
+        FileInfo info;
+        std::memcpy(&info, extra + 2, sizeof info);
+        return info;
+    }
+    if (d.levels.empty() || d.levels.back().fd < 0) {
+        return std::nullopt;
+    }
+    d.nameBuf.assign(name);
+    return ReadFileInfo(d.levels.back().fd, d.nameBuf.c_str());
+}
+
+std::size_t DirectoryStack::Depth() const {
+    return m_impl->levels.size();
+}
+
+int DirectoryStack::LastError() const {
+    return m_impl->lastError;
+}
+
+int DirectoryStack::ListingError() const {
+    return m_impl->levels.empty() ? 0 : m_impl->levels.back().listingError;
+}
+
+FileIdentity DirectoryStack::RootIdentity() const {
+    return m_impl->rootIdentity;
+}
+std::size_t DirectoryStack::DescriptorBudget() const {
+    return m_impl->budget;
+}
+std::size_t DirectoryStack::ProcessDescriptorShare() {
+    return DirectoryDescriptorBudget();
+}
+std::size_t DirectoryStack::OpenDescriptors() const {
+    return m_impl->open;
+}
+
+}  // namespace clearnook::platform
