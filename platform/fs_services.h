@@ -9,13 +9,19 @@
 #include <string>
 #include <string_view>
 
+// Defined where one DirectoryStack can hand an open directory to another (HandedDirectory,
+// DirectoryStack::HandOffLaterDirectory, DirectoryStack::AdoptRoot), the way a walk shares a tree
+// with other threads; those declarations exist only there. On Windows listings are read by path,
+// one find handle at a time: there is no open directory to hand from one walker to another, so a
+// walk stays on one thread.
+#ifndef _WIN32
+#define CLEARNOOK_CAN_HAND_OFF_DIRECTORIES 1
+#endif
+
 namespace clearnook::platform {
 
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
-// Listings there are read by path, one find handle at a time: there is no open directory to hand
-// from one walker to another, so a walk stays on one thread.
-inline constexpr bool kCanHandOffDirectories = false;
 // The file system ignores case, so the lists record the lowered, backslash-separated path that
 // classification sees; it names the same file.
 inline constexpr bool kRecordLowerCasePaths = true;
@@ -24,8 +30,6 @@ inline constexpr bool kRecordLowerCasePaths = true;
 inline constexpr bool kClassifyRootText = true;
 #else
 inline constexpr char kPathSeparator = '/';
-#define CLEARNOOK_CAN_HAND_OFF_DIRECTORIES 1
-inline constexpr bool kCanHandOffDirectories = true;
 // Case matters here: the lists record the path as enumerated, byte for byte.
 inline constexpr bool kRecordLowerCasePaths = false;
 // A root here can be any directory, spelled any way ("x/temp/..", a mount point under a
@@ -100,6 +104,7 @@ class SpareThreads {
     [[nodiscard]] virtual bool TryRun(std::function<void()> work) = 0;
 };
 
+#ifdef CLEARNOOK_CAN_HAND_OFF_DIRECTORIES
 // A directory one DirectoryStack opened for another to adopt as its root: the way a walk shares
 // a tree with a second thread. Closed on destruction unless adopted. Move only.
 class HandedDirectory {
@@ -115,6 +120,7 @@ class HandedDirectory {
     friend class DirectoryStack;
     std::unique_ptr<Impl> m_impl;
 };
+#endif
 
 // The directories along the path a walk is on, from its root down to the directory it lists now.
 // Each directory's listing is read whole when it is entered, in the order the file system gives
@@ -152,9 +158,11 @@ class DirectoryStack {
     // listing. False when it cannot be listed; the stack stays empty.
     [[nodiscard]] bool OpenRoot(const std::string& path);
 
+#ifdef CLEARNOOK_CAN_HAND_OFF_DIRECTORIES
     // Adopts a directory another stack handed over as this stack's root and reads its listing.
     // False when it cannot be listed; the stack stays empty.
     [[nodiscard]] bool AdoptRoot(HandedDirectory directory);
+#endif
 
     // Opens the directory `name` of the top directory and pushes it.
     [[nodiscard]] EnterResult EnterChild(std::string_view name);
@@ -162,6 +170,7 @@ class DirectoryStack {
     // Pops the top directory. The directory below becomes the top and resumes where it was.
     void Leave();
 
+#ifdef CLEARNOOK_CAN_HAND_OFF_DIRECTORIES
     // Gives a subdirectory this walk has not reached yet to another walker: at the shallowest
     // level that still holds a descriptor and has one, the last such subdirectory of its listing.
     // Only the levels above the top give: the top's own subdirectories are the walk's next work,
@@ -177,6 +186,7 @@ class DirectoryStack {
         HandedDirectory directory;  // opened
     };
     [[nodiscard]] std::optional<HandOff> HandOffLaterDirectory();
+#endif
 
     // The next entry of the top directory, dots left out. False when the listing is exhausted.
     [[nodiscard]] bool NextEntry(DirEntry& entry);

@@ -184,25 +184,10 @@ struct DirectoryStack::Impl {
     }
 };
 
-// Nothing is ever handed over here (kCanHandOffDirectories is false).
-struct HandedDirectory::Impl {};
-HandedDirectory::HandedDirectory() = default;
-HandedDirectory::~HandedDirectory() = default;
-HandedDirectory::HandedDirectory(HandedDirectory&&) noexcept = default;
-HandedDirectory& HandedDirectory::operator=(HandedDirectory&&) noexcept = default;
-
 // Find handles are closed as soon as a listing is read: there is no descriptor budget to share.
 DirectoryStack::DirectoryStack(std::size_t /*descriptorBudget*/)
     : m_impl(std::make_unique<Impl>()) {}
 DirectoryStack::~DirectoryStack() = default;
-
-bool DirectoryStack::AdoptRoot(HandedDirectory /*directory*/) {
-    return false;
-}
-
-std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
-    return std::nullopt;
-}
 
 bool DirectoryStack::OpenRoot(const std::string& path) {
     Impl& d = *m_impl;
