@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -114,6 +115,7 @@ struct DirectoryStack::Impl {
 
     void CloseLevel(Level& level) {
         if (level.fd >= 0) {
+            assert(open > 0);
             CloseKeepErrno(level.fd);
             level.fd = -1;
             --open;
@@ -306,6 +308,7 @@ struct DirectoryStack::Impl {
             CloseKeepErrno(fd);
             return false;
         }
+        assert(lastNeed == kNoRecord || (lastNeed >= begin && lastNeed < arena.size()));
         Level level;
         level.dirBegin = dirBegin;
         level.dirEnd = dirRecords.size();
@@ -321,6 +324,7 @@ struct DirectoryStack::Impl {
         level.end = arena.size();
         levels.push_back(level);
         ++open;
+        assert(open <= budget);
         return true;
     }
 
@@ -330,6 +334,9 @@ struct DirectoryStack::Impl {
     // above `target` is closed, so it never holds more than two descriptors. False when some
     // directory on the way cannot be opened or is not the one left there.
     bool Reopen(std::size_t target) {
+        assert(target < levels.size() &&
+               std::all_of(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(target) + 1,
+                           [](const Level& level) { return level.fd < 0; }));
         FileIdentity identity;
         RootMount mount;
         int fd = OpenRootDirectory(rootPath.c_str(), identity, mount);
@@ -362,6 +369,7 @@ struct DirectoryStack::Impl {
         }
         levels[target].fd = fd;
         ++open;
+        assert(open <= budget);
         firstMaybeOpen = std::min(firstMaybeOpen, target);
         return true;
     }
@@ -388,6 +396,9 @@ struct DirectoryStack::Impl {
     // Keeps the descriptor count within budget by closing the shallowest open level. Its identity
     // is recorded first so that Leave can check the directory it gets back through "..".
     void MakeRoom() {
+        // Every level before firstMaybeOpen is closed; the one just before it is looked at.
+        assert(firstMaybeOpen <= levels.size() &&
+               (firstMaybeOpen == 0 || levels[firstMaybeOpen - 1].fd < 0));
         while (open >= budget && firstMaybeOpen + 1 < levels.size()) {
             Level& level = levels[firstMaybeOpen++];
             if (level.fd < 0) {
@@ -414,6 +425,7 @@ bool DirectoryStack::OpenRoot(const std::string& path) {
     if (!d.levels.empty()) {
         return false;
     }
+    assert(d.open == 0);
     FileIdentity identity;
     const int fd = OpenRootDirectory(path.c_str(), identity, d.rootMount);
     if (fd < 0) {
@@ -434,6 +446,7 @@ bool DirectoryStack::AdoptRoot(HandedDirectory directory) {
     if (!d.levels.empty() || !directory.m_impl || directory.m_impl->fd < 0) {
         return false;
     }
+    assert(d.open == 0);
     HandedDirectory::Impl& handed = *directory.m_impl;
     const int fd = std::exchange(handed.fd, -1);
     struct stat st {};
@@ -471,6 +484,9 @@ std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
                 break;
             }
             --level.dirEnd;
+            // Never the top's own listing, and never a record already given.
+            assert(at >= level.begin && at < level.end && level.end <= d.levels.back().begin &&
+                   static_cast<unsigned char>(d.arena[at]) == kRecDir);
             const char* name = d.arena.data() + at + kRecHeader;
             bool otherMount = false;
             const int fd = OpenSubdirectory(level.fd, name, d.rootMount, otherMount);
@@ -508,6 +524,7 @@ DirectoryStack::EnterResult DirectoryStack::EnterChild(std::string_view name) {
         return EnterResult::Unlistable;
     }
     d.MakeRoom();
+    assert(d.levels.back().fd >= 0);  // MakeRoom never closes the top
     d.nameBuf.assign(name);
     bool otherMount = false;
     const int fd = OpenSubdirectory(d.levels.back().fd, d.nameBuf.c_str(), d.rootMount, otherMount);
@@ -537,6 +554,9 @@ void DirectoryStack::Leave() {
         return;
     }
     const std::size_t top = d.levels.size() - 1;
+    // What the parent wanted when this level was entered; it has not moved since.
+    assert(top == 0 ? !d.levels[0].needAbove
+                    : d.levels[top].needAbove == Impl::WantsDescriptor(d.levels[top - 1]));
     if (top > 0) {
         Impl::Level& parent = d.levels[top - 1];
         Impl::Level& child = d.levels[top];
@@ -576,6 +596,10 @@ void DirectoryStack::Leave() {
     d.dirRecords.resize(d.levels[top].dirBegin);
     d.levels.pop_back();
     d.firstMaybeOpen = std::min(d.firstMaybeOpen, d.levels.size());
+    assert(d.open <= d.budget && (!d.levels.empty() || d.open == 0));
+    // The new top holds its descriptor, or is dead, or lists the rest from the arena alone.
+    assert(d.levels.empty() || d.levels.back().fd >= 0 || d.levels.back().dead ||
+           !Impl::WantsDescriptor(d.levels.back()));
 }
 
 bool DirectoryStack::NextEntry(DirEntry& entry) {
@@ -587,6 +611,7 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
     if (level.dead) {
         return false;
     }
+    assert(level.begin <= level.pos && level.pos <= level.end && level.end == d.arena.size());
     d.lastTaggedName = nullptr;
     entry.tag = kUnexamined;
     while (level.pos < level.end) {
@@ -595,6 +620,7 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
         const auto kind = static_cast<unsigned char>(rec[0]);
         const auto len = static_cast<std::size_t>(static_cast<unsigned char>(rec[1]));
         level.pos += RecordSize(rec);
+        assert(level.pos <= level.end);
         entry.name = std::string_view(rec + kRecHeader, len);
         if (kind == kRecDir) {
             entry.type = EntryType::Directory;
@@ -615,7 +641,9 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
             entry.type = EntryType::HandedOff;
             return true;
         }
-        // The file system did not say what it is (some network and FUSE file systems): ask.
+        // The file system did not say what it is (some network and FUSE file systems): ask. Such a
+        // record never lies past lastNeed, so the level kept or got back its descriptor for it.
+        assert(level.fd >= 0);
         struct stat st {};
         if (posix::Fstatat(level.fd, rec + kRecHeader, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             continue;
@@ -643,7 +671,10 @@ void DirectoryStack::SetExaminer(EntryExaminer* examiner) {
 std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
     Impl& d = *m_impl;
     if (name.data() == d.lastTaggedName && d.lastTaggedName != nullptr) {
-        // Read with the listing: its extra bytes follow the name's NUL.
+        // Read with the listing: its extra bytes follow the name's NUL, all in the top's listing.
+        assert(!d.levels.empty() && d.lastTaggedName >= d.arena.data() + d.levels.back().begin &&
+               d.lastTaggedName + name.size() + 1 + kTaggedExtra <=
+                   d.arena.data() + d.levels.back().end);
         const char* extra = d.lastTaggedName + name.size() + 1;
         if (extra[1] == 0) {
             return std::nullopt;  // gone (or no longer a file) when the listing was read
