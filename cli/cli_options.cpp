@@ -22,7 +22,7 @@ std::string CliUsage() {
         "            on stderr\n"
         "  --threads N\n"
         "            walk on N threads, 1 to %MAXTHREADS% (same results; 1 reads no directory\n"
-        "            ahead); by default as many as the processors, at least 2 and at most 8\n"
+        "            ahead); by default 8 per processor, at least 8 and at most 16\n"
         "  --single-thread\n"
         "            the same as --threads 1\n"
         "  --delete KEY[,KEY...]\n"
