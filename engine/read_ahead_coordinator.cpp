@@ -19,6 +19,8 @@ std::atomic<std::uint64_t> g_handOffs{0};
 constexpr std::size_t kHelperStack = 8 * 1024 * 1024;
 // How long a waiting thread sleeps at most before it looks at the stop request again.
 constexpr auto kStopPoll = std::chrono::milliseconds(20);
+// How often the scan thread looks at how busy the processors are, while workers are parked.
+constexpr auto kLookEvery = std::chrono::milliseconds(5);
 
 }  // namespace
 
@@ -193,6 +195,11 @@ Coordinator::Outcome Coordinator::Run() {
 
 bool Coordinator::StartHelpers() {
     // Each helper waits until it is given work. Those that cannot be made are done without.
+    m_unparked =
+        std::min<std::size_t>(m_workers.size(), std::max(2u, std::thread::hardware_concurrency()));
+    for (std::size_t i = m_unparked; i < m_workers.size(); ++i) {
+        m_workers[i]->parked = true;
+    }
     for (std::size_t i = 1; i < m_workers.size(); ++i) {
         Worker& worker = *m_workers[i];
         try {
@@ -200,6 +207,7 @@ bool Coordinator::StartHelpers() {
         } catch (const std::system_error&) {
             const std::lock_guard lock(m_mu);
             m_workers.resize(i);
+            m_unparked = std::min(m_unparked, i);
             break;
         }
     }
@@ -210,7 +218,9 @@ void Coordinator::EndHelpers() {
     {
         const std::lock_guard lock(m_mu);
         m_finished.store(true, std::memory_order_relaxed);
-        WakeHelpers();
+    }
+    for (std::size_t i = 1; i < m_workers.size(); ++i) {
+        m_workers[i]->wake.notify_one();
     }
     for (std::size_t i = 1; i < m_workers.size(); ++i) {
         m_workers[i]->thread.join();
@@ -245,6 +255,13 @@ Producer::Step Coordinator::StepProducer(Worker& worker) {
 }
 
 void Coordinator::HelperLoop(Worker& worker) {
+    {
+        // Not `waiting`: what other helpers are woken for is nothing to a parked one.
+        std::unique_lock lock(m_mu);
+        while (worker.parked && !Stopping()) {
+            worker.wake.wait_for(lock, kStopPoll);
+        }
+    }
     for (;;) {
         if (Stopping()) {
             return;
@@ -292,7 +309,10 @@ void Coordinator::Walk() {
     MoveHead();
     Worker& self = ScanWorker();
     StartProducing(self, root, &m_params.path);
+    m_lastLook = std::chrono::steady_clock::now();
+    m_lastCpu = std::clock();
     for (;;) {
+        MaybeUnpark();
         if (m_stop.load(std::memory_order_relaxed) ||
             m_outOfMemory.load(std::memory_order_relaxed)) {
             break;
@@ -328,6 +348,43 @@ void Coordinator::Walk() {
                 self.wake.wait_for(lock, kStopPoll);
             }
             self.waiting = false;
+        }
+    }
+}
+
+void Coordinator::MaybeUnpark() {
+    if (m_unparked == m_workers.size()) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastLook < kLookEvery) {
+        return;
+    }
+    const std::clock_t cpu = std::clock();
+    const double seconds = std::chrono::duration<double>(now - m_lastLook).count();
+    const bool known =
+        cpu != static_cast<std::clock_t>(-1) && m_lastCpu != static_cast<std::clock_t>(-1);
+    const double busy = known ? static_cast<double>(cpu - m_lastCpu) / CLOCKS_PER_SEC / seconds
+                              : 0.0;  // no processor time to go by: as if waiting
+    m_lastLook = now;
+    m_lastCpu = cpu;
+    // Only while every worker at work has a subtree (one that asks shows there is no more work
+    // to go round, and more threads would find none either), and only the second look in a row
+    // (a page fault, another program's moment, is no sign).
+    const std::size_t processors = std::max(1u, std::thread::hardware_concurrency());
+    if (SomeoneAsks() || busy >= 0.75 * static_cast<double>(std::min(m_unparked, processors))) {
+        m_idleLooks = 0;
+        return;
+    }
+    if (++m_idleLooks < 2) {
+        return;
+    }
+    m_idleLooks = 0;
+    m_unparked = std::min(m_workers.size(), 2 * m_unparked);
+    const std::lock_guard lock(m_mu);
+    for (std::size_t i = 1; i < m_unparked; ++i) {
+        if (std::exchange(m_workers[i]->parked, false)) {
+            m_workers[i]->wake.notify_one();
         }
     }
 }

@@ -10,6 +10,11 @@
 // The scan thread also replays the records, following each handed-off subtree in the place where
 // its directory lies, into the same ScanOutput the one-thread walk uses.
 //
+// Only as many workers as there are processors start out; the others are unparked, a few at a time,
+// while the process keeps the processors less than three quarters busy: on a cold cache the
+// threads wait for the disk, and more reads in flight pay; on a hot one more threads would only
+// hand work back and forth.
+//
 // Bounds: each producer's stack holds an equal share of the walk's descriptors (a handed
 // directory is opened by the giver only while the taker holds none); records not yet replayed
 // are limited by kRecordBudget, except those of the subtree being replayed, which the scan thread
@@ -20,6 +25,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -47,6 +53,7 @@ struct Worker {
     std::condition_variable wake;
     // Under the walk's lock:
     bool waiting = false;       // asleep on `wake`
+    bool parked = false;        // held back until the walk shows it waits for the disk
     Asks asks = Asks::Nothing;  // Promised: a producer is about to give it a subtree
     Subtree* given = nullptr;   // handed to it, not yet taken
     std::function<void()> job;  // lent to a producer for a while (see Producer::TryRun)
@@ -138,6 +145,9 @@ class Coordinator {
     void MoveHead();
     // Wakes the helpers that wait (for work, or for room). Under m_mu.
     void WakeHelpers();
+    // Unparks more helpers when the threads at work leave the processors idle: they wait for the
+    // disk, and more reads in flight would pay. The scan thread's.
+    void MaybeUnpark();
 
     const ScanParams& m_params;
     ScanOutput m_out;
@@ -156,6 +166,10 @@ class Coordinator {
 
     // The scan thread's alone.
     std::vector<ReplayPoint> m_replay;
+    std::size_t m_unparked = 0;  // workers not parked, the scan thread's among them
+    std::chrono::steady_clock::time_point m_lastLook;
+    std::clock_t m_lastCpu = 0;
+    int m_idleLooks = 0;  // looks in a row that found the processors idle
 };
 
 }  // namespace clearnook::read_ahead

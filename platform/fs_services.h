@@ -216,7 +216,7 @@ class DirectoryStack {
     [[nodiscard]] std::size_t DescriptorBudget() const;
 
     // The share of descriptors one walk of this process may hold (an eighth of the soft limit,
-    // 2 to 64): the default budget of a stack.
+    // 2 to 128): the default budget of a stack.
     [[nodiscard]] static std::size_t ProcessDescriptorShare();
 
     // Descriptors open right now; never more than DescriptorBudget().

@@ -146,7 +146,7 @@ std::size_t DirectoryDescriptorBudget() {
     if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) {
         soft = rl.rlim_cur;
     }
-    return std::clamp<std::size_t>(static_cast<std::size_t>(soft / 8), 2, 64);
+    return std::clamp<std::size_t>(static_cast<std::size_t>(soft / 8), 2, 128);
 }
 
 void posix_testing::UseOpenat2(bool use) {
