@@ -202,9 +202,16 @@ bool Coordinator::StartHelpers() {
     }
     for (std::size_t i = 1; i < m_workers.size(); ++i) {
         Worker& worker = *m_workers[i];
+        // std::thread reports a thread it cannot make by throwing system_error, and the memory
+        // for its state it cannot have by throwing bad_alloc.
+        bool made = false;
         try {
             worker.thread = std::thread([this, &worker] { HelperMain(worker); });
+            made = true;
         } catch (const std::system_error&) {
+        } catch (const std::bad_alloc&) {
+        }
+        if (!made) {
             const std::lock_guard lock(m_mu);
             m_workers.resize(i);
             m_unparked = std::min(m_unparked, i);
@@ -256,11 +263,11 @@ Producer::Step Coordinator::StepProducer(Worker& worker) {
 
 void Coordinator::HelperLoop(Worker& worker) {
     {
-        // Not `waiting`: what other helpers are woken for is nothing to a parked one.
+        // Not `waiting`: what other helpers are woken for is nothing to a parked one. Unparking
+        // and the end of the walk wake it.
         std::unique_lock lock(m_mu);
-        while (worker.parked && !Stopping()) {
-            worker.wake.wait_for(lock, kStopPoll);
-        }
+        worker.wake.wait(
+            lock, [&] { return !worker.parked || m_finished.load(std::memory_order_relaxed); });
     }
     for (;;) {
         if (Stopping()) {

@@ -57,6 +57,7 @@ Producer::Step Producer::Walk() {
         for (std::deque<Subtree*>& handed : m_handed) {
             Abandon(handed);
         }
+        m_walker.reset();  // its descriptors go now, not when the worker next starts
         return Step::Done;
     }
     if (m_walk.ShouldPause(*m_subtree)) {

@@ -302,7 +302,18 @@ struct DirectoryStack::Impl {
         const std::size_t dirBegin = dirRecords.size();
         int partError = 0;
         std::size_t lastNeed = kNoRecord;
-        if (!ReadListing(fd, partError, lastNeed)) {
+        bool listed = false;
+        try {
+            levels.reserve(levels.size() + 1);  // so that the push below cannot throw
+            listed = ReadListing(fd, partError, lastNeed);
+        } catch (const std::bad_alloc&) {
+            // The walk ends with the error; what it holds is closed as the stack goes.
+            arena.resize(begin);
+            dirRecords.resize(dirBegin);
+            CloseKeepErrno(fd);
+            throw;
+        }
+        if (!listed) {
             arena.resize(begin);
             dirRecords.resize(dirBegin);
             CloseKeepErrno(fd);
@@ -488,21 +499,13 @@ std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
             assert(at >= level.begin && at < level.end && level.end <= d.levels.back().begin &&
                    static_cast<unsigned char>(d.arena[at]) == kRecDir);
             const char* name = d.arena.data() + at + kRecHeader;
-            bool otherMount = false;
-            const int fd = OpenSubdirectory(level.fd, name, d.rootMount, otherMount);
-            if (fd < 0) {
-                if (++failures == kMostFailures) {
-                    return std::nullopt;
-                }
-                continue;
-            }
-            d.arena[at] = static_cast<char>(kRecHandedOff);
+            // All that can fail for want of memory comes before the directory is opened and
+            // marked: a failure leaves neither a descriptor nor a record without its subtree.
             HandOff handOff;
             handOff.level = i;
             handOff.name.assign(name, static_cast<unsigned char>(d.arena[at + 1]));
             handOff.directory.m_impl = std::make_unique<HandedDirectory::Impl>();
             HandedDirectory::Impl& handed = *handOff.directory.m_impl;
-            handed.fd = fd;
             handed.mount = d.rootMount;
             handed.path = d.PathOf(i);
             if (!handed.path.empty()) {
@@ -511,6 +514,15 @@ std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
                 }
                 handed.path.append(handOff.name);
             }
+            bool otherMount = false;
+            handed.fd = OpenSubdirectory(level.fd, name, d.rootMount, otherMount);
+            if (handed.fd < 0) {
+                if (++failures == kMostFailures) {
+                    return std::nullopt;
+                }
+                continue;
+            }
+            d.arena[at] = static_cast<char>(kRecHandedOff);
             return handOff;
         }
     }

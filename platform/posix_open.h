@@ -50,7 +50,7 @@ int OpenRootDirectory(const char* path, FileIdentity& identity, RootMount& mount
 int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& otherMount);
 
 // How many directory descriptors one walker may keep open: an eighth of the soft limit, between
-// 2 and 64, so the rest of the process keeps room.
+// 2 and 128, so the rest of the process keeps room.
 std::size_t DirectoryDescriptorBudget();
 
 }  // namespace clearnook::platform
