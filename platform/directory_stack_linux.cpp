@@ -304,7 +304,9 @@ struct DirectoryStack::Impl {
         std::size_t lastNeed = kNoRecord;
         bool listed = false;
         try {
-            levels.reserve(levels.size() + 1);  // so that the push below cannot throw
+            if (levels.size() == levels.capacity()) {  // so that the push below cannot throw
+                levels.reserve(std::max<std::size_t>(16, 2 * levels.size()));
+            }
             listed = ReadListing(fd, partError, lastNeed);
         } catch (const std::bad_alloc&) {
             // The walk ends with the error; what it holds is closed as the stack goes.
