@@ -195,8 +195,7 @@ Coordinator::Outcome Coordinator::Run() {
 
 bool Coordinator::StartHelpers() {
     // Each helper waits until it is given work. Those that cannot be made are done without.
-    m_unparked =
-        std::min<std::size_t>(m_workers.size(), std::max(2u, std::thread::hardware_concurrency()));
+    m_unparked = std::min<std::size_t>(m_workers.size(), std::max<std::size_t>(2, m_processors));
     for (std::size_t i = m_unparked; i < m_workers.size(); ++i) {
         m_workers[i]->parked = true;
     }
@@ -378,8 +377,7 @@ void Coordinator::MaybeUnpark() {
     // Only while every worker at work has a subtree (one that asks shows there is no more work
     // to go round, and more threads would find none either), and only the second look in a row
     // (a page fault, another program's moment, is no sign).
-    const std::size_t processors = std::max(1u, std::thread::hardware_concurrency());
-    if (SomeoneAsks() || busy >= 0.75 * static_cast<double>(std::min(m_unparked, processors))) {
+    if (SomeoneAsks() || busy >= 0.75 * static_cast<double>(std::min(m_unparked, m_processors))) {
         m_idleLooks = 0;
         return;
     }

@@ -21,6 +21,7 @@
 // is draining.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -153,6 +154,7 @@ class Coordinator {
     ScanOutput m_out;
     const std::atomic<bool>& m_stop;
     const std::size_t m_descriptorsEach;
+    const std::size_t m_processors = std::max(1u, std::thread::hardware_concurrency());
 
     std::mutex m_mu;
     std::vector<std::unique_ptr<Worker>> m_workers;  // the scan thread's first

@@ -5,13 +5,9 @@
 #include <utility>
 
 #include "engine/read_ahead_coordinator.h"
-#include "engine/scan_testing.h"
 
 namespace clearnook::read_ahead {
 namespace {
-
-// Entries a producer goes through between looks at the rest of the walk.
-constexpr int kStepEntries = 128;
 
 PathClassifier ClassifierFor(Subtree& subtree, const std::string* rootPath) {
     return rootPath != nullptr ? PathClassifier(*rootPath) : std::move(*subtree.classifier);
@@ -64,7 +60,7 @@ Producer::Step Producer::Walk() {
         Publish();
         return Step::Paused;
     }
-    switch (m_walker->Walk(kStepEntries)) {
+    switch (m_walker->Walk()) {
         case TreeWalker::Progress::More:
             Publish();
             return Step::More;

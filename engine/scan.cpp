@@ -14,9 +14,6 @@
 namespace clearnook {
 namespace {
 
-// Entries per call of the walker; it looks at the stop request before each one.
-constexpr int kBatchEntries = 128;
-
 // The walk on one thread: lists each directory as it comes to it and puts out what it meets at
 // once.
 void WalkOnOneThread(const ScanParams& params) {
@@ -26,7 +23,7 @@ void WalkOnOneThread(const ScanParams& params) {
     if (!walker.OpenRoot(params.path)) {
         return;
     }
-    while (walker.Walk(kBatchEntries) == TreeWalker::Progress::More) {
+    while (walker.Walk() == TreeWalker::Progress::More) {
     }
 }
 

@@ -54,11 +54,6 @@ class ScanOutput final : public WalkSink {
     void Record(CleanupCategory category, std::uint64_t size,
                 const platform::FileIdentity& identity, std::string_view name) override;
 
-    // True once the walk has left its root (or never entered it).
-    [[nodiscard]] bool Outside() const { return m_frames.empty(); }
-
-    [[nodiscard]] ScanState& State() { return m_state; }
-
   private:
     void Send();
     void CutBack(std::size_t length);

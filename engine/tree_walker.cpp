@@ -4,23 +4,12 @@
 
 namespace clearnook {
 
-std::optional<FoundEntry> ExamineFile(PathClassifier& classifier, platform::DirectoryStack& dirs,
-                                      const platform::DirEntry& entry) {
-    std::optional<CleanupCategory> category;
-    if (entry.tag == platform::kUnexamined) {
-        category = classifier.Classify(entry.name);
-    } else if (entry.tag != 0) {
-        category = static_cast<CleanupCategory>(entry.tag - 1);
-    }
-    if (!category) {
-        return std::nullopt;
-    }
-    const std::optional<platform::FileInfo> info = dirs.StatEntry(entry.name);
-    if (!info) {
-        return std::nullopt;  // gone since the listing was read
-    }
-    return FoundEntry{*category, *info};
-}
+namespace {
+
+// Entries per call of Walk: what a reader goes through between looks at the rest of the walk.
+constexpr int kBatchEntries = 128;
+
+}  // namespace
 
 TreeWalker::TreeWalker(WalkSink& sink, PathClassifier classifier, ScanState& state,
                        std::size_t descriptorBudget)
@@ -52,9 +41,9 @@ bool TreeWalker::Adopt(platform::HandedDirectory directory, std::string_view nam
 }
 #endif
 
-TreeWalker::Progress TreeWalker::Walk(int entries) {
+TreeWalker::Progress TreeWalker::Walk() {
     platform::DirEntry entry;
-    for (int n = 0; n < entries; ++n) {
+    for (int n = 0; n < kBatchEntries; ++n) {
         if (!m_sink.BeforeEntry()) {
             return Progress::Stopped;
         }
@@ -108,9 +97,21 @@ void TreeWalker::EnterDirectory(std::string_view name) {
     }
 }
 
+// Its category comes from the stack's examiner, or from the classifier for a file the stack did
+// not examine; its size and identity only for a file of a category (none: gone since the listing
+// was read).
 void TreeWalker::VisitFile(const platform::DirEntry& entry) {
-    if (const std::optional<FoundEntry> found = ExamineFile(m_classifier, m_dirs, entry)) {
-        m_sink.Record(found->category, found->info.size, found->info.identity, entry.name);
+    std::optional<CleanupCategory> category;
+    if (entry.tag == platform::kUnexamined) {
+        category = m_classifier.Classify(entry.name);
+    } else if (entry.tag != 0) {
+        category = static_cast<CleanupCategory>(entry.tag - 1);
+    }
+    if (!category) {
+        return;
+    }
+    if (const std::optional<platform::FileInfo> info = m_dirs.StatEntry(entry.name)) {
+        m_sink.Record(*category, info->size, info->identity, entry.name);
     }
 }
 

@@ -56,20 +56,6 @@ class CategoryExaminer final : public platform::EntryExaminer {
     PathClassifier& m_classifier;
 };
 
-// A file of the top directory of `dirs` that the walk records: its category and what it is now.
-struct FoundEntry {
-    CleanupCategory category;
-    platform::FileInfo info;
-};
-
-// What both walks do with a file `entry` of the directory they list: take its category (from
-// the stack's examiner, or `classifier` for a file the stack did not examine) and, when it
-// belongs to one, its size and identity. None for a file of no category, or one gone since the
-// listing was read.
-[[nodiscard]] std::optional<FoundEntry> ExamineFile(PathClassifier& classifier,
-                                                    platform::DirectoryStack& dirs,
-                                                    const platform::DirEntry& entry);
-
 // Walks one tree (a walk's root, or a directory handed over) with its own directory stack, one
 // batch of entries at a time. One thread at a time.
 class TreeWalker {
@@ -100,9 +86,9 @@ class TreeWalker {
     }
 
     enum class Progress { More, Done, Stopped };
-    // Goes through up to `entries` entries. Done once the walk has left its first directory;
-    // Stopped when the sink said so.
-    [[nodiscard]] Progress Walk(int entries);
+    // Goes through a batch of entries (the sink is asked before each). Done once the walk has
+    // left its first directory; Stopped when the sink said so.
+    [[nodiscard]] Progress Walk();
 
     [[nodiscard]] platform::DirectoryStack& Stack() {
         return m_dirs;

@@ -232,23 +232,22 @@ struct DirectoryStack::Impl {
         lastNeed = kNoRecord;
         partError = 0;
         bool first = true;
-        std::shared_ptr<LentListing> lent;  // while a spare thread goes through the buffers
-        ListingPipe* pipe = nullptr;
+        std::shared_ptr<LentListing> lent;    // while a spare thread goes through the buffers
         std::shared_ptr<LentListing> unlent;  // made for a lending that found no thread free
         // A pipe whose thread never came: this thread goes through the buffers filled so far.
         const auto goOnAlone = [&] {
-            for (std::size_t i = 0; i < pipe->Filled(); ++i) {
-                AppendEntries(fd, pipe->SlotBytes(i), pipe->SlotSizeUsed(i), lastNeed);
+            const ListingPipe& pipe = lent->pipe;
+            for (std::size_t i = 0; i < pipe.Filled(); ++i) {
+                AppendEntries(fd, pipe.SlotBytes(i), pipe.SlotSizeUsed(i), lastNeed);
             }
-            pipe = nullptr;
             lent.reset();
         };
         for (;;) {
             char* buffer = scratch.data();
-            if (pipe) {
-                buffer = pipe->SlotToFill();
+            if (lent) {
+                buffer = lent->pipe.SlotToFill();
                 if (buffer == nullptr) {
-                    if (pipe->Failed()) {
+                    if (lent->pipe.Failed()) {
                         throw std::bad_alloc();
                     }
                     goOnAlone();
@@ -266,8 +265,8 @@ struct DirectoryStack::Impl {
                 break;
             }
             first = false;
-            if (pipe) {
-                pipe->Filled(static_cast<std::size_t>(n));
+            if (lent) {
+                lent->pipe.Filled(static_cast<std::size_t>(n));
                 continue;
             }
             AppendEntries(fd, buffer, static_cast<std::size_t>(n), lastNeed);
@@ -279,14 +278,13 @@ struct DirectoryStack::Impl {
                 }
                 if (LendListing(fd, unlent)) {
                     lent = std::move(unlent);
-                    pipe = &lent->pipe;
                 }
             }
         }
-        if (pipe) {
-            if (!pipe->Finish()) {
+        if (lent) {
+            if (!lent->pipe.Finish()) {
                 goOnAlone();
-            } else if (pipe->Failed()) {
+            } else if (lent->pipe.Failed()) {
                 throw std::bad_alloc();
             } else if (lent->lastNeed != kNoRecord) {
                 lastNeed = lent->lastNeed;

@@ -21,13 +21,11 @@ class ListingPipe {
 
     // The slots are made here, before any thread is lent: the reader allocates nothing later,
     // so nothing it does can throw while a borrowed thread works on the listing.
-    explicit ListingPipe(std::size_t slotSize) : m_slotSize(slotSize) {
+    explicit ListingPipe(std::size_t slotSize) {
         for (std::unique_ptr<char[]>& slot : m_slots) {
             slot = std::make_unique_for_overwrite<char[]>(slotSize);
         }
     }
-
-    [[nodiscard]] std::size_t SlotSize() const { return m_slotSize; }
 
     // ---- the reader ----
 
@@ -127,7 +125,6 @@ class ListingPipe {
     }
 
   private:
-    const std::size_t m_slotSize;
     std::unique_ptr<char[]> m_slots[kSlots];
     std::size_t m_sizes[kSlots] = {};
     std::mutex m_mu;
