@@ -15,8 +15,8 @@ TreeWalker::TreeWalker(WalkSink& sink, PathClassifier classifier, ScanState& sta
                        std::size_t descriptorBudget)
     : m_sink(sink),
       m_classifier(std::move(classifier)),
-      m_dirs(descriptorBudget),
-      m_entries(state) {
+      m_entries(state),
+      m_dirs(descriptorBudget) {
     m_dirs.SetExaminer(&m_examiner);
 }
 
@@ -59,7 +59,9 @@ TreeWalker::Progress TreeWalker::Walk() {
             }
             continue;
         }
-        m_entries.Count();
+        if (entry.tag == platform::kUnexamined) {  // the examiner counted the others
+            m_entries.Count();
+        }
         switch (entry.type) {
             case platform::EntryType::Directory:
                 EnterDirectory(entry.name);

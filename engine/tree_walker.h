@@ -43,17 +43,21 @@ class EntryCounter {
 };
 
 // Tags each file of a listing, as the listing is read, with its category + 1 (0: none), as
-// `classifier` sees it in the directory the walk is about to list.
+// `classifier` sees it in the directory the walk is about to list. It counts each file it sees:
+// those it does not tag the walk never meets again.
 class CategoryExaminer final : public platform::EntryExaminer {
   public:
-    explicit CategoryExaminer(PathClassifier& classifier) : m_classifier(classifier) {}
+    CategoryExaminer(PathClassifier& classifier, EntryCounter& entries)
+        : m_classifier(classifier), m_entries(entries) {}
     [[nodiscard]] std::uint8_t TagFile(std::string_view name) override {
+        m_entries.Count();
         const std::optional<CleanupCategory> c = m_classifier.Classify(name);
         return c ? static_cast<std::uint8_t>(static_cast<int>(*c) + 1) : std::uint8_t{0};
     }
 
   private:
     PathClassifier& m_classifier;
+    EntryCounter& m_entries;
 };
 
 // Walks one tree (a walk's root, or a directory handed over) with its own directory stack, one
@@ -103,9 +107,9 @@ class TreeWalker {
 
     WalkSink& m_sink;
     PathClassifier m_classifier;
-    CategoryExaminer m_examiner{m_classifier};
-    platform::DirectoryStack m_dirs;
     EntryCounter m_entries;
+    CategoryExaminer m_examiner{m_classifier, m_entries};
+    platform::DirectoryStack m_dirs;
 };
 
 }  // namespace clearnook

@@ -26,9 +26,10 @@ namespace {
 
 // Arena records: one byte of type, one byte of name length (NAME_MAX is 255), the name, a NUL.
 // A directory's record becomes kRecHandedOff when it is given to another walker. A file the
-// examiner saw is kRecPlain (of no interest) or kRecTagged, which the NUL follows with the tag, a
-// byte saying whether the file was still there, and its FileInfo as read with the listing.
-enum : unsigned char { kRecDir, kRecFile, kRecUnknown, kRecHandedOff, kRecPlain, kRecTagged };
+// examiner tagged is kRecTagged, which the NUL follows with the tag, a byte saying whether the
+// file was still there, and its FileInfo as read with the listing; one it did not tag has no
+// record at all (most of a drive's files: nothing is kept or gone through again for them).
+enum : unsigned char { kRecDir, kRecFile, kRecUnknown, kRecHandedOff, kRecTagged };
 constexpr std::size_t kRecHeader = 2;
 constexpr std::size_t kTaggedExtra = 2 + sizeof(FileInfo);
 
@@ -122,18 +123,16 @@ struct DirectoryStack::Impl {
         }
     }
 
-    // Appends a record for the file `name` of `fd` that the examiner has seen: its size and
+    // Appends a record for the file `name` of `fd` that the examiner tagged: its size and
     // identity are read now, while the directory is open.
-    void AppendExamined(int fd, const char* name, std::size_t len, std::uint8_t tag) {
+    void AppendTagged(int fd, const char* name, std::size_t len, std::uint8_t tag) {
         const std::size_t at = arena.size();
-        arena.resize(at + kRecHeader + len + 1 + (tag != 0 ? kTaggedExtra : 0));
-        arena[at] = static_cast<char>(tag != 0 ? kRecTagged : kRecPlain);
-        arena[at + 1] = static_cast<char>(static_cast<unsigned char>(len));
-        std::memcpy(arena.data() + at + kRecHeader, name, len + 1);
-        if (tag == 0) {
-            return;
-        }
-        char* extra = arena.data() + at + kRecHeader + len + 1;
+        arena.resize(at + kRecHeader + len + 1 + kTaggedExtra);
+        char* rec = arena.data() + at;
+        rec[0] = static_cast<char>(kRecTagged);
+        rec[1] = static_cast<char>(static_cast<unsigned char>(len));
+        std::memcpy(rec + kRecHeader, name, len + 1);
+        char* extra = rec + kRecHeader + len + 1;
         const std::optional<FileInfo> info = ReadFileInfo(fd, name);
         extra[0] = static_cast<char>(tag);
         extra[1] = info ? 1 : 0;
@@ -174,7 +173,9 @@ struct DirectoryStack::Impl {
             }
             const std::size_t at = arena.size();
             if (kind == kRecFile && examiner != nullptr) {
-                AppendExamined(fd, name, len, examiner->TagFile(std::string_view(name, len)));
+                if (const std::uint8_t tag = examiner->TagFile(std::string_view(name, len))) {
+                    AppendTagged(fd, name, len, tag);
+                }
                 continue;
             }
             lastNeed = at;
@@ -642,11 +643,10 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
             entry.type = EntryType::File;
             return true;
         }
-        if (kind == kRecPlain || kind == kRecTagged) {
+        if (kind == kRecTagged) {
             entry.type = EntryType::File;
-            entry.tag =
-                kind == kRecPlain ? 0 : static_cast<std::uint8_t>(rec[kRecHeader + len + 1]);
-            d.lastTaggedName = kind == kRecTagged ? entry.name.data() : nullptr;
+            entry.tag = static_cast<std::uint8_t>(rec[kRecHeader + len + 1]);
+            d.lastTaggedName = entry.name.data();
             return true;
         }
         if (kind == kRecHandedOff) {

@@ -75,8 +75,8 @@ inline constexpr std::uint8_t kUnexamined = 0xFF;
 struct DirEntry {
     std::string_view name;
     EntryType type = EntryType::Other;
-    // For a file: what the stack's examiner said of it when the listing was read (0: of no
-    // interest), or kUnexamined.
+    // For a file: the tag the stack's examiner gave it when the listing was read, or
+    // kUnexamined. (A file the examiner did not tag is never an entry.)
     std::uint8_t tag = kUnexamined;
 };
 
@@ -87,8 +87,9 @@ struct DirEntry {
 class EntryExaminer {
   public:
     virtual ~EntryExaminer() = default;
-    // 0 for a file the walk has no use for, else a tag of the walk's own (1 to 254). Called for
-    // the files of a listing being read, in listing order, on the stack's thread or on a thread
+    // 0 for a file the walk has no use for, which the stack then leaves out of the listing (the
+    // examiner is all that sees it), else a tag of the walk's own (1 to 254). Called once for
+    // each file of a listing being read, in listing order, on the stack's thread or on a thread
     // it borrowed meanwhile (see SpareThreads), one at a time.
     [[nodiscard]] virtual std::uint8_t TagFile(std::string_view name) = 0;
 };
