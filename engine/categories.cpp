@@ -28,6 +28,17 @@ static_assert(TableIsWellFormed());
 constexpr std::string_view kMarkTemp = "\\temp\\";
 constexpr std::string_view kMarkInternetCache = "\\temporary internet files\\content.ie5\\";
 constexpr std::string_view kMarkRecent = "\\recent\\";
+constexpr std::string_view kThumbnailCacheName = "thumbs.db";
+
+// The extension the rules look at: the last three bytes after a dot (every extension they name
+// has three letters), else empty.
+constexpr std::size_t kRuleExtensionSize = 3;
+std::string_view RuleExtension(std::string_view name) {
+    const std::size_t n = name.size();
+    return n > kRuleExtensionSize && name[n - kRuleExtensionSize - 1] == '.'
+               ? name.substr(n - kRuleExtensionSize)
+               : std::string_view{};
+}
 
 // True when `marker` occurs in `path` at or after `from` beginning a character: in a double-byte
 // code page, a "\\temp\\" whose backslash is the second byte of a character is no marker. Every
@@ -88,9 +99,7 @@ PathMarkers ExtendPathMarkers(const PathMarkers& parent, std::string_view lowerP
 
 std::optional<CleanupCategory> ClassifyWithMarkers(const PathMarkers& markers,
                                                    std::string_view lowerName) {
-    const std::size_t dot = lowerName.rfind('.');
-    const std::string_view ext =
-        dot == std::string_view::npos ? std::string_view{} : lowerName.substr(dot + 1);
+    const std::string_view ext = RuleExtension(lowerName);
     // The order of these tests decides: the first that holds gives the category.
     if (ext == "tmp" || ext == "swp" || markers.temp) {
         return CAT_TEMP_FILES;
@@ -107,10 +116,17 @@ std::optional<CleanupCategory> ClassifyWithMarkers(const PathMarkers& markers,
     if (ext == "lnk" && markers.recent) {
         return CAT_RECENT_DOCUMENTS;
     }
-    if (lowerName == "thumbs.db") {
+    if (lowerName == kThumbnailCacheName) {
         return CAT_THUMBNAIL_CACHE;
     }
     return std::nullopt;
+}
+
+bool NameMayHaveCategory(const PathMarkers& markers, std::string_view name) {
+    // Lowering keeps a name's length, and its dots where they are: no code page lowers a byte to
+    // or from '.', and none is the second byte of a character.
+    return markers.temp || markers.internetCache || !RuleExtension(name).empty() ||
+           name.size() == kThumbnailCacheName.size();
 }
 
 std::optional<CleanupCategory> ClassifyFile(std::string_view fullPath, std::string_view fileName) {

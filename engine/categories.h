@@ -85,6 +85,11 @@ struct PathMarkers {
 [[nodiscard]] std::optional<CleanupCategory> ClassifyWithMarkers(const PathMarkers& markers,
                                                                  std::string_view lowerName);
 
+// False when ClassifyWithMarkers gives the file `name` none, whatever its case, known without
+// lowering it: most of a drive's names are settled by their length and where their last dot
+// lies. `name` is a component as read, not lowered, holding no backslash. True says nothing.
+[[nodiscard]] bool NameMayHaveCategory(const PathMarkers& markers, std::string_view name);
+
 // The category of one file, or none. Both strings are already lower-cased: `fullPath` is the
 // whole path with backslash separators, `fileName` its last component. No side effects.
 [[nodiscard]] std::optional<CleanupCategory> ClassifyFile(std::string_view fullPath,

@@ -44,12 +44,19 @@ void PathClassifier::LeaveDirectory() {
 }
 
 std::optional<CleanupCategory> PathClassifier::Classify(std::string_view name) {
-    m_name.clear();
-    AppendClassificationForm(m_name, name);
-    if (m_name.find('\\') == std::string::npos) {
-        return ClassifyWithMarkers(m_levels.back().markers, m_name);
+    const PathMarkers& markers = m_levels.back().markers;
+    // (Lowering neither makes nor takes away a backslash.)
+    if (name.find('\\') == std::string_view::npos) {
+        if (!NameMayHaveCategory(markers, name)) {
+            return std::nullopt;  // most names: settled without a copy
+        }
+        m_name.clear();
+        AppendClassificationForm(m_name, name);
+        return ClassifyWithMarkers(markers, m_name);
     }
     // A name holding a backslash can complete a marker on its own: classify the whole path.
+    m_name.clear();
+    AppendClassificationForm(m_name, name);
     m_full.assign(m_lower).append(m_name);
     return ClassifyFile(m_full, m_name);
 }

@@ -50,10 +50,6 @@ class PathClassifier {
     // the next call that moves.
     [[nodiscard]] std::string_view LowerPath() const { return m_lower; }
 
-    // The name the last Classify call was given, in classification form. Valid until the next
-    // call of Classify.
-    [[nodiscard]] std::string_view LowerName() const { return m_name; }
-
   private:
     struct Level {
         std::size_t lowerLen;  // where this directory's part of m_lower ends
