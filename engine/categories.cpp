@@ -125,8 +125,25 @@ std::optional<CleanupCategory> ClassifyWithMarkers(const PathMarkers& markers,
 bool NameMayHaveCategory(const PathMarkers& markers, std::string_view name) {
     // Lowering keeps a name's length, and its dots where they are: no code page lowers a byte to
     // or from '.', and none is the second byte of a character.
-    return markers.temp || markers.internetCache || !RuleExtension(name).empty() ||
-           name.size() == kThumbnailCacheName.size();
+    if (markers.temp || markers.internetCache || name.size() == kThumbnailCacheName.size()) {
+        return true;
+    }
+    const std::string_view ext = RuleExtension(name);
+    if (ext.empty()) {
+        return false;
+    }
+    // The rules then look at the extension alone: put it to them as a name of its own. A byte
+    // outside ASCII may lower to anything; one inside lowers to itself, or from A-Z to a-z, or
+    // (in a Turkish code page) to a byte outside ASCII, which no rule names.
+    char dotExt[1 + kRuleExtensionSize] = {'.'};
+    for (std::size_t i = 0; i < kRuleExtensionSize; ++i) {
+        const auto b = static_cast<unsigned char>(ext[i]);
+        if (b >= 0x80) {
+            return true;
+        }
+        dotExt[1 + i] = static_cast<char>(b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b);
+    }
+    return ClassifyWithMarkers(markers, std::string_view(dotExt, sizeof dotExt)).has_value();
 }
 
 std::optional<CleanupCategory> ClassifyFile(std::string_view fullPath, std::string_view fileName) {

@@ -85,9 +85,11 @@ struct PathMarkers {
 [[nodiscard]] std::optional<CleanupCategory> ClassifyWithMarkers(const PathMarkers& markers,
                                                                  std::string_view lowerName);
 
-// False when ClassifyWithMarkers gives the file `name` none, whatever its case, known without
-// lowering it: most of a drive's names are settled by their length and where their last dot
-// lies. `name` is a component as read, not lowered, holding no backslash. True says nothing.
+// False when ClassifyWithMarkers gives the file `name` none, known without lowering the name:
+// most of a drive's names are settled by their length and their extension. `name` is a component
+// as read, not lowered, holding no backslash. True says nothing. (The rules look at a name's
+// three-letter extension, and at the whole of a name only as long as "thumbs.db"; a rule that
+// looks further needs a word here.)
 [[nodiscard]] bool NameMayHaveCategory(const PathMarkers& markers, std::string_view name);
 
 // The category of one file, or none. Both strings are already lower-cased: `fullPath` is the
