@@ -24,11 +24,13 @@ constexpr auto kLookEvery = std::chrono::milliseconds(5);
 
 }  // namespace
 
-Coordinator::Coordinator(const ScanParams& params, unsigned threads, std::size_t descriptorsEach)
+Coordinator::Coordinator(const ScanParams& params, unsigned threads, std::size_t descriptorsEach,
+                         std::size_t descriptorsShared)
     : m_params(params),
       m_out(params),
       m_stop(params.state->stopRequested),
-      m_descriptorsEach(descriptorsEach) {
+      m_descriptorsEach(descriptorsEach),
+      m_sharedDescriptors(descriptorsShared) {
     for (unsigned i = 0; i < threads; ++i) {
         m_workers.push_back(std::make_unique<Worker>());
     }
@@ -514,7 +516,8 @@ bool RunReadAheadWalk(const ScanParams& params, unsigned threads) {
     if (threads < 2) {
         return false;
     }
-    read_ahead::Coordinator walk(params, threads, share / threads);
+    read_ahead::Coordinator walk(params, threads, kLeastDescriptorsEach,
+                                 share - threads * kLeastDescriptorsEach);
     switch (walk.Run()) {
         case read_ahead::Coordinator::Outcome::NotRun:
             return false;

@@ -15,8 +15,9 @@
 // threads wait for the disk, and more reads in flight pay; on a hot one more threads would only
 // hand work back and forth.
 //
-// Bounds: each producer's stack holds an equal share of the walk's descriptors (a handed
-// directory is opened by the giver only while the taker holds none); records not yet replayed
+// Bounds: each producer's stack holds a few descriptors of its own and takes more from the walk's
+// pool while it is at work, the walk's share in all (a handed directory is opened by the giver
+// only while the taker holds none); records not yet replayed
 // are limited by kRecordBudget, except those of the subtree being replayed, which the scan thread
 // is draining.
 #pragma once
@@ -66,7 +67,10 @@ struct Worker {
 
 class Coordinator {
   public:
-    Coordinator(const ScanParams& params, unsigned threads, std::size_t descriptorsEach);
+    // Each thread's stack holds `descriptorsEach` of its own, and takes more from a pool of
+    // `descriptorsShared` while it is at work.
+    Coordinator(const ScanParams& params, unsigned threads, std::size_t descriptorsEach,
+                std::size_t descriptorsShared);
     ~Coordinator();
     Coordinator(const Coordinator&) = delete;
     Coordinator& operator=(const Coordinator&) = delete;
@@ -90,6 +94,7 @@ class Coordinator {
                !subtree.abandoned.load(std::memory_order_relaxed);
     }
     [[nodiscard]] std::size_t DescriptorsEach() const { return m_descriptorsEach; }
+    [[nodiscard]] platform::DescriptorPool& SharedDescriptors() { return m_sharedDescriptors; }
     [[nodiscard]] ScanState& State() const { return *m_params.state; }
 
     // A worker that asks for work, now promised to the caller (null: none asks any more). The
@@ -154,6 +159,7 @@ class Coordinator {
     ScanOutput m_out;
     const std::atomic<bool>& m_stop;
     const std::size_t m_descriptorsEach;
+    platform::DescriptorPool m_sharedDescriptors;
     const std::size_t m_processors = std::max(1u, std::thread::hardware_concurrency());
 
     std::mutex m_mu;

@@ -26,6 +26,7 @@ void Producer::Begin(Subtree& subtree, const std::string* rootPath) {
     } else {
         m_walker.emplace(*this, std::move(classifier), m_walk.State(), m_walk.DescriptorsEach());
         m_walker->Stack().SetSpareThreads(this);
+        m_walker->Stack().SetDescriptorPool(&m_walk.SharedDescriptors());
     }
     m_baseDepth = m_walker->Classifier().Depth();
     m_subtree = &subtree;

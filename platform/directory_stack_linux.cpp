@@ -32,6 +32,8 @@ namespace {
 enum : unsigned char { kRecDir, kRecFile, kRecUnknown, kRecHandedOff, kRecTagged };
 constexpr std::size_t kRecHeader = 2;
 constexpr std::size_t kTaggedExtra = 2 + sizeof(FileInfo);
+// Descriptors a stack keeps from its pool beyond those it holds open.
+constexpr std::size_t kKeepSpare = 4;
 
 std::size_t RecordSize(const char* rec) {
     const auto len = static_cast<std::size_t>(static_cast<unsigned char>(rec[1]));
@@ -88,8 +90,10 @@ struct DirectoryStack::Impl {
     std::vector<std::size_t> dirRecords;  // arena offsets of the levels' subdirectory records
     std::vector<char> scratch = std::vector<char>(64 * 1024);
     std::string nameBuf;
-    std::size_t budget = 2;
+    std::size_t budget = 2;  // its own, and those taken from the pool
     std::size_t open = 0;
+    DescriptorPool* pool = nullptr;
+    std::size_t taken = 0;  // from the pool, and not yet given back
     std::size_t firstMaybeOpen = 0;
     RootMount rootMount;
     FileIdentity rootIdentity;  // of the directory OpenRoot opened; kept after the walk leaves it
@@ -106,6 +110,18 @@ struct DirectoryStack::Impl {
     ~Impl() {
         for (Level& level : levels) {
             CloseLevel(level);
+        }
+        GiveBackSpare();
+    }
+
+    // Gives the pool back what this stack took beyond what it holds open and a few to spare: a
+    // walk that goes up and down a level or two does not touch the pool every time.
+    void GiveBackSpare(std::size_t keep = 0) {
+        const std::size_t unneeded = std::min(taken, budget - std::min(budget, open + keep));
+        if (unneeded != 0) {
+            budget -= unneeded;
+            taken -= unneeded;
+            pool->Give(unneeded);
         }
     }
 
@@ -411,6 +427,11 @@ struct DirectoryStack::Impl {
         // Every level before firstMaybeOpen is closed; the one just before it is looked at.
         assert(firstMaybeOpen <= levels.size() &&
                (firstMaybeOpen == 0 || levels[firstMaybeOpen - 1].fd < 0));
+        if (open >= budget && pool != nullptr && pool->Take()) {
+            ++budget;
+            ++taken;
+            return;
+        }
         while (open >= budget && firstMaybeOpen + 1 < levels.size()) {
             Level& level = levels[firstMaybeOpen++];
             if (level.fd < 0) {
@@ -608,6 +629,7 @@ void DirectoryStack::Leave() {
     d.arena.resize(d.levels[top].begin);
     d.dirRecords.resize(d.levels[top].dirBegin);
     d.levels.pop_back();
+    d.GiveBackSpare(d.levels.empty() ? 0 : kKeepSpare);
     d.firstMaybeOpen = std::min(d.firstMaybeOpen, d.levels.size());
     assert(d.open <= d.budget && (!d.levels.empty() || d.open == 0));
     // The new top holds its descriptor, or is dead, or lists the rest from the arena alone.
@@ -674,6 +696,12 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
 
 void DirectoryStack::SetSpareThreads(SpareThreads* spare) {
     m_impl->spare = spare;
+}
+
+void DirectoryStack::SetDescriptorPool(DescriptorPool* pool) {
+    Impl& d = *m_impl;
+    assert(d.levels.empty() && d.taken == 0);
+    d.pool = pool;
 }
 
 void DirectoryStack::SetExaminer(EntryExaminer* examiner) {

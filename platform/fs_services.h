@@ -2,6 +2,7 @@
 // seam: it names no OS type, so the engine stays portable; each OS has its own .cpp behind it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -123,6 +124,30 @@ class HandedDirectory {
 };
 #endif
 
+// Descriptors the stacks of one walk share on top of their own budgets: a stack whose own are
+// all open takes one more from the pool rather than close a level, and gives what it no longer
+// needs back as it leaves levels. So the threads at work get the walk's descriptors, not those
+// waiting for work. Any thread.
+class DescriptorPool {
+  public:
+    explicit DescriptorPool(std::size_t count) : m_free(count) {}
+
+    [[nodiscard]] bool Take() {
+        std::size_t n = m_free.load(std::memory_order_relaxed);
+        while (n != 0) {
+            if (m_free.compare_exchange_weak(n, n - 1, std::memory_order_relaxed)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    void Give(std::size_t count) { m_free.fetch_add(count, std::memory_order_relaxed); }
+    [[nodiscard]] std::size_t Free() const { return m_free.load(std::memory_order_relaxed); }
+
+  private:
+    std::atomic<std::size_t> m_free;
+};
+
 // The directories along the path a walk is on, from its root down to the directory it lists now.
 // Each directory's listing is read whole when it is entered, in the order the file system gives
 // it. Only the bottom directories keep a descriptor open, so depth is limited by memory alone.
@@ -154,6 +179,10 @@ class DirectoryStack {
     // Lets the stack borrow threads from `spare` (not owned; null: none) for long listings.
     // Platforms may ignore it.
     void SetSpareThreads(SpareThreads* spare);
+
+    // Lets the stack take descriptors from `pool` (not owned; null: none) beyond its budget. Only
+    // while the stack is empty. Platforms that hold no descriptors ignore it.
+    void SetDescriptorPool(DescriptorPool* pool);
 
     // Opens the walk's root (a symbolic link naming the root itself is followed) and reads its
     // listing. False when it cannot be listed; the stack stays empty.
@@ -213,7 +242,8 @@ class DirectoryStack {
     // Always zero on Windows.
     [[nodiscard]] FileIdentity RootIdentity() const;
 
-    // How many descriptors the stack may hold open at once (at least 2).
+    // How many descriptors the stack may hold open at once (at least 2), those it holds from its
+    // pool included.
     [[nodiscard]] std::size_t DescriptorBudget() const;
 
     // The share of descriptors one walk of this process may hold (an eighth of the soft limit,

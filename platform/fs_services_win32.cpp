@@ -301,6 +301,8 @@ void DirectoryStack::SetExaminer(EntryExaminer* /*examiner*/) {}
 
 void DirectoryStack::SetSpareThreads(SpareThreads* /*spare*/) {}
 
+void DirectoryStack::SetDescriptorPool(DescriptorPool* /*pool*/) {}
+
 std::size_t DirectoryStack::Depth() const {
     return m_impl->levels.size();
 }

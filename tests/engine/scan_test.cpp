@@ -228,7 +228,7 @@ TEST_P(DeepChainTest, WalksAHundredThousandLevelsWithFewDescriptors) {
         bottom += "/d";
     }
     EXPECT_EQ(s.Paths(CAT_TEMP_FILES), std::vector<std::string>{bottom + "/bottom.tmp"});
-    EXPECT_LE(most, before + std::min<std::size_t>(64, GetParam() / 8) + 1);
+    EXPECT_LE(most, before + std::min<std::size_t>(128, GetParam() / 8) + 1);  // the walk's share
     EXPECT_EQ(testing::OpenDescriptorCount(), before);
     EXPECT_EQ(calls, 2 * kDepth + 1);
 }

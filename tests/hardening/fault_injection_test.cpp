@@ -53,8 +53,9 @@ const char* ModeName(Mode m) {
 // Puts a mode in place for its lifetime.
 class ModeGuard {
   public:
-    // `readAhead`: leave the read-ahead walk enough descriptors to run on two threads (eight
-    // each), still few enough that both climb back through ".." in the deep part of the tree.
+    // `readAhead`: leave the read-ahead walk enough descriptors to run on two threads (four
+    // each, none to share), still few enough that both climb back through ".." in the deep part
+    // of the tree.
     ModeGuard(Mode mode, FaultInjector& injector, bool readAhead = false) : m_mode(mode) {
         if (mode == Mode::UnknownTypes) {
             injector.SetHideEntryTypes(true);
@@ -65,7 +66,7 @@ class ModeGuard {
         if (mode == Mode::FewDescriptors) {
             EXPECT_EQ(::getrlimit(RLIMIT_NOFILE, &m_saved), 0);
             struct rlimit low = m_saved;
-            low.rlim_cur = readAhead ? 128 : 16;
+            low.rlim_cur = readAhead ? 64 : 16;
             EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
         }
     }

@@ -98,7 +98,8 @@ struct StackCase {
     void (*make)(const TempDir&);
     std::size_t budget;
     bool examine;
-    bool climbs;  // whether the walk has to climb back through ".."
+    bool climbs;             // whether the walk has to climb back through ".."
+    std::size_t pooled = 0;  // descriptors in a pool the stack may take from
 };
 
 void PrintTo(const StackCase& c, std::ostream* os) {
@@ -118,21 +119,25 @@ TEST_P(DirectoryStackTest, ListsInOrderWithinItsBudget) {
     const WalkLog expected = WalkAll(roomy, t.path(), false);
 
     FaultInjector injector;
+    DescriptorPool pool(c.pooled);
     DirectoryStack tight(c.budget);
+    tight.SetDescriptorPool(&pool);
     const WalkLog got = WalkAll(tight, t.path(), c.examine);
     EXPECT_EQ(got.lines, expected.lines);
-    EXPECT_LE(got.mostDescriptors, c.budget);
+    EXPECT_LE(got.mostDescriptors, c.budget + c.pooled);
     EXPECT_EQ(tight.OpenDescriptors(), 0u);
+    EXPECT_EQ(pool.Free(), c.pooled);  // all given back
     EXPECT_EQ(injector.Names(FaultOp::Open).count("..") != 0, c.climbs);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, DirectoryStackTest,
-                         ::testing::Values(StackCase{"chain_examined", MakeChain, 2, true, false},
-                                           StackCase{"chain_not_examined", MakeChain, 2, false,
-                                                     true},
-                                           StackCase{"bushy_examined", MakeBushy, 2, true, true},
-                                           StackCase{"bushy_three", MakeBushy, 3, false, true}),
-                         [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, DirectoryStackTest,
+    ::testing::Values(StackCase{"chain_examined", MakeChain, 2, true, false},
+                      StackCase{"chain_not_examined", MakeChain, 2, false, true},
+                      StackCase{"bushy_examined", MakeBushy, 2, true, true},
+                      StackCase{"bushy_three", MakeBushy, 3, false, true},
+                      StackCase{"chain_pooled", MakeChain, 2, false, false, 40}),
+    [](const auto& p) { return std::string(p.param.label); });
 
 // Spare threads that run what a stack lends them: at once, never, or late (on a thread that
 // starts a while after it was asked).
