@@ -1,6 +1,7 @@
 #include "engine/read_ahead_producer.h"
 
 #include <algorithm>
+#include <cassert>
 #include <optional>
 #include <utility>
 
@@ -31,7 +32,7 @@ void Producer::Begin(Subtree& subtree, const std::string* rootPath) {
     m_baseDepth = m_walker->Classifier().Depth();
     m_subtree = &subtree;
     m_rootPath = rootPath;
-    m_handed.clear();
+    m_depth = 0;
     m_chunk = nullptr;
     m_off = 0;
     m_published = 0;
@@ -51,8 +52,8 @@ Producer::Step Producer::Walk() {
         }
     }
     if (m_subtree->abandoned.load(std::memory_order_relaxed)) {
-        for (std::deque<Subtree*>& handed : m_handed) {
-            Abandon(handed);
+        for (std::size_t i = 0; i < m_depth; ++i) {
+            Abandon(m_handed[i]);
         }
         m_walker.reset();  // its descriptors go now, not when the worker next starts
         return Step::Done;
@@ -111,7 +112,11 @@ void Producer::Publish() {
 }
 
 void Producer::Opened() {
-    m_handed.emplace_back();
+    if (m_depth == m_handed.size()) {
+        m_handed.emplace_back();
+    }
+    assert(m_handed[m_depth].empty());
+    ++m_depth;
     m_offerable = true;
 }
 
@@ -149,8 +154,7 @@ void Producer::CutShort(int error) {
 }
 
 void Producer::Left() {
-    Abandon(m_handed.back());  // none, unless the listing ended early
-    m_handed.pop_back();
+    Abandon(m_handed[--m_depth]);  // none, unless the listing ended early
     Write({.kind = Kind::Left});
 }
 
@@ -164,9 +168,9 @@ void Producer::Record(CleanupCategory category, std::uint64_t size,
 }
 
 void Producer::HandedOff() {
-    std::deque<Subtree*>& handed = m_handed.back();
-    Write({.kind = Kind::Subtree, .subtree = handed.front()});
-    handed.pop_front();
+    std::vector<Subtree*>& handed = m_handed[m_depth - 1];
+    Write({.kind = Kind::Subtree, .subtree = handed.back()});
+    handed.pop_back();
 }
 
 void Producer::Offer() {
@@ -182,7 +186,7 @@ void Producer::Offer() {
         return;
     }
     Subtree& subtree = m_walk.NewSubtree();
-    m_handed[handOff->level].push_front(&subtree);
+    m_handed[handOff->level].push_back(&subtree);
     subtree.name = std::move(handOff->name);
     auto classifier =
         std::make_unique<PathClassifier>(m_walker->Classifier(), m_baseDepth + handOff->level);
@@ -204,7 +208,7 @@ bool Producer::TryRun(std::function<void()> work) {
     return true;
 }
 
-void Producer::Abandon(std::deque<Subtree*>& handed) {
+void Producer::Abandon(std::vector<Subtree*>& handed) {
     for (Subtree* subtree : handed) {
         m_walk.Abandon(*subtree);
     }

@@ -77,7 +77,7 @@ class Producer final : public WalkSink, public platform::SpareThreads {
     // Gives a thread that asked a directory this producer has not reached.
     void Offer();
     // Abandons the subtrees handed off from a level that will not be listed any further.
-    void Abandon(std::deque<Subtree*>& handed);
+    void Abandon(std::vector<Subtree*>& handed);
 
     Coordinator& m_walk;
     Subtree* m_subtree = nullptr;
@@ -85,8 +85,12 @@ class Producer final : public WalkSink, public platform::SpareThreads {
     // Made again only where a subtree was abandoned part way, its stack not emptied.
     std::optional<TreeWalker> m_walker;
     std::size_t m_baseDepth = 0;  // the classifier's depth in this subtree's root
-    // Per level of the walker's stack: the subtrees handed off from its listing, in listing order.
-    std::vector<std::deque<Subtree*>> m_handed;
+    // Per level of the walker's stack (the first m_depth): the subtrees handed off from its
+    // listing, the last in listing order first (a level hands off from its end backwards). The
+    // lists of levels left are kept, emptied, for the next levels that deep: entering a directory
+    // allocates nothing.
+    std::vector<std::vector<Subtree*>> m_handed;
+    std::size_t m_depth = 0;
     walk_records::Chunk* m_chunk = nullptr;
     std::size_t m_off = 0;        // end of what is written in m_chunk
     std::size_t m_published = 0;  // end of what is published of m_chunk
