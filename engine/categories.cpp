@@ -1,6 +1,9 @@
 #include "engine/categories.h"
 
+#include <bit>
 #include <cassert>
+#include <cstdint>
+#include <cstring>
 
 #include "platform/fs_services.h"
 
@@ -135,14 +138,22 @@ bool NameMayHaveCategory(const PathMarkers& markers, std::string_view name) {
     // The rules then look at the extension alone: put it to them as a name of its own. A byte
     // outside ASCII may lower to anything; one inside lowers to itself, or from A-Z to a-z, or
     // (in a Turkish code page) to a byte outside ASCII, which no rule names.
-    char dotExt[1 + kRuleExtensionSize] = {'.'};
-    for (std::size_t i = 0; i < kRuleExtensionSize; ++i) {
-        const auto b = static_cast<unsigned char>(ext[i]);
+    // Made in a register and stored whole: stored a byte at a time, it would be read back before
+    // the stores could be.
+    char dotExt[1 + kRuleExtensionSize];
+    std::uint32_t word = 0;
+    static_assert(sizeof dotExt == sizeof word);
+    for (std::size_t i = 0; i < sizeof dotExt; ++i) {
+        const auto b = static_cast<unsigned char>(i == 0 ? '.' : ext[i - 1]);
         if (b >= 0x80) {
             return true;
         }
-        dotExt[1 + i] = static_cast<char>(b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b);
+        const std::uint32_t lower = b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b;
+        const std::size_t place =
+            std::endian::native == std::endian::little ? i : sizeof dotExt - 1 - i;
+        word |= lower << (8 * place);
     }
+    std::memcpy(dotExt, &word, sizeof word);
     return ClassifyWithMarkers(markers, std::string_view(dotExt, sizeof dotExt)).has_value();
 }
 

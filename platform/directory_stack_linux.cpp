@@ -160,12 +160,13 @@ struct DirectoryStack::Impl {
     // listing at the end of the arena; `lastNeed` moves to the last record that needs the
     // descriptor.
     void AppendEntries(int fd, const char* bytes, std::size_t got, std::size_t& lastNeed) {
+        constexpr std::size_t kNameAt = offsetof(struct dirent64, d_name);
         for (std::size_t off = 0; off < got;) {
             const char* rec = bytes + off;
             unsigned short reclen;
             std::memcpy(&reclen, rec + offsetof(struct dirent64, d_reclen), sizeof reclen);
             const auto dtype = static_cast<unsigned char>(rec[offsetof(struct dirent64, d_type)]);
-            const char* name = rec + offsetof(struct dirent64, d_name);
+            const char* name = rec + kNameAt;
             off += reclen;
             unsigned char kind;
             switch (dtype) {
@@ -182,8 +183,15 @@ struct DirectoryStack::Impl {
                 default:
                     continue;  // devices, FIFOs, sockets play no part
             }
-            const std::size_t len = std::strlen(name);
-            if (len == 0 || len > 255 ||
+            // Each record is padded to 8 bytes after its name's NUL (and the padding may hold
+            // anything), so the NUL lies in the last 8 bytes of the room the record leaves for
+            // the name: look only there.
+            const std::size_t room = reclen - std::min<std::size_t>(reclen, kNameAt);
+            std::size_t len = room > 8 ? room - 8 : 0;
+            while (len < room && name[len] != '\0') {
+                ++len;
+            }
+            if (len == room || len == 0 || len > 255 ||
                 (name[0] == '.' && (len == 1 || (len == 2 && name[1] == '.')))) {
                 continue;
             }
