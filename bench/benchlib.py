@@ -1,6 +1,6 @@
 """What bench/run-bench and bench/shapes share: timing one tool, hot or cold, the list of tools to
 time, the table of medians against the floor walk, and the thread sweep."""
-import os, shutil, signal, statistics, subprocess, tempfile, time
+import os, shutil, signal, statistics, subprocess, tempfile, threading, time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
@@ -25,13 +25,26 @@ def run_once(argv, timeout=None):
         start = time.perf_counter()
         proc = subprocess.Popen(["/usr/bin/time", "-q", "-f", "%M", "-o", rss.name] + argv,
                                 stdout=subprocess.DEVNULL, stderr=err, start_new_session=True)
-        try:
-            status = proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            os.killpg(proc.pid, signal.SIGKILL)
-            proc.wait()
-            status = None
+        # Waited for without a timeout: Popen.wait with one polls, sleeping up to 50 ms between
+        # looks, which rounds every time up by as much. A timer ends a run that overstays.
+        expired = threading.Event()
+
+        def expire():
+            expired.set()
+            try:
+                os.killpg(proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+
+        timer = threading.Timer(timeout, expire) if timeout else None
+        if timer:
+            timer.start()
+        status = proc.wait()
         wall = time.perf_counter() - start
+        if timer:
+            timer.cancel()
+        if expired.is_set():
+            status = None
         err.seek(0)
         message = err.readline().strip()
         if status is None:
