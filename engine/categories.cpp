@@ -91,6 +91,17 @@ PathMarkers FindPathMarkers(std::string_view lowerPath) {
 
 PathMarkers ExtendPathMarkers(const PathMarkers& parent, std::string_view lowerPath,
                               std::size_t parentLen) {
+    // Every marker ends with a backslash, so one the new part completes ends at one of its
+    // backslashes. Where the only one is its last byte (a name without a backslash), a new marker
+    // can only end the path: no search.
+    if (!lowerPath.empty() && lowerPath.find('\\', parentLen) == lowerPath.size() - 1) {
+        const auto ends = [&](std::string_view marker) {
+            return lowerPath.ends_with(marker) &&
+                   platform::StartsCharacter(lowerPath, lowerPath.size() - marker.size());
+        };
+        return {parent.temp || ends(kMarkTemp), parent.internetCache || ends(kMarkInternetCache),
+                parent.recent || ends(kMarkRecent)};
+    }
     // A marker found before parentLen - (longest - 1) lies wholly in the parent's part.
     constexpr std::size_t kOverlap = kMarkInternetCache.size() - 1;
     const std::size_t from = parentLen > kOverlap ? parentLen - kOverlap : 0;
