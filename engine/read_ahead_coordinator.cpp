@@ -196,30 +196,31 @@ Coordinator::Outcome Coordinator::Run() {
 }
 
 bool Coordinator::StartHelpers() {
-    // Each helper waits until it is given work. Those that cannot be made are done without.
-    m_unparked = std::min<std::size_t>(m_workers.size(), std::max<std::size_t>(2, m_processors));
-    for (std::size_t i = m_unparked; i < m_workers.size(); ++i) {
-        m_workers[i]->parked = true;
-    }
-    for (std::size_t i = 1; i < m_workers.size(); ++i) {
+    // As many as there are processors to begin with; the rest are made as they are unparked.
+    m_unparked = 1;
+    Unpark(std::min<std::size_t>(m_workers.size(), std::max<std::size_t>(2, m_processors)));
+    return m_workers.size() > 1;
+}
+
+void Coordinator::Unpark(std::size_t count) {
+    for (std::size_t i = m_unparked; i < count; ++i) {
         Worker& worker = *m_workers[i];
         // std::thread reports a thread it cannot make by throwing system_error, and the memory
-        // for its state it cannot have by throwing bad_alloc.
-        bool made = false;
+        // for its state it cannot have by throwing bad_alloc. Those that cannot be made are done
+        // without: a worker without a thread never asked, was never promised or given anything,
+        // and nothing refers to it.
         try {
             worker.thread = std::thread([this, &worker] { HelperMain(worker); });
-            made = true;
         } catch (const std::system_error&) {
         } catch (const std::bad_alloc&) {
         }
-        if (!made) {
+        if (!worker.thread.joinable()) {
             const std::lock_guard lock(m_mu);
             m_workers.resize(i);
-            m_unparked = std::min(m_unparked, i);
             break;
         }
+        m_unparked = i + 1;
     }
-    return m_workers.size() > 1;
 }
 
 void Coordinator::EndHelpers() {
@@ -230,7 +231,7 @@ void Coordinator::EndHelpers() {
     for (std::size_t i = 1; i < m_workers.size(); ++i) {
         m_workers[i]->wake.notify_one();
     }
-    for (std::size_t i = 1; i < m_workers.size(); ++i) {
+    for (std::size_t i = 1; i < m_unparked; ++i) {
         m_workers[i]->thread.join();
     }
 }
@@ -263,13 +264,6 @@ Producer::Step Coordinator::StepProducer(Worker& worker) {
 }
 
 void Coordinator::HelperLoop(Worker& worker) {
-    {
-        // Not `waiting`: what other helpers are woken for is nothing to a parked one. Unparking
-        // and the end of the walk wake it.
-        std::unique_lock lock(m_mu);
-        worker.wake.wait(
-            lock, [&] { return !worker.parked || m_finished.load(std::memory_order_relaxed); });
-    }
     for (;;) {
         if (Stopping()) {
             return;
@@ -387,13 +381,7 @@ void Coordinator::MaybeUnpark() {
         return;
     }
     m_idleLooks = 0;
-    m_unparked = std::min(m_workers.size(), 2 * m_unparked);
-    const std::lock_guard lock(m_mu);
-    for (std::size_t i = 1; i < m_unparked; ++i) {
-        if (std::exchange(m_workers[i]->parked, false)) {
-            m_workers[i]->wake.notify_one();
-        }
-    }
+    Unpark(std::min(m_workers.size(), 2 * m_unparked));
 }
 
 // ---- replay ----

@@ -55,11 +55,10 @@ struct Worker {
     std::condition_variable wake;
     // Under the walk's lock:
     bool waiting = false;       // asleep on `wake`
-    bool parked = false;        // held back until the walk shows it waits for the disk
     Asks asks = Asks::Nothing;  // Promised: a producer is about to give it a subtree
     Subtree* given = nullptr;   // handed to it, not yet taken
     std::function<void()> job;  // lent to a producer for a while (see Producer::TryRun)
-    std::thread thread;         // a helper's own
+    std::thread thread;         // a helper's own; none while it is parked
     // The worker's own: its producer, kept from one subtree to the next, and whether it has one.
     std::unique_ptr<Producer> producer;
     bool producing = false;
@@ -118,8 +117,11 @@ class Coordinator {
     };
 
     [[nodiscard]] Worker& ScanWorker() { return *m_workers.front(); }
-    // Starts the helpers; false when not even one could be.
+    // Starts the helpers that are not parked; false when not even one could be.
     bool StartHelpers();
+    // Starts parked helpers until `count` workers are unparked, or one cannot be started (the
+    // walk then does without it and those after it).
+    void Unpark(std::size_t count);
     void EndHelpers();
     void HelperMain(Worker& worker);
     void HelperLoop(Worker& worker);
@@ -174,7 +176,9 @@ class Coordinator {
 
     // The scan thread's alone.
     std::vector<ReplayPoint> m_replay;
-    std::size_t m_unparked = 0;  // workers not parked, the scan thread's among them
+    // Workers not parked, the scan thread's among them: the first m_unparked, each with a
+    // thread. Written by the scan thread alone.
+    std::size_t m_unparked = 0;
     std::chrono::steady_clock::time_point m_lastLook;
     std::clock_t m_lastCpu = 0;
     int m_idleLooks = 0;  // looks in a row that found the processors idle

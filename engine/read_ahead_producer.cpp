@@ -174,6 +174,10 @@ void Producer::HandedOff() {
 }
 
 void Producer::Offer() {
+    if (!m_walker->Stack().HasLaterDirectory()) {
+        m_offerable = false;  // until a listing is read; a chain of directories gives nothing
+        return;
+    }
     Worker* const taker = m_walk.Promise();
     if (taker == nullptr) {
         return;  // another producer got there first

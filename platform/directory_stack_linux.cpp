@@ -95,6 +95,7 @@ struct DirectoryStack::Impl {
     DescriptorPool* pool = nullptr;
     std::size_t taken = 0;  // from the pool, and not yet given back
     std::size_t firstMaybeOpen = 0;
+    std::size_t firstMayGive = 0;  // every level before it has no subdirectory left to hand off
     RootMount rootMount;
     FileIdentity rootIdentity;  // of the directory OpenRoot opened; kept after the walk leaves it
     std::string rootPath;       // as OpenRoot was given it
@@ -429,6 +430,30 @@ struct DirectoryStack::Impl {
         return path;
     }
 
+    // Whether level `i` has no subdirectory left that the walk has not reached (and so never will
+    // again, while it is on the stack); forgets those it passed.
+    bool NothingLaterIn(std::size_t i) {
+        Level& level = levels[i];
+        if (level.dirEnd != level.dirBegin && dirRecords[level.dirEnd - 1] < level.pos) {
+            level.dirEnd = level.dirBegin;  // the walk is past them all
+        }
+        if (level.dirEnd != level.dirBegin) {
+            return false;
+        }
+        if (i == firstMayGive) {
+            ++firstMayGive;
+        }
+        return true;
+    }
+
+    // The first level that may have a subdirectory to hand off and holds a descriptor for it.
+    // Levels are passed once each while on the stack, so a deep chain costs no scan per call.
+    std::size_t FirstThatMayGive() {
+        while (firstMayGive + 1 < levels.size() && NothingLaterIn(firstMayGive)) {
+        }
+        return std::max(firstMayGive, firstMaybeOpen);
+    }
+
     // Keeps the descriptor count within budget by closing the shallowest open level. Its identity
     // is recorded first so that Leave can check the directory it gets back through "..".
     void MakeRoom() {
@@ -513,9 +538,9 @@ std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
     // closed directories costs the giver no long pause.
     constexpr int kMostFailures = 16;
     int failures = 0;
-    for (std::size_t i = d.firstMaybeOpen; i + 1 < d.levels.size(); ++i) {
+    for (std::size_t i = d.FirstThatMayGive(); i + 1 < d.levels.size(); ++i) {
         Impl::Level& level = d.levels[i];
-        if (level.fd < 0 || level.dead) {
+        if (d.NothingLaterIn(i) || level.fd < 0 || level.dead) {
             continue;
         }
         while (level.dirEnd != level.dirBegin) {
@@ -557,6 +582,17 @@ std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
         }
     }
     return std::nullopt;
+}
+
+bool DirectoryStack::HasLaterDirectory() {
+    Impl& d = *m_impl;
+    for (std::size_t i = d.FirstThatMayGive(); i + 1 < d.levels.size(); ++i) {
+        const Impl::Level& level = d.levels[i];
+        if (!d.NothingLaterIn(i) && level.fd >= 0 && !level.dead) {
+            return true;
+        }
+    }
+    return false;
 }
 
 DirectoryStack::EnterResult DirectoryStack::EnterChild(std::string_view name) {
@@ -639,6 +675,7 @@ void DirectoryStack::Leave() {
     d.levels.pop_back();
     d.GiveBackSpare(d.levels.empty() ? 0 : kKeepSpare);
     d.firstMaybeOpen = std::min(d.firstMaybeOpen, d.levels.size());
+    d.firstMayGive = std::min(d.firstMayGive, d.levels.size());
     assert(d.open <= d.budget && (!d.levels.empty() || d.open == 0));
     // The new top holds its descriptor, or is dead, or lists the rest from the arena alone.
     assert(d.levels.empty() || d.levels.back().fd >= 0 || d.levels.back().dead ||

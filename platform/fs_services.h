@@ -216,6 +216,9 @@ class DirectoryStack {
         HandedDirectory directory;  // opened
     };
     [[nodiscard]] std::optional<HandOff> HandOffLaterDirectory();
+    // Whether HandOffLaterDirectory may find a subdirectory to give (false: it surely finds
+    // none), without opening anything.
+    [[nodiscard]] bool HasLaterDirectory();
 #endif
 
     // The next entry of the top directory, dots left out. False when the listing is exhausted.
