@@ -7,9 +7,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -34,6 +36,33 @@ constexpr std::size_t kRecHeader = 2;
 constexpr std::size_t kTaggedExtra = 2 + sizeof(FileInfo);
 // Descriptors a stack keeps from its pool beyond those it holds open.
 constexpr std::size_t kKeepSpare = 4;
+
+// The length of the name at `name` in a getdents64 record that leaves it `room` bytes; `room`
+// when it holds no NUL. Each record is padded to 8 bytes after its name's NUL (and the padding
+// may hold anything), so the NUL lies in the last 8 bytes of the room: only those are looked at,
+// on little-endian machines as one word. The name begins at byte 19 of its record and a record
+// is at least 24 bytes long, so the 8 bytes before the room's end lie within the record.
+std::size_t NameLength(const char* name, std::size_t room) {
+    const std::size_t from = room > 8 ? room - 8 : 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        if (room >= 5) {
+            std::uint64_t word;
+            std::memcpy(&word, name + room - 8, sizeof word);
+            const std::size_t before = 8 - (room - from);  // bytes of the record ahead of the name
+            word |= before == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * before);
+            constexpr std::uint64_t kOnes = 0x0101010101010101;
+            // Marks the first zero byte (a byte after it may be marked too, never one before).
+            const std::uint64_t zeros = (word - kOnes) & ~word & (kOnes << 7);
+            return zeros == 0 ? room
+                              : room - 8 + static_cast<std::size_t>(std::countr_zero(zeros)) / 8;
+        }
+    }
+    std::size_t len = from;
+    while (len < room && name[len] != '\0') {
+        ++len;
+    }
+    return len;
+}
 
 std::size_t RecordSize(const char* rec) {
     const auto len = static_cast<std::size_t>(static_cast<unsigned char>(rec[1]));
@@ -184,14 +213,8 @@ struct DirectoryStack::Impl {
                 default:
                     continue;  // devices, FIFOs, sockets play no part
             }
-            // Each record is padded to 8 bytes after its name's NUL (and the padding may hold
-            // anything), so the NUL lies in the last 8 bytes of the room the record leaves for
-            // the name: look only there.
             const std::size_t room = reclen - std::min<std::size_t>(reclen, kNameAt);
-            std::size_t len = room > 8 ? room - 8 : 0;
-            while (len < room && name[len] != '\0') {
-                ++len;
-            }
+            const std::size_t len = NameLength(name, room);
             if (len == room || len == 0 || len > 255 ||
                 (name[0] == '.' && (len == 1 || (len == 2 && name[1] == '.')))) {
                 continue;
