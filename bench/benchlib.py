@@ -206,11 +206,14 @@ def cli_has_threads(bin_dir):
 
 
 def sweep_tools(bin_dir, root, counts, has_threads):
-    """The rows of a thread sweep, as (name, N, argv): the floor and bfs (one thread each), then
-    clearnook-cli and fdfind with N threads for each N in counts and with no thread option
-    (N "default"). A clearnook-cli without --threads is timed with --single-thread for N = 1 and
-    only once, as its default, for the larger N."""
+    """The rows of a thread sweep, as (name, N, argv): the floor and bfs (one thread each), the
+    floor on each N above one (the same listing in no order, the threads sharing one pile of
+    directories: what N threads can do at best), then clearnook-cli and fdfind with N threads for
+    each N in counts and with no thread option (N "default"). A clearnook-cli without --threads
+    is timed with --single-thread for N = 1 and only once, as its default, for the larger N."""
     rows = [floor_tool(bin_dir, root) + ("1",)]
+    rows += [("floor (getdents64) -j %d" % n, [os.path.join(bin_dir, "floor_walk"), "-j", str(n),
+                                               root], str(n)) for n in counts if n > 1]
     rows += [(w.label, w.timed(root), "1") for w in installed_walkers(("bfs",))]
     for n in counts:
         if has_threads:
