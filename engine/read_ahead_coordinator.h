@@ -161,18 +161,21 @@ class Coordinator {
     ScanOutput m_out;
     const std::atomic<bool>& m_stop;
     const std::size_t m_descriptorsEach;
-    platform::DescriptorPool m_sharedDescriptors;
     const std::size_t m_processors = std::max(1u, std::thread::hardware_concurrency());
-
-    std::mutex m_mu;
-    std::vector<std::unique_ptr<Worker>> m_workers;  // the scan thread's first
-    std::unordered_map<const Subtree*, std::unique_ptr<Subtree>> m_subtrees;
-    std::atomic<unsigned> m_asking{0};  // workers asking and not promised
-    std::atomic<bool> m_finished{false};
+    // What every producer reads before each entry (the flags of Stopping, SomeoneAsks) lies on
+    // cache lines apart from what the threads keep writing (the lock, the descriptor pool, the
+    // count of records), so that reading it costs no miss.
+    alignas(kCacheLine) std::atomic<bool> m_finished{false};
     // A thread ran out of memory: the walk cannot go on.
     std::atomic<bool> m_outOfMemory{false};
-    std::atomic<std::size_t> m_bytes{0};
+    alignas(kCacheLine) std::atomic<unsigned> m_asking{0};  // workers asking and not promised
+    alignas(kCacheLine) std::atomic<std::size_t> m_bytes{0};
     std::atomic<const Subtree*> m_head{nullptr};
+    alignas(kCacheLine) platform::DescriptorPool m_sharedDescriptors;
+
+    alignas(kCacheLine) std::mutex m_mu;
+    std::vector<std::unique_ptr<Worker>> m_workers;  // the scan thread's first
+    std::unordered_map<const Subtree*, std::unique_ptr<Subtree>> m_subtrees;
 
     // The scan thread's alone.
     std::vector<ReplayPoint> m_replay;
