@@ -504,6 +504,7 @@ bool RunReadAheadWalk(const ScanParams& params, unsigned threads) {
     if (threads < 2) {
         return false;
     }
+    platform::DirectoryStack::ReserveDescriptorRoom();  // before the helpers share the table
     read_ahead::Coordinator walk(params, threads, kLeastDescriptorsEach,
                                  share - threads * kLeastDescriptorsEach);
     switch (walk.Run()) {

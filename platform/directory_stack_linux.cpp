@@ -819,6 +819,21 @@ std::size_t DirectoryStack::DescriptorBudget() const {
 std::size_t DirectoryStack::ProcessDescriptorShare() {
     return DirectoryDescriptorBudget();
 }
+void DirectoryStack::ReserveDescriptorRoom() {
+    // A descriptor numbered past what the walk may add makes the kernel grow the table to hold
+    // it; closing it keeps the room. Refused (EINVAL) past the soft limit: nothing to gain then.
+    const int fd = posix::Open("/", O_PATH | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    constexpr std::size_t kOpenBesides = 64;  // what the process may hold open before the walk
+    const int far =
+        ::fcntl(fd, F_DUPFD_CLOEXEC, static_cast<int>(ProcessDescriptorShare() + kOpenBesides));
+    if (far >= 0) {
+        CloseKeepErrno(far);
+    }
+    CloseKeepErrno(fd);
+}
 std::size_t DirectoryStack::OpenDescriptors() const {
     return m_impl->open;
 }

@@ -327,6 +327,7 @@ std::size_t DirectoryStack::DescriptorBudget() const {
 std::size_t DirectoryStack::ProcessDescriptorShare() {
     return 2;
 }
+void DirectoryStack::ReserveDescriptorRoom() {}
 std::size_t DirectoryStack::OpenDescriptors() const {
     return 0;
 }

@@ -1,9 +1,12 @@
 // The Linux directory stack on its own: the order it lists in, the descriptors it keeps, when it
 // climbs back through "..", what it reads with a listing and what it hands to another stack.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstddef>
+#include <fstream>
 #include <functional>
 #include <set>
 #include <string>
@@ -205,15 +208,21 @@ TEST(DirectoryStackHandOffTest, GivesTheFarthestLaterDirectoryAndMarksItsPlace) 
     DirEntry entry;
     ASSERT_TRUE(stack.NextEntry(entry));
     ASSERT_EQ(entry.name, "s4");
+    EXPECT_FALSE(stack.HasLaterDirectory());
     EXPECT_FALSE(stack.HandOffLaterDirectory()) << "the top's own subdirectories are its next work";
     ASSERT_EQ(stack.EnterChild("s4"), DirectoryStack::EnterResult::Entered);
 
+    EXPECT_TRUE(stack.HasLaterDirectory());
     std::optional<DirectoryStack::HandOff> first = stack.HandOffLaterDirectory();
     std::optional<DirectoryStack::HandOff> second = stack.HandOffLaterDirectory();
     ASSERT_TRUE(first && second);
     EXPECT_EQ(first->level, 0u);
     EXPECT_EQ(first->name, "s0");
     EXPECT_EQ(second->name, "s1");
+
+    EXPECT_TRUE(stack.HandOffLaterDirectory() && stack.HandOffLaterDirectory());  // s2, s3
+    EXPECT_FALSE(stack.HasLaterDirectory()) << "all given";
+    EXPECT_FALSE(stack.HandOffLaterDirectory());
 
     DirectoryStack other;
     ASSERT_TRUE(other.AdoptRoot(std::move(second->directory)));
@@ -227,7 +236,46 @@ TEST(DirectoryStackHandOffTest, GivesTheFarthestLaterDirectoryAndMarksItsPlace) 
         rest.push_back(std::string(entry.name) +
                        (entry.type == EntryType::HandedOff ? " handed" : ""));
     }
-    EXPECT_EQ(rest, (std::vector<std::string>{"s3", "s2", "s1 handed", "s0 handed"}));
+    EXPECT_EQ(rest, (std::vector<std::string>{"s3 handed", "s2 handed", "s1 handed", "s0 handed"}));
+}
+
+// The table is grown before the walk's threads share it: later it would wait for them all. In a
+// grandchild whose table is as small as a fresh process's, however large this one's is.
+TEST(DescriptorRoomTest, TheTableHoldsTheWalksShareBeforehand) {
+    const auto tableSize = [] {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.starts_with("FDSize:")) {
+                return std::stoul(line.substr(7));
+            }
+        }
+        return 0UL;
+    };
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A process's table is copied at fork as large as what it has open needs.
+        ::close_range(3, ~0U, 0);
+        const pid_t grandchild = ::fork();
+        if (grandchild == 0) {
+            if (tableSize() >= 128) {
+                ::_exit(2);  // no small table to start from
+            }
+            DirectoryStack::ReserveDescriptorRoom();
+            ::_exit(tableSize() >= DirectoryStack::ProcessDescriptorShare() + 64 ? 0 : 1);
+        }
+        int got = 0;
+        ::_exit(grandchild > 0 && ::waitpid(grandchild, &got, 0) == grandchild && WIFEXITED(got)
+                    ? WEXITSTATUS(got)
+                    : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) {
+        GTEST_SKIP() << "no small descriptor table to start from";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
