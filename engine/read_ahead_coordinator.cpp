@@ -34,6 +34,7 @@ Coordinator::Coordinator(const ScanParams& params, unsigned threads, std::size_t
     for (unsigned i = 0; i < threads; ++i) {
         m_workers.push_back(std::make_unique<Worker>());
     }
+    m_scanWorker = m_workers.front().get();
 }
 
 Coordinator::~Coordinator() = default;

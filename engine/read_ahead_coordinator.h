@@ -116,7 +116,8 @@ class Coordinator {
         std::size_t off;  // in the subtree's front chunk
     };
 
-    [[nodiscard]] Worker& ScanWorker() { return *m_workers.front(); }
+    // Read by every thread without the lock, so kept apart from m_workers, which Unpark may cut.
+    [[nodiscard]] Worker& ScanWorker() { return *m_scanWorker; }
     // Starts the helpers that are not parked; false when not even one could be.
     bool StartHelpers();
     // Starts parked helpers until `count` workers are unparked, or one cannot be started (the
@@ -175,6 +176,7 @@ class Coordinator {
 
     alignas(kCacheLine) std::mutex m_mu;
     std::vector<std::unique_ptr<Worker>> m_workers;  // the scan thread's first
+    Worker* m_scanWorker = nullptr;
     std::unordered_map<const Subtree*, std::unique_ptr<Subtree>> m_subtrees;
 
     // The scan thread's alone.

@@ -35,12 +35,12 @@ class StatusSink {
     std::string m_text;  // the last text, for the default EditStatusText
 };
 
-// Everything the worker and the window share. Held by shared pointers on both sides, so a window
-// that closes during a walk can never leave the worker writing into freed memory.
 // The size of a cache line, or more: state one thread writes often, kept this far from what
 // another reads often, does not slow the reader.
 inline constexpr std::size_t kCacheLine = 64;
 
+// Everything the worker and the window share. Held by shared pointers on both sides, so a window
+// that closes during a walk can never leave the worker writing into freed memory.
 struct ScanState {
     CategoryResults results;
     // Raised (release) by the worker after its last write to `results`; readers acquire.

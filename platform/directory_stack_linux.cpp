@@ -220,10 +220,22 @@ struct DirectoryStack::Impl {
                 continue;
             }
             const std::size_t at = arena.size();
+            std::uint8_t tag = 0;
             if (kind == kRecFile && examiner != nullptr) {
-                if (const std::uint8_t tag = examiner->TagFile(std::string_view(name, len))) {
-                    AppendTagged(fd, name, len, tag);
+                tag = examiner->TagFile(std::string_view(name, len));
+                if (tag == 0) {
+                    continue;
                 }
+            }
+            // A name holding a NUL (a damaged file system's, a hostile FUSE server's) cannot be
+            // named to the system: every call would take the part before the NUL, another entry
+            // or none. Such an entry plays no further part. (Only for those the walk keeps: a
+            // file not tagged is never named again.)
+            if (std::memchr(name, '\0', len) != nullptr) {
+                continue;
+            }
+            if (tag != 0) {
+                AppendTagged(fd, name, len, tag);
                 continue;
             }
             lastNeed = at;
@@ -820,19 +832,21 @@ std::size_t DirectoryStack::ProcessDescriptorShare() {
     return DirectoryDescriptorBudget();
 }
 void DirectoryStack::ReserveDescriptorRoom() {
-    // A descriptor numbered past what the walk may add makes the kernel grow the table to hold
-    // it; closing it keeps the room. Refused (EINVAL) past the soft limit: nothing to gain then.
-    const int fd = posix::Open("/", O_PATH | O_CLOEXEC);
+    // The walk's descriptors take the lowest free numbers, from the one this open gets. One
+    // numbered past them all makes the kernel grow the table to hold it; closing it keeps the
+    // room. Refused (EINVAL) past the soft limit: nothing to gain then. (The system's own calls,
+    // not the walk's: this is no part of the walk.)
+    const int fd = ::open("/", O_PATH | O_CLOEXEC);
     if (fd < 0) {
         return;
     }
-    constexpr std::size_t kOpenBesides = 64;  // what the process may hold open before the walk
+    constexpr std::size_t kBesides = 8;  // a directory being handed off, a root found again
     const int far =
-        ::fcntl(fd, F_DUPFD_CLOEXEC, static_cast<int>(ProcessDescriptorShare() + kOpenBesides));
+        ::fcntl(fd, F_DUPFD_CLOEXEC, fd + static_cast<int>(ProcessDescriptorShare() + kBesides));
     if (far >= 0) {
-        CloseKeepErrno(far);
+        ::close(far);
     }
-    CloseKeepErrno(fd);
+    ::close(fd);
 }
 std::size_t DirectoryStack::OpenDescriptors() const {
     return m_impl->open;

@@ -244,6 +244,7 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
     entry.name = std::string_view(d.lastName, len);
     entry.type =
         static_cast<unsigned char>(rec[0]) == kRecDir ? EntryType::Directory : EntryType::File;
+    entry.tag = kUnexamined;  // the walk decides and counts each entry itself
     return true;
 }
 

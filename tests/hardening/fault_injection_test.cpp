@@ -342,6 +342,20 @@ TEST_P(ClimbBackTest, AChainIsLeftWithoutClimbingBack) {
     EXPECT_EQ(injector.Names(FaultOp::Open).count(".."), 0u);
 }
 
+// A name read with a NUL in it names, to every call, only the part before the NUL: another file
+// or directory. The walk leaves such an entry out rather than take one for the other.
+TEST_P(ClimbBackTest, ANameHoldingANulNamesNothing) {
+    TempDir t(TempDir::Where::Memory);
+    t.File("keep", 4096);
+    t.File("keep!.tmp", 1);   // read as "keep\0.tmp": not "keep", which is no temporary file
+    t.File("x/doc.txt", 1);   // and "x!\temp" read as "x\0\temp": not "x", which holds no
+    t.File("x!\\temp/a", 1);  // temporary files
+    FaultInjector injector;
+    injector.SetNulInNames('!');
+    const ScanRun run = Scan(t.path(), GetParam());
+    EXPECT_EQ(run.Paths(CAT_TEMP_FILES), std::vector<std::string>{});
+}
+
 INSTANTIATE_TEST_SUITE_P(Walks, ClimbBackTest, ::testing::Values(false, true),
                          [](const auto& p) { return p.param ? "read_ahead" : "one_thread"; });
 

@@ -67,6 +67,11 @@ void FaultInjector::SetHideEntryTypes(bool hide) {
     m_hideTypes = hide;
 }
 
+void FaultInjector::SetNulInNames(char byte) {
+    const std::lock_guard lock(m_mutex);
+    m_nulFor = byte;
+}
+
 std::uint64_t FaultInjector::Calls(FaultOp op) const {
     const std::lock_guard lock(m_mutex);
     const auto it = m_calls.find(op);
@@ -206,12 +211,20 @@ long FaultInjector::Getdents64(void* self, int fd, void* buffer, std::size_t siz
     }
     const long n =
         d.Failed(posix::RealSyscalls().getdents64(nullptr, fd, buffer, size), FaultOp::List, path);
-    if (n > 0 && d.m_hideTypes) {
+    if (n > 0 && (d.m_hideTypes || d.m_nulFor != 0)) {
         char* bytes = static_cast<char*>(buffer);
         for (long off = 0; off < n;) {
             unsigned short reclen;
             std::memcpy(&reclen, bytes + off + offsetof(dirent64, d_reclen), sizeof reclen);
-            bytes[off + static_cast<long>(offsetof(dirent64, d_type))] = DT_UNKNOWN;
+            if (d.m_hideTypes) {
+                bytes[off + static_cast<long>(offsetof(dirent64, d_type))] = DT_UNKNOWN;
+            }
+            if (d.m_nulFor != 0) {
+                char* name = bytes + off + static_cast<long>(offsetof(dirent64, d_name));
+                for (; *name != '\0'; ++name) {
+                    *name = *name == d.m_nulFor ? '\0' : *name;
+                }
+            }
             off += reclen;
         }
     }

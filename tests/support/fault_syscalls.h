@@ -66,6 +66,10 @@ class FaultInjector {
     // walk has to ask for each one.
     void SetHideEntryTypes(bool hide);
 
+    // Lists every `byte` of a name as a NUL, as a damaged or hostile file system may: the
+    // names read then differ from those any call can name. 0: none.
+    void SetNulInNames(char byte);
+
     // Calls of `op` made so far, those that failed included.
     [[nodiscard]] std::uint64_t Calls(FaultOp op) const;
     [[nodiscard]] std::vector<FaultHit> Hits() const;
@@ -113,6 +117,7 @@ class FaultInjector {
     std::map<int, std::uint64_t> m_listReads;
     std::size_t m_listChunk = 0;
     bool m_hideTypes = false;
+    char m_nulFor = 0;
     platform::posix::SyscallTable m_table;
     const platform::posix::SyscallTable* m_previous = nullptr;
 };
