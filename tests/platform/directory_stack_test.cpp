@@ -139,7 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StackCase{"chain_not_examined", MakeChain, 2, false, true},
                       StackCase{"bushy_examined", MakeBushy, 2, true, true},
                       StackCase{"bushy_three", MakeBushy, 3, false, true},
-                      StackCase{"chain_pooled", MakeChain, 2, false, false, 40}),
+                      StackCase{"chain_pooled", MakeChain, 2, false, false, 40},
+                      StackCase{"bushy_pool_runs_out", MakeBushy, 2, false, true, 1}),
     [](const auto& p) { return std::string(p.param.label); });
 
 // Spare threads that run what a stack lends them: at once, never, or late (on a thread that
