@@ -45,18 +45,17 @@ void PathClassifier::LeaveDirectory() {
 
 std::optional<CleanupCategory> PathClassifier::Classify(std::string_view name) {
     const PathMarkers& markers = m_levels.back().markers;
+    // A name holding a backslash can complete a marker on its own: the whole path is classified.
     // (Lowering neither makes nor takes away a backslash.)
-    if (name.find('\\') == std::string_view::npos) {
-        if (!NameMayHaveCategory(markers, name)) {
-            return std::nullopt;  // most names: settled without a copy
-        }
-        m_name.clear();
-        AppendClassificationForm(m_name, name);
-        return ClassifyWithMarkers(markers, m_name);
+    const bool whole = name.find('\\') != std::string_view::npos;
+    if (!whole && !NameMayHaveCategory(markers, name)) {
+        return std::nullopt;  // most names: settled without a copy
     }
-    // A name holding a backslash can complete a marker on its own: classify the whole path.
     m_name.clear();
     AppendClassificationForm(m_name, name);
+    if (!whole) {
+        return ClassifyWithMarkers(markers, m_name);
+    }
     m_full.assign(m_lower).append(m_name);
     return ClassifyFile(m_full, m_name);
 }

@@ -229,7 +229,7 @@ void Coordinator::EndHelpers() {
         const std::lock_guard lock(m_mu);
         m_finished.store(true, std::memory_order_relaxed);
     }
-    for (std::size_t i = 1; i < m_workers.size(); ++i) {
+    for (std::size_t i = 1; i < m_unparked; ++i) {  // those with a thread
         m_workers[i]->wake.notify_one();
     }
     for (std::size_t i = 1; i < m_unparked; ++i) {

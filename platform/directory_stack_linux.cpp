@@ -169,16 +169,22 @@ struct DirectoryStack::Impl {
         }
     }
 
+    // Appends a record of `kind` for the NUL-terminated `name` of `len` bytes, with room for
+    // `extra` bytes after the NUL; returns where they go.
+    char* AppendRecord(unsigned char kind, const char* name, std::size_t len, std::size_t extra) {
+        const std::size_t at = arena.size();
+        arena.resize(at + kRecHeader + len + 1 + extra);
+        char* rec = arena.data() + at;
+        rec[0] = static_cast<char>(kind);
+        rec[1] = static_cast<char>(static_cast<unsigned char>(len));
+        std::memcpy(rec + kRecHeader, name, len + 1);
+        return rec + kRecHeader + len + 1;
+    }
+
     // Appends a record for the file `name` of `fd` that the examiner tagged: its size and
     // identity are read now, while the directory is open.
     void AppendTagged(int fd, const char* name, std::size_t len, std::uint8_t tag) {
-        const std::size_t at = arena.size();
-        arena.resize(at + kRecHeader + len + 1 + kTaggedExtra);
-        char* rec = arena.data() + at;
-        rec[0] = static_cast<char>(kRecTagged);
-        rec[1] = static_cast<char>(static_cast<unsigned char>(len));
-        std::memcpy(rec + kRecHeader, name, len + 1);
-        char* extra = rec + kRecHeader + len + 1;
+        char* extra = AppendRecord(kRecTagged, name, len, kTaggedExtra);
         const std::optional<FileInfo> info = ReadFileInfo(fd, name);
         extra[0] = static_cast<char>(tag);
         extra[1] = info ? 1 : 0;
@@ -242,10 +248,7 @@ struct DirectoryStack::Impl {
             if (kind == kRecDir) {
                 dirRecords.push_back(at);
             }
-            arena.resize(at + kRecHeader + len + 1);
-            arena[at] = static_cast<char>(kind);
-            arena[at + 1] = static_cast<char>(static_cast<unsigned char>(len));
-            std::memcpy(arena.data() + at + kRecHeader, name, len + 1);
+            AppendRecord(kind, name, len, 0);
         }
     }
 
@@ -481,6 +484,11 @@ struct DirectoryStack::Impl {
         return true;
     }
 
+    // Whether level `i` may still hand off a subdirectory: it has one left and its descriptor.
+    bool MayGive(std::size_t i) {
+        return !NothingLaterIn(i) && levels[i].fd >= 0 && !levels[i].dead;
+    }
+
     // The first level that may have a subdirectory to hand off and holds a descriptor for it.
     // Levels are passed once each while on the stack, so a deep chain costs no scan per call.
     std::size_t FirstThatMayGive() {
@@ -574,10 +582,10 @@ std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
     constexpr int kMostFailures = 16;
     int failures = 0;
     for (std::size_t i = d.FirstThatMayGive(); i + 1 < d.levels.size(); ++i) {
-        Impl::Level& level = d.levels[i];
-        if (d.NothingLaterIn(i) || level.fd < 0 || level.dead) {
+        if (!d.MayGive(i)) {
             continue;
         }
+        Impl::Level& level = d.levels[i];
         while (level.dirEnd != level.dirBegin) {
             const std::size_t at = d.dirRecords[level.dirEnd - 1];
             if (at < level.pos) {
@@ -622,8 +630,7 @@ std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
 bool DirectoryStack::HasLaterDirectory() {
     Impl& d = *m_impl;
     for (std::size_t i = d.FirstThatMayGive(); i + 1 < d.levels.size(); ++i) {
-        const Impl::Level& level = d.levels[i];
-        if (!d.NothingLaterIn(i) && level.fd >= 0 && !level.dead) {
+        if (d.MayGive(i)) {
             return true;
         }
     }
