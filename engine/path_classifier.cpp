@@ -7,9 +7,16 @@ namespace clearnook {
 void PathClassifier::AppendClassificationForm(std::string& out, std::string_view path) {
     const std::size_t at = out.size();
     platform::AppendLowered(out, path);
-    for (std::size_t i = at; i < out.size(); ++i) {
-        if (out[i] == platform::kPathSeparator) {
-            out[i] = '\\';
+    if constexpr (platform::kPathSeparator != '\\') {
+        // Here a backslash is a character of a name (common in what was unzipped from Windows
+        // archives: "dir\\temp"), never a separator: it becomes the slash, which no name holds,
+        // so it can neither make nor complete a marker. The separators become the backslash.
+        for (std::size_t i = at; i < out.size(); ++i) {
+            if (out[i] == platform::kPathSeparator) {
+                out[i] = '\\';
+            } else if (out[i] == '\\') {
+                out[i] = platform::kPathSeparator;
+            }
         }
     }
 }
@@ -45,9 +52,10 @@ void PathClassifier::LeaveDirectory() {
 
 std::optional<CleanupCategory> PathClassifier::Classify(std::string_view name) {
     const PathMarkers& markers = m_levels.back().markers;
-    // A name holding a backslash can complete a marker on its own: the whole path is classified.
-    // (Lowering neither makes nor takes away a backslash.)
-    const bool whole = name.find('\\') != std::string_view::npos;
+    // Where the backslash is the separator, a name holding one can complete a marker on its own:
+    // the whole path is classified. (Lowering neither makes nor takes away a backslash.)
+    const bool whole =
+        platform::kPathSeparator == '\\' && name.find('\\') != std::string_view::npos;
     if (!whole && !NameMayHaveCategory(markers, name)) {
         return std::nullopt;  // most names: settled without a copy
     }

@@ -21,12 +21,15 @@ namespace {
 
 using clearnook::CleanupCategory;
 
-// The classification form, worked out here on its own: '/' to '\', ASCII A-Z lowered.
+// The classification form, worked out here on its own: '/' to '\', a name's own '\' to '/',
+// ASCII A-Z lowered.
 std::string Form(std::string_view s) {
     std::string out(s);
     for (char& c : out) {
         if (c == '/') {
             c = '\\';
+        } else if (c == '\\') {
+            c = '/';
         } else if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
         }

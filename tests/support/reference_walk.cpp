@@ -21,6 +21,8 @@ std::string ClassificationForm(std::string s, bool separators) {
     for (char& c : s) {
         if (separators && c == '/') {
             c = '\\';
+        } else if (separators && c == '\\') {
+            c = '/';  // a character of a Linux name, never a separator
         } else if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
         }
