@@ -10,7 +10,7 @@ namespace {
 
 class PlatformDeleter final : public FileDeleter {
   public:
-    PlatformDeleter(const std::string& root, const platform::FileIdentity& rootIdentity)
+    PlatformDeleter(const std::string& root, const platform::RootIdentity& rootIdentity)
         : m_remover(root, rootIdentity) {}
 
     bool Delete(const std::string& path, const platform::FileIdentity& identity) override {

@@ -457,7 +457,7 @@ void Coordinator::ReplayRecords(const walk_records::Chunk& chunk, std::size_t li
         off = static_cast<std::size_t>(walk_records::Read(base + off, r) - base);
         switch (r.kind) {
             case walk_records::Kind::RootEntered:
-                m_out.RootEntered(r.identity);
+                m_out.RootEntered(r.root);
                 break;
             case walk_records::Kind::RootUnlistable:
                 m_out.RootUnlistable(r.error);

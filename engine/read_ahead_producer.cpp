@@ -120,8 +120,8 @@ void Producer::Opened() {
     m_offerable = true;
 }
 
-void Producer::RootEntered(const platform::FileIdentity& identity) {
-    Write({.kind = Kind::RootEntered, .identity = identity});
+void Producer::RootEntered(const platform::RootIdentity& identity) {
+    Write({.kind = Kind::RootEntered, .root = identity});
     Opened();
 }
 

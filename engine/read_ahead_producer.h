@@ -53,7 +53,7 @@ class Producer final : public WalkSink, public platform::SpareThreads {
 
   private:
     bool BeforeEntry() override;
-    void RootEntered(const platform::FileIdentity& identity) override;
+    void RootEntered(const platform::RootIdentity& identity) override;
     void RootUnlistable(int error) override;
     std::string_view Push(std::string_view name) override;
     void Entered() override;

@@ -61,9 +61,10 @@ struct CategoryResults {
     std::array<std::vector<FoundFile>, CATEGORY_COUNT> lists;
     RecordedDirectories directories;  // of the files in `lists`
     std::array<std::atomic<std::uint64_t>, CATEGORY_COUNT> totals{};
-    // The identity of the directory the walk started from (zero when it could not be opened).
-    // The recorded paths mean something only under that very directory; published like the lists.
-    platform::FileIdentity rootIdentity;
+    // The identity of the directory the walk started from and of its mount (zero when it could
+    // not be opened). The recorded paths mean something only under that very directory on that
+    // very mount; published like the lists.
+    platform::RootIdentity rootIdentity;
     // Directories the walk could not open or could not list to the end: what lies in them is
     // missing from the lists. The first one's path (as enumerated) and the system's reason are
     // kept for a report. Published like the lists.

@@ -22,7 +22,7 @@ void ScanOutput::CutBack(std::size_t length) {
     m_sentKeep = std::min(m_sentKeep, length);
 }
 
-void ScanOutput::RootEntered(const platform::FileIdentity& identity) {
+void ScanOutput::RootEntered(const platform::RootIdentity& identity) {
     m_state.results.rootIdentity = identity;
     m_state.directoriesEntered.store(++m_directories, std::memory_order_relaxed);
     const std::string_view root = std::string_view(m_status).substr(kScanningPrefix.size());

@@ -31,7 +31,7 @@ class ScanOutput final : public WalkSink {
     void Begin() { Send(); }
 
     // The root was opened: the walk is inside it.
-    void RootEntered(const platform::FileIdentity& identity) override;
+    void RootEntered(const platform::RootIdentity& identity) override;
     // The root could not be opened or listed, for the system's reason `error`.
     void RootUnlistable(int error) override;
 

@@ -17,7 +17,7 @@
 namespace clearnook::walk_records {
 
 enum class Kind : unsigned char {
-    RootEntered,     // identity
+    RootEntered,     // root
     RootUnlistable,  // error
     Entered,         // name
     Unlistable,      // name, error
@@ -35,6 +35,7 @@ struct Record {
     CleanupCategory category{};
     std::uint64_t size = 0;
     platform::FileIdentity identity{};
+    platform::RootIdentity root{};
     void* subtree = nullptr;
 };
 
@@ -46,7 +47,7 @@ template <typename R, typename Field>
 constexpr void ForEachField(Kind kind, R& r, Field&& field) {
     switch (kind) {
         case Kind::RootEntered:
-            field(r.identity);
+            field(r.root);
             break;
         case Kind::RootUnlistable:
         case Kind::CutShort:

@@ -20,7 +20,7 @@ class WalkSink {
     // Asked before each entry: false ends the walk here (a stop request).
     [[nodiscard]] virtual bool BeforeEntry() = 0;
 
-    virtual void RootEntered(const platform::FileIdentity& identity) = 0;
+    virtual void RootEntered(const platform::RootIdentity& identity) = 0;
     virtual void RootUnlistable(int error) = 0;
     // The directory `name` is about to be entered. Returns a copy of the name that stays valid
     // until the directory is left: `name` lies in a listing that entering may move.

@@ -418,7 +418,7 @@ struct DirectoryStack::Impl {
         if (fd < 0) {
             return false;
         }
-        if (identity != rootIdentity) {
+        if (identity != rootIdentity || mount.mountId != rootMount.mountId) {
             CloseKeepErrno(fd);
             return false;
         }
@@ -829,8 +829,8 @@ int DirectoryStack::ListingError() const {
     return m_impl->levels.empty() ? 0 : m_impl->levels.back().listingError;
 }
 
-FileIdentity DirectoryStack::RootIdentity() const {
-    return m_impl->rootIdentity;
+RootIdentity DirectoryStack::RootIdentity() const {
+    return {m_impl->rootIdentity, m_impl->rootMount.mountId};
 }
 std::size_t DirectoryStack::DescriptorBudget() const {
     return m_impl->budget;

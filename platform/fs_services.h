@@ -60,6 +60,24 @@ struct FileIdentity {
     // walk or the delete pass holds them.
     std::uint64_t birthTime = 0;
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+
+    // The birth time of a file the walk cannot tell from one made after it under its name: a
+    // file system with neither birth time nor a change time before the second the walk read it
+    // (ext2, ext3, ext4 with 128-byte inodes count in whole seconds and hand a freed inode to the
+    // next file). Such a file is never removed.
+    static constexpr std::uint64_t kUnverifiable = ~std::uint64_t{0};
+};
+
+// The identity of the directory a walk started from and of the mount it was opened on. The
+// delete pass removes nothing unless the root is still that directory on that very mount: a
+// block-level copy of the file system mounted in its place has the same device, inodes and
+// birth times, but not the same mount.
+struct RootIdentity {
+    FileIdentity directory;
+    // Where the kernel tells (Linux 6.8): the mount's id, unique while the machine runs; else
+    // its id among the mounts of the moment; zero where there is none (Windows).
+    std::uint64_t mount = 0;
+    friend bool operator==(const RootIdentity&, const RootIdentity&) = default;
 };
 
 struct FileInfo {
@@ -240,10 +258,10 @@ class DirectoryStack {
     // system's error code then (or EIO's where it had none).
     [[nodiscard]] int ListingError() const;
 
-    // The identity of the directory OpenRoot opened (zero before it succeeded). The delete pass
-    // checks it, so a root swapped for another directory after the walk is not mistaken for it.
-    // Always zero on Windows.
-    [[nodiscard]] FileIdentity RootIdentity() const;
+    // The identity of the directory OpenRoot opened and of its mount (zero before it
+    // succeeded). The delete pass checks it, so a root swapped for another directory or another
+    // mount after the walk is not mistaken for it. Always zero on Windows.
+    [[nodiscard]] platform::RootIdentity RootIdentity() const;
 
     // How many descriptors the stack may hold open at once (at least 2), those it holds from its
     // pool included.
@@ -318,28 +336,30 @@ enum class RemoveResult : std::uint8_t {
     Missing,  // the file, or a directory on its way, no longer exists
     Changed,  // something on its way or in its place is not what the walk saw: a symbolic link,
               // another mount, another file, a directory, a root that is now elsewhere
-    Refused,  // the file is still there but the system would not delete it (immutable,
-              // read-only file system, busy, ...)
+    Unverifiable,  // the walk could not tell this file from one made after it under its name
+                   // (FileIdentity::kUnverifiable): kept
+    Refused,       // the file is still there but the system would not delete it (immutable,
+                   // read-only file system, busy, ...)
 };
 
 // Deletes, for good, files that a walk from `root` recorded, and nothing else. Each file's
 // directory is reached from the root one component at a time, never through a symbolic link and
 // never onto another mount; the entry is removed only when it is still the file recorded (same
 // device, inode and birth time) and not a directory. A directory is never removed. The root must
-// still be the directory the walk saw (`rootIdentity`). Directories stay open between calls, so
-// files given in walk order cost one open per directory, within a bounded number of descriptors.
-// One thread at a time; the destructor closes everything.
-// On Windows, where the file system ignores case and the lists hold lowered paths, the file is
-// opened by its recorded path without following a link in its last component, and that very
-// handle is marked for deletion only when its identity (there `device` is the volume serial
-// number, `inode` the file index) is the one recorded; a zero identity is never removed. A
-// directory link swapped in on the way leads to another file, which is left alone. The root's
-// identity is not looked at there, and nothing stays open.
+// still be the directory the walk saw, on the mount it saw (`rootIdentity`). Directories stay open
+// between calls, so files given in walk order cost one open per directory, within a bounded number
+// of descriptors. One thread at a time; the destructor closes everything. On Windows, where the
+// file system ignores case and the lists hold lowered paths, the file is opened by its recorded
+// path without following a link in its last component, and that very handle is marked for deletion
+// only when its identity (there `device` is the volume serial number, `inode` the file index) is
+// the one recorded; a zero identity is never removed. A directory link swapped in on the way leads
+// to another file, which is left alone. The root's identity is not looked at there, and nothing
+// stays open.
 class RecordedFileRemover {
   public:
     // `root` exactly as the walk was given it; `rootIdentity` as the walk recorded it
     // (zero: nothing is ever removed). Opens nothing yet.
-    RecordedFileRemover(std::string root, FileIdentity rootIdentity);
+    RecordedFileRemover(std::string root, RootIdentity rootIdentity);
     ~RecordedFileRemover();
     RecordedFileRemover(const RecordedFileRemover&) = delete;
     RecordedFileRemover& operator=(const RecordedFileRemover&) = delete;

@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,18 +36,35 @@ std::atomic<bool> g_tryOpenat2{true};
 constexpr unsigned int kFileStatxMask =
     STATX_TYPE | STATX_SIZE | STATX_INO | STATX_BTIME | STATX_CTIME;
 
-// The mount a descriptor lies on, where the kernel says; 0 when it does not.
+// Linux 6.8's mount id that no later mount reuses; older headers lack its name. Kernels that do
+// not know it ignore the bit and answer with the reusable id.
+#ifndef STATX_MNT_ID_UNIQUE
+#define STATX_MNT_ID_UNIQUE 0x00004000U
+#endif
+
+// The mount a descriptor lies on, where the kernel says; 0 when it does not. Asked for the
+// unique id first: an id of the moment is handed to the next mount once its mount is gone, so a
+// copy of the file system mounted in the same place could answer with it.
 std::uint64_t MountIdOf(int fd) {
-#ifdef STATX_MNT_ID
     struct statx sx {};
-    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID, &sx) == 0 &&
-        (sx.stx_mask & STATX_MNT_ID) != 0) {
+    if (posix::Statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID_UNIQUE | STATX_MNT_ID,
+                     &sx) == 0 &&
+        (sx.stx_mask & (STATX_MNT_ID_UNIQUE | STATX_MNT_ID)) != 0) {
         return sx.stx_mnt_id;
     }
-#else
-    (void)fd;
-#endif
     return 0;
+}
+
+// Whether a file whose identity has no birth time can be told from a file made later under its
+// name: only when it last changed in a second before the one in which the walk reads it (file
+// systems that keep no birth time may count in whole seconds). The coarse clock is the one the
+// kernel stamps files with, so a file made after this reading is stamped no earlier.
+bool ChangedBeforeThisSecond(const struct statx_timestamp& changed) {
+    struct timespec now {};
+    if (::clock_gettime(CLOCK_REALTIME_COARSE, &now) != 0) {
+        return false;
+    }
+    return changed.tv_sec < now.tv_sec;
 }
 
 }  // namespace
@@ -85,7 +103,11 @@ std::optional<FileInfo> ReadFileInfo(int dirFd, const char* name) {
     if (!StatxFile(dirFd, name, sx) || (!S_ISREG(sx.stx_mode) && !S_ISLNK(sx.stx_mode))) {
         return std::nullopt;
     }
-    return FileInfo{sx.stx_size, FileIdentityOf(sx)};
+    FileInfo info{sx.stx_size, FileIdentityOf(sx)};
+    if ((sx.stx_mask & STATX_BTIME) == 0 && !ChangedBeforeThisSecond(sx.stx_ctime)) {
+        info.identity.birthTime = FileIdentity::kUnverifiable;
+    }
+    return info;
 }
 
 int OpenRootDirectory(const char* path, FileIdentity& identity, RootMount& mount) {

@@ -318,7 +318,7 @@ std::string ErrorText(int error) {
     return "error " + std::to_string(error);
 }
 // Each file's own identity is checked when it is removed; the root's is not needed for that.
-FileIdentity DirectoryStack::RootIdentity() const {
+RootIdentity DirectoryStack::RootIdentity() const {
     return {};
 }
 // Listings are read whole and their handles closed at once: no level keeps one open.
@@ -346,7 +346,7 @@ bool IsListableDirectory(const std::string& path) {
 
 struct RecordedFileRemover::Impl {};
 
-RecordedFileRemover::RecordedFileRemover(std::string, FileIdentity) {}
+RecordedFileRemover::RecordedFileRemover(std::string, RootIdentity) {}
 RecordedFileRemover::~RecordedFileRemover() = default;
 
 // Deleting by path would remove whatever the path names at that moment, through a junction

@@ -73,7 +73,7 @@ struct RecordedFileRemover::Impl {
     };
 
     std::string root;
-    FileIdentity rootIdentity;
+    RootIdentity rootIdentity;
     RootState rootState = RootState::NotOpened;
     int rootFd = -1;
     RootMount rootMount;
@@ -85,7 +85,7 @@ struct RecordedFileRemover::Impl {
     std::vector<std::string_view> parts;
     std::string nameBuf;
 
-    Impl(std::string rootPath, FileIdentity identity)
+    Impl(std::string rootPath, RootIdentity identity)
         : root(std::move(rootPath)), rootIdentity(identity), budget(DirectoryDescriptorBudget()) {}
 
     ~Impl() {
@@ -125,15 +125,18 @@ struct RecordedFileRemover::Impl {
     bool EnsureRoot(RemoveResult& failure) {
         if (rootState == RootState::NotOpened) {
             rootState = RootState::Changed;
-            if (rootIdentity != FileIdentity{}) {
+            if (rootIdentity.directory != FileIdentity{}) {
                 FileIdentity seen;
                 rootFd = OpenRootDirectory(root.c_str(), seen, rootMount);
                 if (rootFd < 0) {
                     if (errno == ENOENT) {
                         rootState = RootState::Missing;
                     }
-                } else if (seen != rootIdentity) {
-                    CloseKeepErrno(rootFd);  // another directory now answers to the root's name
+                } else if (seen != rootIdentity.directory ||
+                           rootMount.mountId != rootIdentity.mount) {
+                    // Another directory now answers to the root's name, or the same file system
+                    // (or a copy of it) was mounted again: what the walk saw is not there.
+                    CloseKeepErrno(rootFd);
                     rootFd = -1;
                 } else {
                     ++opens;
@@ -185,6 +188,9 @@ struct RecordedFileRemover::Impl {
         if (identity == FileIdentity{} || !SplitRecordedPath(root, path, parts)) {
             return RemoveResult::Changed;
         }
+        if (identity.birthTime == FileIdentity::kUnverifiable) {
+            return RemoveResult::Unverifiable;
+        }
         RemoveResult failure = RemoveResult::Changed;
         if (!EnsureRoot(failure)) {
             return failure;
@@ -221,7 +227,7 @@ struct RecordedFileRemover::Impl {
     }
 };
 
-RecordedFileRemover::RecordedFileRemover(std::string root, FileIdentity rootIdentity)
+RecordedFileRemover::RecordedFileRemover(std::string root, RootIdentity rootIdentity)
     : m_impl(std::make_unique<Impl>(std::move(root), rootIdentity)) {}
 
 RecordedFileRemover::~RecordedFileRemover() = default;

@@ -285,7 +285,7 @@ class SwapAfterFirstFile : public FileDeleter {
 
 class RemoverDeleter : public FileDeleter {
   public:
-    RemoverDeleter(const std::string& root, platform::FileIdentity id) : m_remover(root, id) {}
+    RemoverDeleter(const std::string& root, platform::RootIdentity id) : m_remover(root, id) {}
     bool Delete(const std::string& path, const platform::FileIdentity& identity) override {
         return m_remover.Remove(path, identity) == platform::RemoveResult::Removed;
     }

@@ -47,7 +47,7 @@ constexpr auto kWatchdog = std::chrono::seconds(60);
 struct WalkRecord {
     testing::RecordedLists lists;
     CategoryTotals totals{};
-    platform::FileIdentity rootIdentity;
+    platform::RootIdentity rootIdentity;
     std::vector<std::string> texts;
     std::uint64_t entriesSeen = 0;
     std::uint64_t directoriesEntered = 0;
@@ -132,9 +132,9 @@ void NoteFirstDifference(std::ostringstream& bad, const std::string& what,
         }
     }
     if (!(expected.rootIdentity == actual.rootIdentity)) {
-        bad << "\n  root identity: expected " << expected.rootIdentity.device << ":"
-            << expected.rootIdentity.inode << ", got " << actual.rootIdentity.device << ":"
-            << actual.rootIdentity.inode;
+        bad << "\n  root identity: expected " << expected.rootIdentity.directory.device << ":"
+            << expected.rootIdentity.directory.inode << ", got "
+            << actual.rootIdentity.directory.device << ":" << actual.rootIdentity.directory.inode;
     }
     NoteFirstDifference(bad, "status texts", expected.texts, actual.texts, std::equal_to<>());
     if (expected.entriesSeen != actual.entriesSeen ||

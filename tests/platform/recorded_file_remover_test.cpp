@@ -22,6 +22,7 @@ namespace {
 
 using testing::Exists;
 using testing::IdentityAt;
+using testing::RootIdentityAt;
 using testing::TempDir;
 
 const char* Name(RemoveResult r) {
@@ -34,6 +35,8 @@ const char* Name(RemoveResult r) {
             return "Changed";
         case RemoveResult::Refused:
             return "Refused";
+        case RemoveResult::Unverifiable:
+            return "Unverifiable";
     }
     return "?";
 }
@@ -67,7 +70,7 @@ TEST_P(RemovePathTest, RemovesOnlyTheRecordedFile) {
                                                  "file.txt", "dir.tmp",   "link"};
     const FileIdentity recorded = *c.identityOf ? IdentityAt(t / c.identityOf) : FileIdentity{};
 
-    RecordedFileRemover remover(t.path() + c.rootSuffix, IdentityAt(t.path()));
+    RecordedFileRemover remover(t.path() + c.rootSuffix, RootIdentityAt(t.path()));
     EXPECT_STREQ(Name(remover.Remove(t.path() + c.path, recorded)), Name(c.expected));
 
     for (const std::string& p : everything) {
@@ -107,7 +110,7 @@ TEST(RecordedFileRemoverTest, NamesWithAnyByteButSlashAndNul) {
     for (const std::string& n : names) {
         t.File(n, 1);
     }
-    RecordedFileRemover remover(t.path(), IdentityAt(t.path()));
+    RecordedFileRemover remover(t.path(), RootIdentityAt(t.path()));
     for (const std::string& n : names) {
         const FileIdentity id = IdentityAt(t / n);
         EXPECT_EQ(remover.Remove(t / n, id), RemoveResult::Removed) << n;
@@ -125,7 +128,7 @@ TEST(RecordedFileRemoverTest, RootOfTheWholeFileSystem) {
     if (rootSt.st_dev != dirSt.st_dev) {
         GTEST_SKIP() << "the temporary directory is on another file system than /";
     }
-    RecordedFileRemover remover("/", IdentityAt("/"));
+    RecordedFileRemover remover("/", RootIdentityAt("/"));
     const RemoveResult r = remover.Remove(t / "x.tmp", IdentityAt(t / "x.tmp"));
     if (r == RemoveResult::Changed && Exists(t / "x.tmp")) {
         GTEST_SKIP() << "the temporary directory is below a mount point of the same file system";
@@ -138,7 +141,7 @@ TEST(RecordedFileRemoverTest, RootThatIsNoLongerTheWalkedDirectoryRemovesNothing
     TempDir t;
     t.File("walked/a.tmp", 1);
     t.File("other/a.tmp", 1);
-    const FileIdentity walked = IdentityAt(t / "walked");
+    const RootIdentity walked = RootIdentityAt(t / "walked");
     const FileIdentity a = IdentityAt(t / "walked/a.tmp");
     ASSERT_EQ(::rename((t / "walked").c_str(), (t / "moved").c_str()), 0);
     ASSERT_EQ(::rename((t / "other").c_str(), (t / "walked").c_str()), 0);
@@ -151,7 +154,7 @@ TEST(RecordedFileRemoverTest, RootThatIsNoLongerTheWalkedDirectoryRemovesNothing
 
     RecordedFileRemover gone(t / "nowhere", walked);
     EXPECT_EQ(gone.Remove(t / "nowhere/a.tmp", a), RemoveResult::Missing);
-    RecordedFileRemover unknown(t / "moved", FileIdentity{});
+    RecordedFileRemover unknown(t / "moved", RootIdentity{});
     EXPECT_EQ(unknown.Remove(t / "moved/a.tmp", a), RemoveResult::Changed);
     EXPECT_TRUE(Exists(t / "moved/a.tmp"));
 }
@@ -167,7 +170,7 @@ TEST(RecordedFileRemoverTest, OpensEachDirectoryOnceForFilesInWalkOrder) {
             order.push_back(p);
         }
     }
-    RecordedFileRemover remover(t.path(), IdentityAt(t.path()));
+    RecordedFileRemover remover(t.path(), RootIdentityAt(t.path()));
     for (const std::string& p : order) {
         EXPECT_EQ(remover.Remove(t / p, IdentityAt(t / p)), RemoveResult::Removed) << p;
     }
@@ -209,7 +212,7 @@ TEST(RecordedFileRemoverTest, DeepTreesStayWithinTheDescriptorBudget) {
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
     const std::size_t before = OpenDescriptorsOfProcess();
     {
-        RecordedFileRemover remover(t.path(), IdentityAt(t.path()));
+        RecordedFileRemover remover(t.path(), RootIdentityAt(t.path()));
         EXPECT_EQ(remover.DescriptorBudget(), 4u);
         for (const std::string& p : paths) {
             const FileIdentity id = IdentityAt(p);
@@ -240,7 +243,7 @@ TEST_P(RemoverMountTest, NeverEntersAMountThatAppearedAfterTheWalk) {
         GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
     }
     posix_testing::UseOpenat2(GetParam());
-    RecordedFileRemover remover(t / "walked", IdentityAt(t / "walked"));
+    RecordedFileRemover remover(t / "walked", RootIdentityAt(t / "walked"));
     const RemoveResult recordedOne = remover.Remove(t / "walked/Temp/a.tmp", a);
     const RemoveResult victimsOwn = remover.Remove(t / "walked/Temp/a.tmp", victimA);
     posix_testing::UseOpenat2(true);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace clearnook::testing {
 namespace {
@@ -65,6 +66,11 @@ void FaultInjector::SetListChunk(std::size_t bytes) {
 void FaultInjector::SetHideEntryTypes(bool hide) {
     const std::lock_guard lock(m_mutex);
     m_hideTypes = hide;
+}
+
+void FaultInjector::SetStatxAnswer(std::function<void(struct statx&)> edit) {
+    const std::lock_guard lock(m_mutex);
+    m_statxEdit = std::move(edit);
 }
 
 void FaultInjector::SetNulInNames(char byte) {
@@ -251,8 +257,13 @@ int FaultInjector::Fstatat(void* self, int dirFd, const char* path, struct stat*
 
 int FaultInjector::Statx(void* self, int dirFd, const char* path, int flags, unsigned int mask,
                          struct statx* out) {
-    return Self(self).StatAt(dirFd, path, [&] {
-        return posix::RealSyscalls().statx(nullptr, dirFd, path, flags, mask, out);
+    FaultInjector& d = Self(self);
+    return d.StatAt(dirFd, path, [&] {
+        const int rc = posix::RealSyscalls().statx(nullptr, dirFd, path, flags, mask, out);
+        if (rc == 0 && d.m_statxEdit) {
+            d.m_statxEdit(*out);  // under the lock StatAt holds
+        }
+        return rc;
     });
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -70,6 +71,10 @@ class FaultInjector {
     // names read then differ from those any call can name. 0: none.
     void SetNulInNames(char byte);
 
+    // Has `edit` change what every statx that succeeds answers, as another file system (or
+    // another mount of one) would answer. Empty: the kernel's answer as it is.
+    void SetStatxAnswer(std::function<void(struct statx&)> edit);
+
     // Calls of `op` made so far, those that failed included.
     [[nodiscard]] std::uint64_t Calls(FaultOp op) const;
     [[nodiscard]] std::vector<FaultHit> Hits() const;
@@ -118,6 +123,7 @@ class FaultInjector {
     std::size_t m_listChunk = 0;
     bool m_hideTypes = false;
     char m_nulFor = 0;
+    std::function<void(struct statx&)> m_statxEdit;
     platform::posix::SyscallTable m_table;
     const platform::posix::SyscallTable* m_previous = nullptr;
 };

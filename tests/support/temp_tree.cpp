@@ -184,6 +184,11 @@ platform::FileIdentity IdentityAt(const std::string& path) {
     return IdentityAt(AT_FDCWD, path.c_str());
 }
 
+platform::RootIdentity RootIdentityAt(const std::string& root) {
+    platform::DirectoryStack stack;
+    return stack.OpenRoot(root) ? stack.RootIdentity() : platform::RootIdentity{};
+}
+
 bool SetImmutable(const std::string& path, bool on) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {

@@ -60,6 +60,8 @@ void MakeChain(const std::string& base, std::size_t depth, std::string_view name
 [[nodiscard]] platform::FileIdentity IdentityAt(const std::string& path);
 // The same for the entry `name` of the directory `dirFd`.
 [[nodiscard]] platform::FileIdentity IdentityAt(int dirFd, const char* name);
+// The identity a walk from `root` records for its root: the directory and its mount.
+[[nodiscard]] platform::RootIdentity RootIdentityAt(const std::string& root);
 
 // Sets or clears the immutable attribute (chattr +i), which keeps even root from deleting the
 // file or, on a directory, its entries. False where the file system has no such attribute.
