@@ -506,6 +506,7 @@ bool RunReadAheadWalk(const ScanParams& params, unsigned threads) {
         return false;
     }
     platform::DirectoryStack::ReserveDescriptorRoom();  // before the helpers share the table
+    platform::ShareAllocatorUnderAddressLimit();        // and before they allocate
     read_ahead::Coordinator walk(params, threads, kLeastDescriptorsEach,
                                  share - threads * kLeastDescriptorsEach);
     switch (walk.Run()) {

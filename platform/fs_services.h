@@ -286,6 +286,13 @@ class DirectoryStack {
     std::unique_ptr<Impl> m_impl;
 };
 
+// Under a limit on the process's address space (ulimit -v), has every thread made from now on
+// allocate from the C library's main arena: an arena of a thread's own reserves 64 MiB of
+// address space (128 MiB while it is made), so a walk on several threads ran out of address
+// space where one thread needs a few megabytes. Without a limit, nothing changes. Best effort;
+// call before starting a walk's threads.
+void ShareAllocatorUnderAddressLimit();
+
 // True when `path` names a directory this process can list. On Windows, as for a walk, a path
 // of 256 characters or more cannot be listed (its pattern path + "\\*.*" exceeds MAX_PATH).
 [[nodiscard]] bool IsListableDirectory(const std::string& path);

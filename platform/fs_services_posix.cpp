@@ -4,6 +4,7 @@
 // directory_stack_linux.cpp, the remover in recorded_file_remover_linux.cpp.
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -169,6 +170,13 @@ std::size_t DirectoryDescriptorBudget() {
         soft = rl.rlim_cur;
     }
     return std::clamp<std::size_t>(static_cast<std::size_t>(soft / 8), 2, 128);
+}
+
+void ShareAllocatorUnderAddressLimit() {
+    struct rlimit rl {};
+    if (::getrlimit(RLIMIT_AS, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) {
+        ::mallopt(M_ARENA_MAX, 1);
+    }
 }
 
 void posix_testing::UseOpenat2(bool use) {

@@ -333,6 +333,9 @@ std::size_t DirectoryStack::OpenDescriptors() const {
     return 0;
 }
 
+// The walk stays on one thread here: there are no walk threads to fit.
+void ShareAllocatorUnderAddressLimit() {}
+
 bool IsListableDirectory(const std::string& path) {
     std::string pattern;
     WIN32_FIND_DATAA data;

@@ -1,6 +1,8 @@
 // The read-ahead walk held against the one-thread walk: on every kind of tree the same lists, in
 // the same order, the same totals, root identity and status texts; a stop request while the
 // second thread is busy; and the completion flag of the worker.
+#include <malloc.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <iterator>
@@ -587,6 +592,60 @@ TEST(ReadAheadTest, WorkerRaisesTheFlagAfterTheWholeWalk) {
     got.texts = sink->texts;
     EXPECT_TRUE(sink->doneBeforeFinish.load());
     EXPECT_TRUE(SameWalk(expected, got));
+}
+
+// Walks `root` on four threads, as the programs start a walk, under a limit on the address space
+// a gigabyte above what the process holds, and ends the process: 0 when the walk recorded `files`
+// temporary files and every thread allocated from the main arena.
+[[noreturn]] void WalkUnderAnAddressLimit(const std::string& root, std::size_t files) {
+    std::ifstream statm("/proc/self/statm");
+    std::uint64_t pages = 0;
+    statm >> pages;
+    rlimit limit{};
+    limit.rlim_cur = pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) + (1ULL << 30);
+    limit.rlim_max = RLIM_INFINITY;
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) {
+        std::_Exit(3);
+    }
+    ScanParams p;
+    p.path = root;
+    p.state = std::make_shared<ScanState>();
+    p.threads = 4;
+    if (!StartScanThread(p)) {
+        std::_Exit(4);
+    }
+    while (!p.state->m_bScanDone.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    char* info = nullptr;
+    std::size_t size = 0;
+    FILE* out = ::open_memstream(&info, &size);
+    ::malloc_info(0, out);
+    std::fclose(out);
+    const std::string xml(info, size);
+    std::free(info);
+    std::size_t heaps = 0;
+    for (std::size_t at = xml.find("<heap nr="); at != std::string::npos;
+         at = xml.find("<heap nr=", at + 1)) {
+        ++heaps;
+    }
+    std::_Exit(p.state->results.lists[CAT_TEMP_FILES].size() != files ? 1 : heaps != 1 ? 2 : 0);
+}
+
+// An arena of a thread's own reserves 64 MiB of address space: under a limit on it (ulimit -v),
+// a walk on four threads ran out of it where one thread walks in a few megabytes.
+TEST(ReadAheadTest, ThreadsShareOneArenaUnderAnAddressLimit) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers allocate on their own, and need more address space";
+#else
+    TempDir t;
+    for (int d = 0; d < 100; ++d) {
+        for (int f = 0; f < 10; ++f) {
+            t.File("d" + std::to_string(d) + "/s/f" + std::to_string(f) + ".tmp", 1);
+        }
+    }
+    EXPECT_EXIT(WalkUnderAnAddressLimit(t.path(), 1000), ::testing::ExitedWithCode(0), "");
+#endif
 }
 
 }  // namespace
