@@ -377,7 +377,7 @@ class RecordedFileRemover {
     // Directories opened so far, the root included: what the reuse of open directories saves.
     [[nodiscard]] std::uint64_t DirectoryOpens() const;
 
-    // Descriptors open right now, the root included; never more than DescriptorBudget() + 1.
+    // Descriptors open right now, the root included; never more than DescriptorBudget().
     [[nodiscard]] std::size_t OpenDescriptors() const;
     [[nodiscard]] std::size_t DescriptorBudget() const;
 

@@ -107,10 +107,18 @@ struct RecordedFileRemover::Impl {
         firstMaybeOpen = std::min(firstMaybeOpen, chain.size());
     }
 
-    // Closes the shallowest open levels until the budget holds. The deepest level stays: it is
-    // the one the next files of the same directory need.
+    // Descriptors held: the open levels and the root's.
+    [[nodiscard]] std::size_t Held() const { return open + (rootFd >= 0 ? 1 : 0); }
+
+    // Closes the root's descriptor, then the shallowest open levels, until the budget holds. The
+    // deepest level stays: it is the one the next files of the same directory need. The root is
+    // opened again, and checked again, when a file needs it.
     void MakeRoom() {
-        while (open > budget && firstMaybeOpen + 1 < chain.size()) {
+        if (Held() > budget && rootFd >= 0 && open > 0) {
+            CloseKeepErrno(rootFd);
+            rootFd = -1;
+        }
+        while (Held() > budget && firstMaybeOpen + 1 < chain.size()) {
             Level& level = chain[firstMaybeOpen++];
             if (level.fd >= 0) {
                 CloseKeepErrno(level.fd);
@@ -120,14 +128,41 @@ struct RecordedFileRemover::Impl {
         }
     }
 
-    // Opens the root once and checks it is the directory the walk started from. On failure,
-    // `failure` says why, for this and every later file.
+    // When the process has no descriptor left (other parts of it hold more than the budget
+    // allows for), closes every descriptor but `keep` and lowers the budget to what was held
+    // but those closed, so the pass goes on with what it can have. False when there was nothing
+    // to close.
+    bool GiveBackAllBut(int keep) {
+        const std::size_t held = Held();
+        bool closed = false;
+        if (rootFd >= 0 && rootFd != keep) {
+            CloseKeepErrno(rootFd);
+            rootFd = -1;
+            closed = true;
+        }
+        for (Level& level : chain) {
+            if (level.fd >= 0 && level.fd != keep) {
+                CloseKeepErrno(level.fd);
+                level.fd = -1;
+                --open;
+                closed = true;
+            }
+        }
+        budget = std::max<std::size_t>(2, std::min(budget, held));
+        return closed;
+    }
+
+    // Opens the root (again) and checks it is the directory the walk started from, on the mount
+    // it was on. On failure, `failure` says why, for this and every later file.
     bool EnsureRoot(RemoveResult& failure) {
-        if (rootState == RootState::NotOpened) {
+        if (rootState == RootState::NotOpened || (rootState == RootState::Open && rootFd < 0)) {
             rootState = RootState::Changed;
             if (rootIdentity.directory != FileIdentity{}) {
                 FileIdentity seen;
                 rootFd = OpenRootDirectory(root.c_str(), seen, rootMount);
+                if (rootFd < 0 && (errno == EMFILE || errno == ENFILE) && GiveBackAllBut(-1)) {
+                    rootFd = OpenRootDirectory(root.c_str(), seen, rootMount);
+                }
                 if (rootFd < 0) {
                     if (errno == ENOENT) {
                         rootState = RootState::Missing;
@@ -164,10 +199,17 @@ struct RecordedFileRemover::Impl {
         while (from > 0 && chain[from - 1].fd < 0) {
             --from;
         }
+        if (from == 0 && !EnsureRoot(failure)) {
+            Truncate(0);
+            return false;
+        }
         int fd = from == 0 ? rootFd : chain[from - 1].fd;
         for (std::size_t d = from; d < depth; ++d) {
             bool otherMount = false;
-            const int child = OpenSubdirectory(fd, chain[d].name.c_str(), rootMount, otherMount);
+            int child = OpenSubdirectory(fd, chain[d].name.c_str(), rootMount, otherMount);
+            if (child < 0 && (errno == EMFILE || errno == ENFILE) && GiveBackAllBut(fd)) {
+                child = OpenSubdirectory(fd, chain[d].name.c_str(), rootMount, otherMount);
+            }
             if (child < 0) {
                 failure = otherMount ? RemoveResult::Changed : ResultOfErrno(errno);
                 Truncate(d);
@@ -192,8 +234,8 @@ struct RecordedFileRemover::Impl {
             return RemoveResult::Unverifiable;
         }
         RemoveResult failure = RemoveResult::Changed;
-        if (!EnsureRoot(failure)) {
-            return failure;
+        if (rootState != RootState::Open && !EnsureRoot(failure)) {
+            return failure;  // OpenDepth opens an open root again once it was closed for room
         }
         // Keep the way shared with the previous file; files in walk order mostly share all of it.
         const std::size_t depth = parts.size() - 1;
@@ -241,7 +283,7 @@ std::uint64_t RecordedFileRemover::DirectoryOpens() const {
 }
 
 std::size_t RecordedFileRemover::OpenDescriptors() const {
-    return m_impl->open + (m_impl->rootFd >= 0 ? 1 : 0);
+    return m_impl->Held();
 }
 
 std::size_t RecordedFileRemover::DescriptorBudget() const {

@@ -228,6 +228,47 @@ TEST(RecordedFileRemoverTest, DeepTreesStayWithinTheDescriptorBudget) {
     }
 }
 
+// The scan walks a tree with two descriptors to spare; so must the pass that deletes what it
+// found, root and all, even with other descriptors of the process taking what its budget counts on.
+TEST(RecordedFileRemoverTest, TwoDescriptorsToSpareAreEnough) {
+    TempDir t;
+    std::vector<std::string> paths;
+    for (const char* top : {"a", "b", "c"}) {
+        for (const char* name : {"one.tmp", "two.tmp"}) {
+            paths.push_back(t / top + "/b/c/Temp/" + name);
+            t.File(paths.back().substr(t.path().size() + 1), 1);
+        }
+        paths.push_back(t / top + "/top.tmp");
+        t.File(paths.back().substr(t.path().size() + 1), 1);
+    }
+    std::vector<FileIdentity> ids;
+    for (const std::string& p : paths) {
+        ids.push_back(IdentityAt(p));
+    }
+    const RootIdentity root = RootIdentityAt(t.path());
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    // The lowest free descriptor, and one more: every later open past those two fails.
+    const int lowest = ::dup(0);
+    ASSERT_GE(lowest, 0);
+    ::close(lowest);
+    struct rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(lowest) + 2;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<RemoveResult> results;
+    {
+        RecordedFileRemover remover(t.path(), root);
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            results.push_back(remover.Remove(paths[i], ids[i]));
+        }
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        EXPECT_EQ(results[i], RemoveResult::Removed) << paths[i];
+        EXPECT_FALSE(Exists(paths[i])) << paths[i];
+    }
+}
+
 // A mount that appears below the root after the walk is not entered, whichever way directories
 // are opened.
 class RemoverMountTest : public ::testing::TestWithParam<bool> {};
