@@ -31,6 +31,7 @@ deps-package:
 test: deps-test
 	scripts/check-format
 	tests/scripts/install-deps-sources
+	tests/scripts/check-format-without-git
 	@set -e; for p in $(TEST_PRESETS); do $(MAKE) --no-print-directory test-$$p; done
 
 # Fails on a source that clang-format would lay out otherwise; `make format` lays them out.
