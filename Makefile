@@ -1,6 +1,7 @@
 # The one entry point. `make` installs what building and running the Linux programs needs when it
 # is missing, and builds the release programs into build/bin; `make test` installs what its suites
-# need, checks the layout of the sources (scripts/check-format), then builds and runs every suite
+# need, checks the layout of the sources (scripts/check-format) and that scripts/install-deps reads
+# apt's sources of either layout, then builds and runs every suite
 # (release, the sanitizer builds, the Windows builds under Wine: win32 is the shipped 32-bit
 # program, run through qemu-user on machines whose CPU mode leaves 32-bit code out, win64 the same
 # sources built for 64-bit Windows; then the fuzz targets for a bounded time each).
@@ -29,6 +30,8 @@ deps-package:
 
 test: deps-test
 	scripts/check-format
+	tests/scripts/install-deps-sources
+	tests/scripts/check-format-without-git
 	@set -e; for p in $(TEST_PRESETS); do $(MAKE) --no-print-directory test-$$p; done
 
 # Fails on a source that clang-format would lay out otherwise; `make format` lays them out.
