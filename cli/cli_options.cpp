@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "cli/utf8.h"
 #include "engine/categories.h"
 
 namespace clearnook::cli {
@@ -224,12 +225,29 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args) {
     return r;
 }
 
+namespace {
+
+// What a terminal acts on instead of showing: the C0 controls and DEL, the C1 controls
+// (U+009B is CSI, U+009D OSC), and the bidirectional embeddings, overrides, isolates and marks,
+// which reorder what follows them.
+bool IsControl(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+}  // namespace
+
 std::string Printable(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
-            c = '?';
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const Utf8Char c = Utf8CharAt(text, i);
+        if (c.length == 0 || IsControl(c.codePoint)) {
+            out.push_back('?');
+            i += c.length == 0 ? 1 : c.length;
+        } else {
+            out.append(text.substr(i, c.length));
+            i += c.length;
         }
     }
     return out;

@@ -46,8 +46,11 @@ struct ParseResult {
 // `root` without trailing slashes, keeping a lone "/".
 [[nodiscard]] std::string NormalizeRoot(std::string root);
 
-// `text` (a user's argument, a name from the disk) fit for a terminal: every control character
-// shown as '?', so that no escape sequence reaches the terminal.
+// `text` (a user's argument, a name from the disk) fit for a terminal: one '?' for each control
+// character (C0, DEL, C1), each bidirectional control or mark, and each byte that is not part of
+// valid UTF-8; any other character, accented or Japanese alike, unchanged. So no escape sequence
+// reaches the terminal, nothing reorders what is shown, and the terminal is handed only valid
+// UTF-8, leaving nothing for a lenient decoder to piece into a control.
 [[nodiscard]] std::string Printable(std::string_view text);
 
 }  // namespace clearnook::cli
