@@ -53,4 +53,17 @@ struct ParseResult {
 // UTF-8, leaving nothing for a lenient decoder to piece into a control.
 [[nodiscard]] std::string Printable(std::string_view text);
 
+// What a shortened text keeps: its start and its end, or only its end.
+enum class Keep { StartAndEnd, End };
+// How a shortened text is measured: in terminal columns (a wide East Asian character or emoji
+// counted as two; any character from U+1100 on is, so a line may come out shorter than the room,
+// never longer) or in bytes.
+enum class Measure { Columns, Bytes };
+
+// `text` (valid UTF-8, as Printable gives it) when it fits in `most`; else shortened to fit, the
+// part left out replaced by "...": from the middle with Keep::StartAndEnd, from the start with
+// Keep::End. Never cuts a character in two. Just dots when `most` leaves room for no more.
+[[nodiscard]] std::string Shortened(std::string_view text, std::size_t most, Keep keep,
+                                    Measure measure);
+
 }  // namespace clearnook::cli

@@ -241,6 +241,47 @@ INSTANTIATE_TEST_SUITE_P(
                                "?|??a|??|???"}),
     [](const auto& p) { return std::string(p.param.label); });
 
+struct ShortenCase {
+    const char* label;
+    std::string text;
+    std::size_t most;
+    Keep keep;
+    Measure measure;
+    std::string shown;
+};
+
+void PrintTo(const ShortenCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class ShortenedTest : public ::testing::TestWithParam<ShortenCase> {};
+
+TEST_P(ShortenedTest, FitsWithoutCuttingACharacter) {
+    const ShortenCase& c = GetParam();
+    EXPECT_EQ(Shortened(c.text, c.most, c.keep, c.measure), c.shown);
+}
+
+// "\xc3\xa9" is an e with an accent (2 bytes, 1 column); "\xe6\x97\xa5" a Japanese character
+// (3 bytes, 2 columns).
+INSTANTIATE_TEST_SUITE_P(
+    Table, ShortenedTest,
+    ::testing::Values(
+        ShortenCase{"fits", "/0123456789", 11, Keep::StartAndEnd, Measure::Bytes, "/0123456789"},
+        ShortenCase{"middle", "/0123456789", 9, Keep::StartAndEnd, Measure::Bytes, "/01...789"},
+        ShortenCase{"middle_odd", "/0123456789", 8, Keep::StartAndEnd, Measure::Bytes, "/01...89"},
+        ShortenCase{"end", "/0123456789", 8, Keep::End, Measure::Bytes, "...56789"},
+        ShortenCase{"no_room", "/0123456789", 2, Keep::End, Measure::Bytes, ".."},
+        ShortenCase{"bytes_of_accents", "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9", 8,
+                    Keep::StartAndEnd, Measure::Bytes, "\xc3\xa9...\xc3\xa9"},
+        ShortenCase{"columns_of_accents", "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9", 5,
+                    Keep::StartAndEnd, Measure::Columns,
+                    "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"},
+        ShortenCase{"wide_characters", "\xe6\x97\xa5\xe6\x97\xa5\xe6\x97\xa5\xe6\x97\xa5", 7,
+                    Keep::StartAndEnd, Measure::Columns, "\xe6\x97\xa5...\xe6\x97\xa5"},
+        ShortenCase{"wide_end", "\xe6\x97\xa5\xe6\x97\xa5\xe6\x97\xa5/ab", 8, Keep::End,
+                    Measure::Columns, "...\xe6\x97\xa5/ab"}),
+    [](const auto& p) { return std::string(p.param.label); });
+
 TEST(ParseCliArgsTest, HelpNeedsNoRoot) {
     const ParseResult r = ParseCliArgs({"--help"});
     EXPECT_TRUE(r.ok);

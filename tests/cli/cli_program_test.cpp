@@ -170,6 +170,22 @@ TEST(CliProgramTest, BadUsageAndUnlistableRootExitTwo) {
     EXPECT_EQ(RunCli({"--frobnicate", t.path()}).status, 2);
     EXPECT_EQ(RunCli({t / "missing"}).status, 2);
     EXPECT_EQ(RunCli({t / "file.txt"}).status, 2);
+    // A message names a long argument by its start and end, in a line of bounded length: a few
+    // kilobytes, or on a terminal its width (80 when it has none set).
+    const std::string name = std::string(20000, 'x') + "end";
+    for (const std::string& arg : {t / name, "--" + name}) {
+        const ProgramRun r = RunCli({arg});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_LT(r.err.size(), 4200u);
+        EXPECT_NE(r.err.find("xxx...xxx"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("xxxend'"), std::string::npos) << r.err;
+    }
+    clearnook::testing::RunOptions onTerminal;
+    onTerminal.typed = "";
+    onTerminal.stderrOnTerminal = true;
+    const ProgramRun shown = RunCli({"--" + name}, onTerminal);
+    EXPECT_EQ(shown.terminal.size(), 79u + 2) << shown.terminal;  // and CR LF
+    EXPECT_NE(shown.terminal.find("xxxend' (try --help)"), std::string::npos) << shown.terminal;
 }
 
 const std::string kThanks = " files were removed.\nThank you for using Clearnook!\n";
