@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "cli/utf8.h"
 #include "engine/categories.h"
 
 namespace clearnook::cli {
@@ -224,14 +225,92 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args) {
     return r;
 }
 
-std::string Printable(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
-            c = '?';
+namespace {
+
+// What a terminal acts on instead of showing: the C0 controls and DEL, the C1 controls
+// (U+009B is CSI, U+009D OSC), and the bidirectional embeddings, overrides, isolates and marks,
+// which reorder what follows them.
+bool IsControl(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+constexpr std::string_view kEllipsis = "...";
+
+// The room `c` takes as `measure` counts it. A byte that is not UTF-8 is one byte, one column.
+std::size_t SizeOf(Utf8Char c, Measure measure) {
+    if (c.length == 0) {
+        return 1;
+    }
+    return measure == Measure::Bytes ? c.length : c.codePoint < 0x1100 ? 1 : 2;
+}
+
+// Where the character that ends at `end` starts (a lone byte when no valid sequence ends there).
+std::size_t CharStartBefore(std::string_view text, std::size_t end) {
+    for (std::size_t k = 2; k <= 4 && k <= end; ++k) {
+        if (Utf8CharAt(text, end - k).length == k) {
+            return end - k;
         }
     }
+    return end - 1;
+}
+
+}  // namespace
+
+std::string Printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const Utf8Char c = Utf8CharAt(text, i);
+        if (c.length == 0 || IsControl(c.codePoint)) {
+            out.push_back('?');
+            i += c.length == 0 ? 1 : c.length;
+        } else {
+            out.append(text.substr(i, c.length));
+            i += c.length;
+        }
+    }
+    return out;
+}
+
+std::string Shortened(std::string_view text, std::size_t most, Keep keep, Measure measure) {
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < text.size() && size <= most;) {
+        const Utf8Char c = Utf8CharAt(text, i);
+        size += SizeOf(c, measure);
+        i += c.length == 0 ? 1 : c.length;
+    }
+    if (size <= most) {
+        return std::string(text);
+    }
+    if (most <= kEllipsis.size()) {
+        return std::string(most, '.');
+    }
+    const std::size_t room = most - kEllipsis.size();
+    const std::size_t headRoom = keep == Keep::End ? 0 : (room + 1) / 2;
+    std::size_t headEnd = 0;
+    std::size_t used = 0;
+    while (headEnd < text.size()) {
+        const Utf8Char c = Utf8CharAt(text, headEnd);
+        if (used + SizeOf(c, measure) > headRoom) {
+            break;
+        }
+        used += SizeOf(c, measure);
+        headEnd += c.length == 0 ? 1 : c.length;
+    }
+    std::size_t tailStart = text.size();  // the end takes the rest of the room
+    while (tailStart > headEnd) {
+        const std::size_t start = CharStartBefore(text, tailStart);
+        const std::size_t charSize = SizeOf(Utf8CharAt(text, start), measure);
+        if (used + charSize > room) {
+            break;
+        }
+        used += charSize;
+        tailStart = start;
+    }
+    std::string out(text.substr(0, headEnd));
+    out += kEllipsis;
+    out += text.substr(tailStart);
     return out;
 }
 

@@ -46,8 +46,24 @@ struct ParseResult {
 // `root` without trailing slashes, keeping a lone "/".
 [[nodiscard]] std::string NormalizeRoot(std::string root);
 
-// `text` (a user's argument, a name from the disk) fit for a terminal: every control character
-// shown as '?', so that no escape sequence reaches the terminal.
+// `text` (a user's argument, a name from the disk) fit for a terminal: one '?' for each control
+// character (C0, DEL, C1), each bidirectional control or mark, and each byte that is not part of
+// valid UTF-8; any other character, accented or Japanese alike, unchanged. So no escape sequence
+// reaches the terminal, nothing reorders what is shown, and the terminal is handed only valid
+// UTF-8, leaving nothing for a lenient decoder to piece into a control.
 [[nodiscard]] std::string Printable(std::string_view text);
+
+// What a shortened text keeps: its start and its end, or only its end.
+enum class Keep { StartAndEnd, End };
+// How a shortened text is measured: in terminal columns (a wide East Asian character or emoji
+// counted as two; any character from U+1100 on is, so a line may come out shorter than the room,
+// never longer) or in bytes.
+enum class Measure { Columns, Bytes };
+
+// `text` (valid UTF-8, as Printable gives it) when it fits in `most`; else shortened to fit, the
+// part left out replaced by "...": from the middle with Keep::StartAndEnd, from the start with
+// Keep::End. Never cuts a character in two. Just dots when `most` leaves room for no more.
+[[nodiscard]] std::string Shortened(std::string_view text, std::size_t most, Keep keep,
+                                    Measure measure);
 
 }  // namespace clearnook::cli

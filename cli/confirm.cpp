@@ -1,6 +1,7 @@
 #include "cli/confirm.h"
 
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,6 +47,13 @@ ConfirmTerminal::~ConfirmTerminal() {
 }
 
 bool ConfirmTerminal::Ask(std::string_view question) const {
+    // Whatever was typed before the question (a "y" typed ahead during a long scan, meant for
+    // something else) is no answer to it. Dropped before the question is shown, not after, so
+    // that an answer typed the moment it appears is never lost. When the typed-ahead input cannot
+    // be dropped, no answer can be trusted.
+    if (::tcflush(m_in, TCIFLUSH) != 0) {
+        return false;
+    }
     while (!question.empty()) {
         const ssize_t n = ::write(m_out, question.data(), question.size());
         if (n < 0 && errno == EINTR) {

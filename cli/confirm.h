@@ -26,8 +26,8 @@ class ConfirmTerminal {
     ConfirmTerminal& operator=(const ConfirmTerminal&) = delete;
     ~ConfirmTerminal();
 
-    // Shows `question`, reads one line and returns IsYesAnswer of it; false at end of input or on
-    // a read error.
+    // Drops what was typed so far, shows `question`, reads one line and returns IsYesAnswer of it;
+    // false at end of input or on a read error.
     [[nodiscard]] bool Ask(std::string_view question) const;
 
   private:

@@ -67,6 +67,36 @@ int TerminalWidth() {
     return 80;
 }
 
+// The most bytes a message on stderr gives a path or an argument when stderr is no terminal (a
+// log, a pipe): every path the system lets a program name in one call (PATH_MAX, 4096) fits
+// whole; only a deeper one, which a hostile tree can hold, loses its middle instead of filling
+// the log with a line of a megabyte.
+constexpr std::size_t kMessageTextBytes = 4096;
+// The least room a path gets on a terminal, however little the rest of its line leaves.
+constexpr std::size_t kLeastMessageColumns = 32;
+
+// Says `before`, `text` (a path, an argument) as Printable shows it, and `after` (plain ASCII) in
+// one line on stderr. `text` loses its middle when the line would not fit on the terminal, or
+// when it is longer than kMessageTextBytes and stderr is no terminal.
+void SayOnStderr(std::string_view before, std::string_view text, std::string_view after) {
+    std::string shown = cli::Printable(text);
+    if (::isatty(STDERR_FILENO) != 0) {
+        const std::size_t width = static_cast<std::size_t>(TerminalWidth()) - 1;
+        const std::size_t rest = before.size() + after.size();
+        shown = cli::Shortened(
+            shown, rest + kLeastMessageColumns < width ? width - rest : kLeastMessageColumns,
+            cli::Keep::StartAndEnd, cli::Measure::Columns);
+    } else {
+        shown =
+            cli::Shortened(shown, kMessageTextBytes, cli::Keep::StartAndEnd, cli::Measure::Bytes);
+    }
+    std::string line(before);
+    line += shown;
+    line += after;
+    line += '\n';
+    std::fputs(line.c_str(), stderr);
+}
+
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -226,15 +256,14 @@ void ReportUnreadable(const CategoryResults& results) {
     if (n == 0) {
         return;
     }
-    const std::string first = cli::Printable(results.firstUnreadable);
+    const std::string reason = " (" + results.firstUnreadableReason + ")";
     if (n == 1) {
-        std::fprintf(stderr, "clearnook-cli: 1 directory could not be read: %s (%s)\n",
-                     first.c_str(), results.firstUnreadableReason.c_str());
+        SayOnStderr("clearnook-cli: 1 directory could not be read: ", results.firstUnreadable,
+                    reason);
     } else {
-        std::fprintf(stderr,
-                     "clearnook-cli: %" PRIu64
-                     " directories could not be read, the first: %s (%s)\n",
-                     n, first.c_str(), results.firstUnreadableReason.c_str());
+        SayOnStderr(
+            "clearnook-cli: " + std::to_string(n) + " directories could not be read, the first: ",
+            results.firstUnreadable, reason);
     }
 }
 
@@ -272,8 +301,7 @@ int Run(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const cli::ParseResult parsed = cli::ParseCliArgs(args);
     if (!parsed.ok) {
-        std::fprintf(stderr, "clearnook-cli: %s (try --help)\n",
-                     cli::Printable(parsed.error).c_str());
+        SayOnStderr("clearnook-cli: ", parsed.error, " (try --help)");
         return 2;
     }
     const cli::CliOptions& opt = parsed.options;
@@ -290,8 +318,7 @@ int Run(int argc, char** argv) {
         return PrintDrives(out, opt.json);
     }
     if (!platform::IsListableDirectory(opt.root)) {
-        std::fprintf(stderr, "clearnook-cli: '%s' is not a directory that can be listed\n",
-                     cli::Printable(opt.root).c_str());
+        SayOnStderr("clearnook-cli: '", opt.root, "' is not a directory that can be listed");
         return 2;
     }
 

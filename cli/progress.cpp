@@ -39,11 +39,16 @@ std::string ProgressLine(const WalkCounts& counts, std::optional<std::uint64_t> 
                 "/s";
     }
     line += "  ";
-    line += Printable(status);
-    if (width > 0 && line.size() >= width) {
-        line.resize(width - 1);
+    if (width == 0) {
+        return line + Printable(status);
     }
-    return line;
+    if (line.size() >= width - 1) {
+        line.resize(width - 1);
+        return line;
+    }
+    // The end of the path is the part that changes as the walk goes on.
+    return line +
+           Shortened(Printable(status), width - 1 - line.size(), Keep::End, Measure::Columns);
 }
 
 std::string SummaryLine(const WalkCounts& counts) {

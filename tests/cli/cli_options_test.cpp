@@ -191,6 +191,97 @@ INSTANTIATE_TEST_SUITE_P(Table, YesAnswerTest,
                                            AnswerCase{"yess", false}, AnswerCase{"y y", false},
                                            AnswerCase{"sure", false}, AnswerCase{"1", false}));
 
+struct TextCase {
+    const char* label;
+    std::string text;
+    std::string shown;
+};
+
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class PrintableTest : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(PrintableTest, ShowsOneQuestionMarkForEachControl) {
+    EXPECT_EQ(Printable(GetParam().text), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PrintableTest,
+    ::testing::Values(TextCase{"plain", "/home/a b.tmp", "/home/a b.tmp"},
+                      TextCase{"c0_and_del", "\x1b[2J\t\n\x7f.", "?[2J???."},
+                      TextCase{"c1_in_utf8",
+                               "\xc2\x9b"
+                               "2J\xc2\x9d"
+                               "0;t\xc2\x9c",
+                               "?2J?0;t?"},
+                      TextCase{"raw_c1_bytes",
+                               "\x9b"
+                               "2J\x80\x9f",
+                               "?2J??"},
+                      TextCase{"bidi_overrides",
+                               "a\xe2\x80\xae"
+                               "b\xe2\x80\xaa\xe2\x80\xac",
+                               "a?b??"},
+                      TextCase{"bidi_isolates",
+                               "\xe2\x81\xa6"
+                               "x\xe2\x81\xa9",
+                               "?x?"},
+                      TextCase{"bidi_marks", "\xe2\x80\x8e\xe2\x80\x8f\xd8\x9c", "???"},
+                      // their bytes hold 0x80-0x9F, as parts of valid characters
+                      TextCase{"japanese", "\xe6\x97\xa5\xe6\x9c\xac/\xe3\x83\x91\xe3\x82\xb9",
+                               "\xe6\x97\xa5\xe6\x9c\xac/\xe3\x83\x91\xe3\x82\xb9"},
+                      TextCase{"accented_and_emoji", "caf\xc3\xa9 \xc4\x80 \xf0\x9f\x98\x80",
+                               "caf\xc3\xa9 \xc4\x80 \xf0\x9f\x98\x80"},
+                      // not UTF-8, one '?' a byte: lone, cut short, overlong ESC, surrogate
+                      TextCase{"not_utf8",
+                               "\xff|\xe2\x82"
+                               "a|\xc0\x9b|\xed\xa0\x80",
+                               "?|??a|??|???"}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+struct ShortenCase {
+    const char* label;
+    std::string text;
+    std::size_t most;
+    Keep keep;
+    Measure measure;
+    std::string shown;
+};
+
+void PrintTo(const ShortenCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class ShortenedTest : public ::testing::TestWithParam<ShortenCase> {};
+
+TEST_P(ShortenedTest, FitsWithoutCuttingACharacter) {
+    const ShortenCase& c = GetParam();
+    EXPECT_EQ(Shortened(c.text, c.most, c.keep, c.measure), c.shown);
+}
+
+// "\xc3\xa9" is an e with an accent (2 bytes, 1 column); "\xe6\x97\xa5" a Japanese character
+// (3 bytes, 2 columns).
+INSTANTIATE_TEST_SUITE_P(
+    Table, ShortenedTest,
+    ::testing::Values(
+        ShortenCase{"fits", "/0123456789", 11, Keep::StartAndEnd, Measure::Bytes, "/0123456789"},
+        ShortenCase{"middle", "/0123456789", 9, Keep::StartAndEnd, Measure::Bytes, "/01...789"},
+        ShortenCase{"middle_odd", "/0123456789", 8, Keep::StartAndEnd, Measure::Bytes, "/01...89"},
+        ShortenCase{"end", "/0123456789", 8, Keep::End, Measure::Bytes, "...56789"},
+        ShortenCase{"no_room", "/0123456789", 2, Keep::End, Measure::Bytes, ".."},
+        ShortenCase{"bytes_of_accents", "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9", 8,
+                    Keep::StartAndEnd, Measure::Bytes, "\xc3\xa9...\xc3\xa9"},
+        ShortenCase{"columns_of_accents", "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9", 5,
+                    Keep::StartAndEnd, Measure::Columns,
+                    "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"},
+        ShortenCase{"wide_characters", "\xe6\x97\xa5\xe6\x97\xa5\xe6\x97\xa5\xe6\x97\xa5", 7,
+                    Keep::StartAndEnd, Measure::Columns, "\xe6\x97\xa5...\xe6\x97\xa5"},
+        ShortenCase{"wide_end", "\xe6\x97\xa5\xe6\x97\xa5\xe6\x97\xa5/ab", 8, Keep::End,
+                    Measure::Columns, "...\xe6\x97\xa5/ab"}),
+    [](const auto& p) { return std::string(p.param.label); });
+
 TEST(ParseCliArgsTest, HelpNeedsNoRoot) {
     const ParseResult r = ParseCliArgs({"--help"});
     EXPECT_TRUE(r.ok);

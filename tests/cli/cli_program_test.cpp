@@ -170,6 +170,22 @@ TEST(CliProgramTest, BadUsageAndUnlistableRootExitTwo) {
     EXPECT_EQ(RunCli({"--frobnicate", t.path()}).status, 2);
     EXPECT_EQ(RunCli({t / "missing"}).status, 2);
     EXPECT_EQ(RunCli({t / "file.txt"}).status, 2);
+    // A message names a long argument by its start and end, in a line of bounded length: a few
+    // kilobytes, or on a terminal its width (80 when it has none set).
+    const std::string name = std::string(20000, 'x') + "end";
+    for (const std::string& arg : {t / name, "--" + name}) {
+        const ProgramRun r = RunCli({arg});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_LT(r.err.size(), 4200u);
+        EXPECT_NE(r.err.find("xxx...xxx"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("xxxend'"), std::string::npos) << r.err;
+    }
+    clearnook::testing::RunOptions onTerminal;
+    onTerminal.typed = "";
+    onTerminal.stderrOnTerminal = true;
+    const ProgramRun shown = RunCli({"--" + name}, onTerminal);
+    EXPECT_EQ(shown.terminal.size(), 79u + 2) << shown.terminal;  // and CR LF
+    EXPECT_NE(shown.terminal.find("xxxend' (try --help)"), std::string::npos) << shown.terminal;
 }
 
 const std::string kThanks = " files were removed.\nThank you for using Clearnook!\n";
@@ -261,13 +277,17 @@ TEST(CliProgramTest, DeleteWithUnknownKeyNamesTheValidOnes) {
 }
 
 struct AnswerRunCase {
-    const char* typed;
+    const char* typed;  // once the question is there
     bool deletes;
+    const char* first = "";  // before the program started
 };
 
 void PrintTo(const AnswerRunCase& c, std::ostream* os) {
     const std::string typed = c.typed;
     *os << "typed '" << typed.substr(0, typed.size() - 1) << "' and Enter";
+    if (*c.first != '\0') {
+        *os << " after typing ahead";
+    }
 }
 
 class CliConfirmTest : public ::testing::TestWithParam<AnswerRunCase> {};
@@ -275,12 +295,18 @@ class CliConfirmTest : public ::testing::TestWithParam<AnswerRunCase> {};
 TEST_P(CliConfirmTest, AsksOnTheTerminalAfterTheRows) {
     TempDir t;
     MakeTree(t);
-    const ProgramRun r =
-        RunCli({"--delete", "pch", t.path()}, {std::string(GetParam().typed), std::nullopt});
+    clearnook::testing::RunOptions options;
+    options.typed = GetParam().typed;
+    options.typedFirst = GetParam().first;
+    const ProgramRun r = RunCli({"--delete", "pch", t.path()}, options);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.terminal.find("Are you sure you want to permanently remove the selected items? "
-                              "[y/N] "),
-              0u)
+    std::string echo = GetParam().first;  // the terminal echoes a line break as CR LF
+    for (std::size_t at = 0; (at = echo.find('\n', at)) != std::string::npos; at += 2) {
+        echo.insert(at, 1, '\r');
+    }
+    EXPECT_TRUE(r.terminal.starts_with(echo +
+                                       "Are you sure you want to permanently remove the selected "
+                                       "items? [y/N] "))
         << r.terminal;
     EXPECT_EQ(r.out, GetParam().deletes ? kRows + "1" + kThanks : kRows);
     EXPECT_EQ(Exists(t / "src/app.pch"), !GetParam().deletes);
@@ -290,7 +316,10 @@ TEST_P(CliConfirmTest, AsksOnTheTerminalAfterTheRows) {
 INSTANTIATE_TEST_SUITE_P(Answers, CliConfirmTest,
                          ::testing::Values(AnswerRunCase{"y\n", true}, AnswerRunCase{"YES\n", true},
                                            AnswerRunCase{"n\n", false}, AnswerRunCase{"\n", false},
-                                           AnswerRunCase{"yep\n", false}));
+                                           AnswerRunCase{"yep\n", false},
+                                           // typed before the question: never an answer
+                                           AnswerRunCase{"\n", false, "y\n"},
+                                           AnswerRunCase{"y\n", true, "yes\ny\n"}));
 
 TEST(CliProgramTest, DeleteFailureAddsTheNoteAndExitsOne) {
     TempDir t;

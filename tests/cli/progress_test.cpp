@@ -51,6 +51,13 @@ INSTANTIATE_TEST_SUITE_P(
                           "cut_to_the_terminal", {5, 1, 0.01}, std::nullopt, 11, "5 entries,"}),
     [](const auto& p) { return std::string(p.param.label); });
 
+// A path too long for the line loses its start: the end is the part that changes.
+TEST(ProgressTest, KeepsTheEndOfALongPath) {
+    EXPECT_EQ(
+        ProgressLine({5, 1, 0.01}, std::nullopt, "/home/" + std::string(99, 'a') + "/last", 40),
+        "5 entries, 1 directory  ...aaaaaaa/last");
+}
+
 TEST(ProgressTest, SummarySaysWhatWasWalkedAndHowLong) {
     EXPECT_EQ(SummaryLine({1234, 56, 1.244}),
               "clearnook-cli: 1,234 entries in 56 directories walked in 1.24 s");

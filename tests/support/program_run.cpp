@@ -10,11 +10,33 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 
 namespace clearnook::testing {
+namespace {
+
+// Types `text` (whole lines) on the terminal whose master is `master` and waits for its echo, so
+// the lines are in the terminal's input before anyone reads there.
+bool TypeAhead(int master, const std::string& text, std::string& echo) {
+    if (::write(master, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        return false;
+    }
+    const auto lines = std::count(text.begin(), text.end(), '\n');
+    for (pollfd p = {master, POLLIN, 0}; std::count(echo.begin(), echo.end(), '\n') < lines;) {
+        char buf[256];
+        const ssize_t n = ::poll(&p, 1, 10000) > 0 ? ::read(master, buf, sizeof buf) : -1;
+        if (n <= 0) {
+            return false;
+        }
+        echo.append(buf, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
 
 ProgramRun RunProgram(std::vector<std::string> argv, const RunOptions& options) {
     ProgramRun r;
@@ -33,6 +55,10 @@ ProgramRun RunProgram(std::vector<std::string> argv, const RunOptions& options) 
             return r;
         }
         slaveName = ::ptsname(master);
+        if (!options.typedFirst.empty() && !TypeAhead(master, options.typedFirst, r.terminal)) {
+            ADD_FAILURE() << "typing ahead on the pseudo-terminal: " << std::strerror(errno);
+            return r;
+        }
     }
     std::vector<char*> args;
     for (std::string& a : argv) {

@@ -30,6 +30,9 @@ struct RunOptions {
     std::optional<ProgramUser> user;
     // With `typed`: standard error goes to that terminal too (and into ProgramRun::terminal).
     bool stderrOnTerminal = false;
+    // With `typed`: typed on that terminal before the program starts, as one types ahead while
+    // something else runs; it waits there, echoed, when the program starts.
+    std::string typedFirst = {};
 };
 
 // Runs `argv` (argv[0] the program's path) in a session of its own, standard input from
