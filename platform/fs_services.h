@@ -54,10 +54,11 @@ struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     // For a file the walk recorded: when it was born, in nanoseconds since the epoch, or when it
-    // last changed where the file system keeps no birth time. A file system hands the inode
-    // number of a deleted file to the next file it creates, so device and inode alone could name
-    // a file made after the scan. Zero for directories, whose identity is checked while the
-    // walk or the delete pass holds them.
+    // last changed where the file system keeps no birth time (on Windows its creation time, in
+    // the system's 100-nanosecond units since 1601). A file system hands the inode number of a
+    // deleted file to the next file it creates, so device and inode alone could name a file made
+    // after the scan. Zero for directories, whose identity is checked while the walk or the
+    // delete pass holds them.
     std::uint64_t birthTime = 0;
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 
@@ -171,8 +172,9 @@ class DescriptorPool {
 // it. Only the bottom directories keep a descriptor open, so depth is limited by memory alone.
 // Children are opened relative to their parent, never through a symbolic link, and never on
 // another mount. (On Windows a listing's find handle is closed as soon as it is read, and the
-// directory attribute alone decides, so junctions and directory links are walked into.) One
-// thread at a time; the destructor closes everything.
+// directory attribute alone decides, so junctions and directory links are walked into; a file
+// that is a reparse point, such as a file link, is an Other.) One thread at a time; the
+// destructor closes everything.
 class DirectoryStack {
   public:
     // `descriptorBudget` 0: the process's share (see DescriptorBudget); otherwise at most that
@@ -243,8 +245,8 @@ class DirectoryStack {
     [[nodiscard]] bool NextEntry(DirEntry& entry);
 
     // Size and identity of the file `name` of the top directory, not following links. Empty when
-    // the file is gone. For the entry NextEntry returned last, if it was tagged, what was read
-    // when the listing was.
+    // the file is gone (on Windows also when it is a reparse point now). For the entry NextEntry
+    // returned last, if it was tagged, what was read when the listing was.
     [[nodiscard]] std::optional<FileInfo> StatEntry(std::string_view name);
 
     [[nodiscard]] std::size_t Depth() const;
@@ -353,15 +355,16 @@ enum class RemoveResult : std::uint8_t {
 // directory is reached from the root one component at a time, never through a symbolic link and
 // never onto another mount; the entry is removed only when it is still the file recorded (same
 // device, inode and birth time) and not a directory. A directory is never removed. The root must
-// still be the directory the walk saw, on the mount it saw (`rootIdentity`). Directories stay open
-// between calls, so files given in walk order cost one open per directory, within a bounded number
-// of descriptors. One thread at a time; the destructor closes everything. On Windows, where the
-// file system ignores case and the lists hold lowered paths, the file is opened by its recorded
-// path without following a link in its last component, and that very handle is marked for deletion
-// only when its identity (there `device` is the volume serial number, `inode` the file index) is
-// the one recorded; a zero identity is never removed. A directory link swapped in on the way leads
-// to another file, which is left alone. The root's identity is not looked at there, and nothing
-// stays open.
+// still be the directory the walk saw, on the mount it saw (`rootIdentity`). Directories stay
+// open between calls, so files given in walk order cost one open per directory, within a bounded
+// number of descriptors. One thread at a time; the destructor closes everything.
+// On Windows, where the file system ignores case and the lists hold lowered paths, the file is
+// opened by its recorded path without following a link in its last component, and that very
+// handle is marked for deletion only when its identity (there `device` is the volume serial
+// number, `inode` the file index, `birthTime` the creation time) is the one recorded and it is
+// not a reparse point; a zero identity is never removed. A directory link swapped in on the way
+// leads to another file, which is left alone. The root's identity is not looked at there, and
+// nothing stays open.
 class RecordedFileRemover {
   public:
     // `root` exactly as the walk was given it; `rootIdentity` as the walk recorded it

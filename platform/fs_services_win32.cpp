@@ -16,12 +16,13 @@
 #include <vector>
 
 #include "platform/fs_services.h"
+#include "platform/win32_testing.h"
 
 namespace clearnook::platform {
 namespace {
 
 // Arena records: one byte of type, the 64-bit size, two bytes of name length, the name, a NUL.
-enum : unsigned char { kRecDir, kRecFile };
+enum : unsigned char { kRecDir, kRecFile, kRecOther };
 constexpr std::size_t kRecSize = 1;
 constexpr std::size_t kRecNameLen = kRecSize + sizeof(std::uint64_t);
 constexpr std::size_t kRecHeader = kRecNameLen + 2;
@@ -62,30 +63,77 @@ HANDLE FindFirstIn(const std::string& dir, std::string& pattern, WIN32_FIND_DATA
     return FindFirstFileA(pattern.c_str(), &data);
 }
 
-// Opens `path` itself, a link in its last component included, never what a link names. With no
-// access to the data, sharing everything, the open neither waits for nor disturbs a program
-// that holds the file; DELETE access is refused while one holds it without sharing deletion.
+// The name the tests had the attributes below report a reparse point for (empty: none).
+std::string& PretendedReparsePoint() {
+    static std::string name;
+    return name;
+}
+
+// The attributes the system gave for the file `name`, with what the tests pretend.
+DWORD AttributesOf(DWORD attributes, std::string_view name) {
+    const std::string& pretended = PretendedReparsePoint();
+    if (!pretended.empty() && name.size() == pretended.size() &&
+        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.data(),
+                       static_cast<int>(name.size()), pretended.data(),
+                       static_cast<int>(pretended.size())) == CSTR_EQUAL) {
+        attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    return attributes;
+}
+
+// The last component of `path`.
+std::string_view LastComponent(std::string_view path) {
+    std::size_t at = path.size();
+    while (at > 0 &&
+           !((path[at - 1] == '\\' || path[at - 1] == '/') && StartsCharacter(path, at - 1))) {
+        --at;
+    }
+    return path.substr(at);
+}
+
+// What an entry with these attributes is to the walk and the delete pass. The directory
+// attribute decides first: hidden and system directories, junctions and directory links are all
+// walked into. A file that is a reparse point (a file link, a placeholder of a cloud drive) is
+// none of the walk's business: removing it could remove what it stands for, where the system
+// opens its target in spite of being asked for the link (Wine 8 does).
+EntryType TypeOf(DWORD attributes) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return EntryType::Directory;
+    }
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? EntryType::Other : EntryType::File;
+}
+
+// Opens `path` itself, a link in its last component included, never what a link names (where
+// the system honours that: Wine 8 opens a file link's target). With no access to the data,
+// sharing everything, the open neither waits for nor disturbs a program that holds the file;
+// DELETE access is refused while one holds it without sharing deletion.
 HANDLE OpenItself(const std::string& path, DWORD access) {
     return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-// The identity of the open file `h`: its volume's serial number and its index on that volume.
-// False when the system gives none.
-bool IdentityOf(HANDLE h, FileIdentity& identity, bool& directory) {
+std::uint64_t Join(DWORD high, DWORD low) {
+    return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
+// The identity of the open file `h` (its volume's serial number, its index on that volume, its
+// creation time) and its attributes. False when the system gives none.
+bool IdentityOf(HANDLE h, FileIdentity& identity, DWORD& attributes) {
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileInformationByHandle(h, &info) == 0) {
         return false;
     }
     identity.device = info.dwVolumeSerialNumber;
-    identity.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    identity.inode = Join(info.nFileIndexHigh, info.nFileIndexLow);
+    identity.birthTime =
+        Join(info.ftCreationTime.dwHighDateTime, info.ftCreationTime.dwLowDateTime);
+    attributes = info.dwFileAttributes;
     return true;
 }
 
-// NtQueryInformationFile of ntdll, which every process has loaded: a file's index alone, which
-// GetFileInformationByHandle gives only together with its volume's serial number. Taken at run
-// time, so the program imports nothing beyond what it did.
+// NtQueryInformationFile of ntdll, which every process has loaded: a file's index, creation time
+// and attributes, which GetFileInformationByHandle gives only together with its volume's serial
+// number. Taken at run time, so the program imports nothing beyond what it did.
 using QueryInformationFile = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
                                               FILE_INFORMATION_CLASS);
 
@@ -131,10 +179,14 @@ struct DirectoryStack::Impl {
         std::size_t begin = 0;    // its listing in the arena: [begin, end)
         std::size_t end = 0;
         std::size_t pos = 0;
-        // The volume serial number of this directory's files, once one of them has been asked
-        // for: they all lie on the directory's volume (a link to another volume is a directory).
-        // Under Wine the serial is a query to the mount manager, several times what opening the
-        // file and reading its index cost together.
+        // The volume serial number of this directory, read from the directory itself once one of
+        // its files has been asked for. Each of its files lies on that volume: a file cannot be
+        // a mount point, and one that is a reparse point is left out. Under Wine the serial is a
+        // query to the mount manager, several times what opening a file and reading its index
+        // cost together. Wine reports a file link's target's volume for the link, so taking the
+        // serial from a file would give the link's to every file of the folder; the directory's
+        // gives such a link (which Wine does not show as one) an identity that a target on
+        // another volume never matches.
         std::uint64_t serial = 0;
         bool haveSerial = false;
     };
@@ -143,8 +195,35 @@ struct DirectoryStack::Impl {
     std::vector<char> arena;
     std::string path;
     std::string pattern;             // scratch: the listing pattern, or the path of a file to open
+    std::string directory;           // scratch: the path of the top directory to open
     const char* lastName = nullptr;  // the entry NextEntry gave last, and its size
     std::uint64_t lastSize = 0;
+
+    // Reads the volume serial number of the top directory `level` into it, once. False when the
+    // directory cannot be opened or is no longer a directory.
+    bool ReadSerial(Level& level) {
+        if (level.haveSerial) {
+            return true;
+        }
+        // With a separator at the end, so that a drive's name ("C:") names its root.
+        directory.assign(path, 0, level.pathLen);
+        JoinPath(directory, "");
+        // Following a link, as the listing did: its files lie on the volume the link leads to.
+        const HANDLE h = CreateFileA(directory.c_str(), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        BY_HANDLE_FILE_INFORMATION info;
+        if (GetFileInformationByHandle(h, &info) != 0 &&
+            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            level.serial = info.dwVolumeSerialNumber;
+            level.haveSerial = true;
+        }
+        CloseHandle(h);
+        return level.haveSerial;
+    }
 
     // Reads the whole listing of the directory `path` onto the end of the arena and pushes it.
     // False, with nothing pushed, when it cannot be listed.
@@ -161,16 +240,16 @@ struct DirectoryStack::Impl {
             if (IsDots(data.cFileName)) {
                 continue;
             }
-            // The directory attribute alone decides: hidden and system directories, junctions
-            // and directory links are all walked into.
-            const bool dir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            const EntryType type = TypeOf(AttributesOf(data.dwFileAttributes, data.cFileName));
             const std::uint64_t size =
                 (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
             const std::size_t len = std::strlen(data.cFileName);
             const auto len16 = static_cast<std::uint16_t>(len);
             const std::size_t at = arena.size();
             arena.resize(at + kRecHeader + len + 1);
-            arena[at] = static_cast<char>(dir ? kRecDir : kRecFile);
+            arena[at] = static_cast<char>(type == EntryType::Directory ? kRecDir
+                                          : type == EntryType::File    ? kRecFile
+                                                                       : kRecOther);
             std::memcpy(arena.data() + at + kRecSize, &size, sizeof size);
             std::memcpy(arena.data() + at + kRecNameLen, &len16, sizeof len16);
             std::memcpy(arena.data() + at + kRecHeader, data.cFileName, len + 1);
@@ -242,8 +321,17 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
     d.lastName = rec + kRecHeader;
     level.pos += kRecHeader + len + 1u;
     entry.name = std::string_view(d.lastName, len);
-    entry.type =
-        static_cast<unsigned char>(rec[0]) == kRecDir ? EntryType::Directory : EntryType::File;
+    switch (static_cast<unsigned char>(rec[0])) {
+        case kRecDir:
+            entry.type = EntryType::Directory;
+            break;
+        case kRecFile:
+            entry.type = EntryType::File;
+            break;
+        default:
+            entry.type = EntryType::Other;
+            break;
+    }
     entry.tag = kUnexamined;  // the walk decides and counts each entry itself
     return true;
 }
@@ -264,10 +352,10 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
     } else {
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (GetFileAttributesExA(full.c_str(), GetFileExInfoStandard, &data) == 0 ||
-            (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            TypeOf(AttributesOf(data.dwFileAttributes, name)) != EntryType::File) {
             return std::nullopt;
         }
-        info.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        info.size = Join(data.nFileSizeHigh, data.nFileSizeLow);
     }
     // The identity the delete pass checks. One that cannot be read stays zero: the file still
     // counts in its row, but it is never deleted.
@@ -275,26 +363,39 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
     if (h == INVALID_HANDLE_VALUE) {
         return info;
     }
+    FileIdentity identity;
+    DWORD attributes = 0;
+    bool known = false;
     const QueryInformationFile query = NtQueryInformationFileProc();
-    if (!level.haveSerial || query == nullptr) {
-        bool directory = false;
-        if (IdentityOf(h, info.identity, directory) && !directory) {
-            level.serial = info.identity.device;
-            level.haveSerial = true;
-        } else {
-            info.identity = {};
-        }
-    } else {
-        // The same index GetFileInformationByHandle gives, without the volume query.
+    if (query != nullptr && d.ReadSerial(level)) {
+        // What GetFileInformationByHandle gives, without the volume query.
         IO_STATUS_BLOCK io{};
         FILE_INTERNAL_INFORMATION internal{};
-        if (query(h, &io, &internal, sizeof internal, FileInternalInformation) == 0) {
-            info.identity.device = level.serial;
-            info.identity.inode = static_cast<std::uint64_t>(internal.IndexNumber.QuadPart);
+        FILE_BASIC_INFORMATION basic{};
+        if (query(h, &io, &internal, sizeof internal, FileInternalInformation) == 0 &&
+            query(h, &io, &basic, sizeof basic, FileBasicInformation) == 0) {
+            identity.device = level.serial;
+            identity.inode = static_cast<std::uint64_t>(internal.IndexNumber.QuadPart);
+            identity.birthTime = static_cast<std::uint64_t>(basic.CreationTime.QuadPart);
+            attributes = basic.FileAttributes;
+            known = true;
         }
+    } else {
+        known = IdentityOf(h, identity, attributes);
     }
     CloseHandle(h);
-    return info;
+    if (!known) {
+        return info;
+    }
+    switch (TypeOf(AttributesOf(attributes, name))) {
+        case EntryType::File:
+            info.identity = identity;
+            return info;
+        case EntryType::Directory:
+            return info;  // a directory now: never deleted
+        default:
+            return std::nullopt;  // a reparse point now, as the listing would have left it out
+    }
 }
 
 // Entries here come back kUnexamined: the listing already brings each file's size.
@@ -369,11 +470,12 @@ RemoveResult RecordedFileRemover::Remove(std::string_view path, const FileIdenti
         }
     }
     FileIdentity now;
-    bool directory = false;
+    DWORD attributes = 0;
     RemoveResult result = RemoveResult::Changed;
-    if (!IdentityOf(h, now, directory)) {
+    if (!IdentityOf(h, now, attributes)) {
         result = RemoveResult::Refused;
-    } else if (!directory && now == identity) {
+    } else if (TypeOf(AttributesOf(attributes, LastComponent(path))) == EntryType::File &&
+               now == identity) {
         FILE_DISPOSITION_INFO disposition{};
         disposition.DeleteFile = TRUE;
         // Refused for a read-only file, as deleting by path was.
@@ -394,6 +496,10 @@ std::size_t RecordedFileRemover::OpenDescriptors() const {
 }
 std::size_t RecordedFileRemover::DescriptorBudget() const {
     return 0;
+}
+
+void win32_testing::PretendReparsePoint(std::string name) {
+    PretendedReparsePoint() = std::move(name);
 }
 
 bool StartsCharacter(std::string_view text, std::size_t pos) {

@@ -15,6 +15,7 @@
 
 #include "engine/delete.h"
 #include "engine/scan.h"
+#include "platform/win32_testing.h"
 #include "tests/support/temp_tree.h"
 
 namespace clearnook {
@@ -142,6 +143,7 @@ TEST_P(DeleteAfterSwapTest, RemovesNothingTheScanDidNotSee) {
     }
     const std::vector<int> ticked = {CAT_TEMP_FILES};
     const DeleteReport report = RunDeletePass(ticked, state->results, t.path());
+    platform::win32_testing::PretendReparsePoint("");
     EXPECT_EQ(report.text, Report(0, true));
     EXPECT_TRUE(Exists(other / "Work/a.tmp"));
     for (const char* k : GetParam().keptInScan) {
@@ -172,7 +174,65 @@ INSTANTIATE_TEST_SUITE_P(
                                      (scanned / "Work/a.tmp").c_str(), MOVEFILE_REPLACE_EXISTING),
                          0);
                  },
+                 {"Work/a.tmp"}},
+        // The scanned file is deleted and another made under its name, until the file system
+        // gives the new one the old one's index (ext4 under Wine hands out the inode just freed;
+        // FAT and exFAT make indexes up from where an entry lies).
+        SwapCase{"file_made_again_with_the_old_index",
+                 [](const TempDir& scanned, const TempDir&) {
+                     const std::string path = scanned / "Work/a.tmp";
+                     const std::uint64_t index = testing::FileIdentityAt(path).inode;
+                     for (int i = 0; i < 20; ++i) {
+                         ASSERT_NE(DeleteFileA(path.c_str()), 0);
+                         scanned.File("Work/a.tmp", 3);
+                         if (testing::FileIdentityAt(path).inode == index) {
+                             return;
+                         }
+                     }
+                     GTEST_SKIP() << "the file system gives a new file another index";
+                 },
+                 {"Work/a.tmp"}},
+        // The scanned file turns out to be a reparse point (a file link; Wine makes none, and
+        // opens a link's target even when the link itself is asked for).
+        SwapCase{"file_now_a_reparse_point",
+                 [](const TempDir&, const TempDir&) {
+                     platform::win32_testing::PretendReparsePoint("a.tmp");
+                 },
                  {"Work/a.tmp"}}));
+
+// A folder whose first file is a link to a file on another volume: under Wine the link's own
+// identity is its target's, volume included. The folder's other files are still the files the
+// scan saw and are removed; the target is not.
+TEST(DeletePassWin32Test, FilesBesideALinkToAnotherVolumeAreRemoved) {
+    TempDir t;
+    TempDir elsewhere("Z:\\tmp");  // under Wine the host's /tmp, drive Z:
+    if (elsewhere.path().empty() || testing::FileIdentityAt(t.path()).device ==
+                                        testing::FileIdentityAt(elsewhere.path()).device) {
+        GTEST_SKIP() << "no folder on another volume";
+    }
+    elsewhere.File("target.tmp", 2);
+    for (const char* name : {"a.tmp", "b.tmp", "c.tmp", "d.tmp"}) {
+        t.File(std::string("Work/") + name, 1);
+    }
+    // The file the folder's listing gives first becomes the link.
+    WIN32_FIND_DATAA data;
+    const HANDLE find = FindFirstFileA((t / "Work/*.tmp").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    FindClose(find);
+    const std::string first = t / (std::string("Work/") + data.cFileName);
+    ASSERT_NE(DeleteFileA(first.c_str()), 0);
+    if (!testing::MakeFileLink(first, elsewhere / "target.tmp")) {
+        GTEST_SKIP() << "no file links here";
+    }
+
+    const std::shared_ptr<ScanState> state = ScanTree(t.path());
+    ASSERT_EQ(state->results.lists[CAT_TEMP_FILES].size(), 4u);
+    const std::vector<int> ticked = {CAT_TEMP_FILES};
+    const DeleteReport report = RunDeletePass(ticked, state->results, t.path());
+    EXPECT_EQ(report.text, Report(3, true));
+    EXPECT_TRUE(Exists(elsewhere / "target.tmp"));
+    EXPECT_TRUE(Exists(first));
+}
 
 TEST(DeletePassWin32Test, AFileGoneBeforeThePassIsAFailure) {
     TempDir t;

@@ -19,6 +19,7 @@
 
 #include "engine/categories.h"
 #include "engine/scan.h"
+#include "platform/win32_testing.h"
 #include "tests/support/scan_run.h"
 #include "tests/support/temp_tree.h"
 
@@ -108,6 +109,21 @@ TEST(ScanWin32Test, HiddenAndSystemDirectoriesAreWalked) {
     Scan s;
     s.Run(t.path());
     EXPECT_EQ(s.Total(CAT_THUMBNAIL_CACHE), 9u);
+}
+
+// A file link (a reparse point; Wine makes none) is neither counted nor recorded: Wine would
+// open its target in its place.
+TEST(ScanWin32Test, AFileThatIsAReparsePointIsNeverRecorded) {
+    TempDir t;
+    t.File("Work/Link.tmp", 5);
+    t.File("Work/plain.tmp", 3);
+    platform::win32_testing::PretendReparsePoint("link.tmp");
+    Scan s;
+    s.Run(t.path());
+    platform::win32_testing::PretendReparsePoint("");
+    EXPECT_EQ(s.Paths(CAT_TEMP_FILES),
+              std::vector<std::string>{Lower(t.path()) + "\\work\\plain.tmp"});
+    EXPECT_EQ(s.Total(CAT_TEMP_FILES), 3u);
 }
 
 TEST(ScanWin32Test, UnlistableRootEndsAtOnceWithTheFlagRaised) {

@@ -17,11 +17,18 @@ class TempDir {
     // Memory puts the directory on /dev/shm where there is one: for trees of hundreds of thousands
     // of directories, whose creation on a busy disk would take minutes of journal writes.
     explicit TempDir(Where where = Where::Disk);
+#ifdef _WIN32
+    // A fresh folder in the folder `base`, such as another drive's; path() is empty when none
+    // can be made there.
+    explicit TempDir(const std::string& base);
+#endif
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    [[nodiscard]] const std::string& path() const { return m_path; }
+    [[nodiscard]] const std::string& path() const {
+        return m_path;
+    }
     // path() + "/" + relative; on Windows with backslashes, every "/" of `relative` included
     [[nodiscard]] std::string operator/(std::string_view relative) const;
 
@@ -50,6 +57,13 @@ void MakeChain(const std::string& base, std::size_t depth, std::string_view name
 // shows as a directory link and follows. False when none can be made. RemoveTree removes such a
 // link as itself while its target is there.
 [[nodiscard]] bool MakeDirectoryLink(const std::string& link, const std::string& target);
+// Makes `link` a link to the file `target`: under Wine a link of the host's, which Wine shows as
+// the file it names, opened through even when the link itself is asked for. False when none can
+// be made.
+[[nodiscard]] bool MakeFileLink(const std::string& link, const std::string& target);
+// The volume serial number, file index and creation time of what is at `path` (a link followed
+// where the system follows it); zero when it cannot be opened.
+[[nodiscard]] platform::FileIdentity FileIdentityAt(const std::string& path);
 #endif
 
 // True when something exists at `path` (a link is not followed).

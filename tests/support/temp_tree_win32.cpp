@@ -73,6 +73,21 @@ std::string Narrow(const wchar_t* w) {
     return s;
 }
 
+// A fresh folder named after this process in `base`; empty when none can be made there.
+std::string MakeFreshFolder(const std::string& base) {
+    for (unsigned i = 0; i < 10000; ++i) {
+        const std::string p = base + "clearnook-test-" + std::to_string(GetCurrentProcessId()) +
+                              "-" + std::to_string(i);
+        if (CreateDirectoryA(p.c_str(), nullptr) != 0) {
+            return p;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            return {};
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 TempDir::TempDir(Where) {
@@ -90,20 +105,13 @@ TempDir::TempDir(Where) {
         return;
     }
     base.resize(sep + 1);
-    for (unsigned i = 0; i < 10000; ++i) {
-        const std::string p = base + "clearnook-test-" + std::to_string(GetCurrentProcessId()) +
-                              "-" + std::to_string(i);
-        if (CreateDirectoryA(p.c_str(), nullptr) != 0) {
-            m_path = p;
-            return;
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            ADD_FAILURE() << "CreateDirectoryA " << p << ": " << GetLastError();
-            return;
-        }
+    m_path = MakeFreshFolder(base);
+    if (m_path.empty()) {
+        ADD_FAILURE() << "no test folder in " << base << ": " << GetLastError();
     }
-    ADD_FAILURE() << "no free test folder name in " << base;
 }
+
+TempDir::TempDir(const std::string& base) : m_path(MakeFreshFolder(base + "\\")) {}
 
 TempDir::~TempDir() {
     if (!m_path.empty()) {
@@ -211,6 +219,34 @@ void MakeChain(const std::string& base, std::size_t depth, std::string_view name
 bool MakeDirectoryLink(const std::string& link, const std::string& target) {
     return RunOnHost({"/bin/ln", "-s"}, {target, link}) &&
            (GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool MakeFileLink(const std::string& link, const std::string& target) {
+    const DWORD attrs = GetFileAttributesA(target.c_str());
+    return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+           RunOnHost({"/bin/ln", "-s"}, {target, link}) &&
+           GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+platform::FileIdentity FileIdentityAt(const std::string& path) {
+    platform::FileIdentity identity;
+    const HANDLE h = CreateFileA(
+        path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return identity;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(h, &info) != 0) {
+        identity.device = info.dwVolumeSerialNumber;
+        identity.inode =
+            (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+        identity.birthTime =
+            (static_cast<std::uint64_t>(info.ftCreationTime.dwHighDateTime) << 32) |
+            info.ftCreationTime.dwLowDateTime;
+    }
+    CloseHandle(h);
+    return identity;
 }
 
 }  // namespace clearnook::testing

@@ -441,6 +441,59 @@ TEST(CleanupWndTest, CancelDuringAScanEndsTheDialogAtOnce) {
     EXPECT_EQ(d.Result(), IDCANCEL);
 }
 
+// The window that has the keyboard focus on the dialog's thread, or null.
+HWND FocusOf(DWORD uiThread) {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    return GetGUIThreadInfo(uiThread, &gui) != 0 ? gui.hwndFocus : nullptr;
+}
+
+// A key pressed and let go while `hWnd` has the focus, as the keyboard queues it.
+void PressKey(HWND hWnd, WPARAM key) {
+    PostMessageA(hWnd, WM_KEYDOWN, key, 1);
+    PostMessageA(hWnd, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+}
+
+struct EscapeCase {
+    const char* name;
+    bool wholeDrive;  // a walk long enough to be going on when Escape is pressed
+    void (*start)(const RunningDialog& d);
+    bool (*reached)(const RunningDialog& d);
+};
+
+void PrintTo(const EscapeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class EscapeAfterDisablingTest : public ::testing::TestWithParam<EscapeCase> {};
+
+// The control that had the focus is disabled on the way (the drive box when a scan starts, the
+// Scan button when it completes): the focus moves on, so Escape still reaches the dialog.
+TEST_P(EscapeAfterDisablingTest, EscapeStillEndsTheDialog) {
+    Tree tree;
+    const std::string drive = tree.dir.path().substr(0, 2);
+    RunningDialog d(GetParam().wholeDrive ? std::vector<DriveEntry>{{drive, drive}}
+                                          : tree.Drives());
+    GetParam().start(d);
+    ASSERT_TRUE(WaitFor([&] { return GetParam().reached(d); }));
+    const HWND focus = FocusOf(d.ThreadId());
+    ASSERT_NE(focus, nullptr);
+    EXPECT_NE(IsWindowEnabled(focus), 0);
+    PressKey(focus, VK_ESCAPE);
+    ASSERT_TRUE(d.WaitEnded());
+    EXPECT_EQ(d.Result(), IDCANCEL);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, EscapeAfterDisablingTest,
+    ::testing::Values(
+        EscapeCase{"scanning_after_enter_in_the_drive_box", true,
+                   [](const RunningDialog& d) { PressKey(d.Item(IDC_DRIVE), VK_RETURN); },
+                   [](const RunningDialog& d) { return d.Text(IDOK) == "Cancel"; }},
+        EscapeCase{"complete_after_a_click_on_scan", false,
+                   [](const RunningDialog& d) { d.Click(IDOK); },
+                   [](const RunningDialog& d) { return d.Text(IDC_STATUS) == kComplete; }}));
+
 TEST(CleanupWndTest, EscapeEndsTheDialogWithCancel) {
     Tree tree;
     RunningDialog d(tree.Drives());

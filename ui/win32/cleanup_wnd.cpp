@@ -132,14 +132,25 @@ INT_PTR CCleanupWnd::OnStatusWake(WPARAM, LPARAM) {
     return TRUE;
 }
 
+// A control disabled while it has the focus leaves the dialog without one (Wine takes it away,
+// Windows leaves it on the disabled control), and the dialog manager then sends Escape and Enter
+// nowhere: a scan started with Enter in the drive box could not be cancelled with Escape. The
+// focus moves on to the next control that takes it first.
+void CCleanupWnd::Enable(const CWndItem& control, bool enable) {
+    if (!enable && GetFocus() == control.GetSafeHwnd()) {
+        SendMessageA(m_hWnd, WM_NEXTDLGCTL, 0, FALSE);
+    }
+    control.EnableWindow(enable);
+}
+
 void CCleanupWnd::EnableDriveBox(bool enable) {
-    m_comboDrive.EnableWindow(enable);
+    Enable(m_comboDrive, enable);
 }
 void CCleanupWnd::EnableScanButton(bool enable) {
-    m_btnScan.EnableWindow(enable);
+    Enable(m_btnScan, enable);
 }
 void CCleanupWnd::EnableDeleteButton(bool enable) {
-    m_btnDelete.EnableWindow(enable);
+    Enable(m_btnDelete, enable);
 }
 void CCleanupWnd::SetScanButtonText(std::string_view text) {
     m_btnScan.SetWindowText(text);

@@ -54,6 +54,9 @@ class CCleanupWnd final : public CModalDialog<CCleanupWnd>,
     INT_PTR OnAbout(WPARAM, LPARAM);
     INT_PTR OnStatusWake(WPARAM, LPARAM);
 
+    // Enables or disables `control`, moving the focus on first when it has it.
+    void Enable(const CWndItem& control, bool enable);
+
     // CleanupView
     void EnableDriveBox(bool enable) override;
     void EnableScanButton(bool enable) override;
