@@ -31,6 +31,10 @@ std::string CliUsage() {
         "            categories (those with a row only); asks on the terminal first, and\n"
         "            prints how many files were removed\n"
         "  --yes     with --delete: do not ask\n"
+        "  --rules auto|windows|linux\n"
+        "            where each kind of file is looked for: where Windows keeps it, or where\n"
+        "            Linux keeps it (Wine's drive_c still the Windows way); auto, the default,\n"
+        "            picks Windows for a ROOT on NTFS, FAT or exFAT and Linux for any other\n"
         "  --drives  list the drives as the window's drive box has them: the entry, a tab,\n"
         "            the directory a scan of it walks (with --json: one object each)\n"
         "  --version print the version\n"
@@ -148,6 +152,28 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args) {
                 if (!ParseThreadCount(count, r.options.threads)) {
                     r.error = "--threads takes a number from 1 to " + std::to_string(kMostThreads) +
                               ", not '" + std::string(count) + "'";
+                    return r;
+                }
+            } else if (a == "--rules" || a.starts_with("--rules=")) {
+                std::string_view set;
+                if (a == "--rules") {
+                    if (i + 1 == args.size()) {
+                        r.error = "--rules needs auto, windows or linux";
+                        return r;
+                    }
+                    set = args[++i];
+                } else {
+                    set = std::string_view(a).substr(std::string_view("--rules=").size());
+                }
+                if (set == "auto") {
+                    r.options.rules = RuleChoice::Auto;
+                } else if (set == "windows") {
+                    r.options.rules = RuleChoice::Windows;
+                } else if (set == "linux") {
+                    r.options.rules = RuleChoice::Linux;
+                } else {
+                    r.error =
+                        "--rules takes auto, windows or linux, not '" + std::string(set) + "'";
                     return r;
                 }
             } else if (a == "--help" || a == "-h") {

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/scan.h"
+
 namespace clearnook::cli {
 
 // The most threads --threads takes.
@@ -20,9 +22,10 @@ struct CliOptions {
     bool version = false;
     bool drives = false;           // --drives: list the drive box's entries instead of scanning
     bool deleteRequested = false;  // --delete: remove categories after the rows
-    std::vector<int> deleteCategories;  // their indexes, ascending, each once
-    bool yes = false;                   // --yes: delete without asking
-    std::string root;                   // trailing slashes dropped ("/" stays "/")
+    std::vector<int> deleteCategories;    // their indexes, ascending, each once
+    bool yes = false;                     // --yes: delete without asking
+    RuleChoice rules = RuleChoice::Auto;  // --rules auto|windows|linux
+    std::string root;                     // trailing slashes dropped ("/" stays "/")
 };
 
 struct ParseResult {

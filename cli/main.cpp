@@ -216,6 +216,8 @@ void PrintJson(Output& output, const std::string& root, const CategoryResults& r
     const CategoryTotals totals = results.SnapshotTotals();
     std::string out = "{\"root\": ";
     cli::AppendJsonString(out, root);
+    out += ", \"rules\": ";
+    cli::AppendJsonString(out, RuleSetName(results.rules));
     char count[64];
     std::snprintf(count, sizeof count, ", \"unreadable\": %" PRIu64, results.unreadableDirectories);
     out += count;
@@ -336,6 +338,7 @@ int Run(int argc, char** argv) {
     ScanParams params;
     params.path = opt.root;
     params.threads = opt.threads;
+    params.rules = opt.rules;
     params.state = std::make_shared<ScanState>();
     const std::shared_ptr<ScanState> state = params.state;
     const bool onTerminal = !opt.quiet && ::isatty(STDERR_FILENO) != 0;

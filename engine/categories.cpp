@@ -85,6 +85,10 @@ const char* CategoryKey(int index) {
     return CategoryInfoOf(index).key;
 }
 
+const char* RuleSetName(RuleSet rules) {
+    return rules == RuleSet::Windows ? "windows" : "linux";
+}
+
 PathMarkers FindPathMarkers(std::string_view lowerPath) {
     return FindPathMarkersFrom(lowerPath, 0);
 }

@@ -55,6 +55,13 @@ inline constexpr CategoryInfo kCategoryTable[] = {
 
 inline constexpr int CATEGORY_COUNT = static_cast<int>(std::size(kCategoryTable));
 
+// Which system's conventions say where each kind of file lives in a tree: the Windows rules
+// (the chain of ClassifyWithMarkers) or the Linux rules (engine/linux_rules.h).
+enum class RuleSet : unsigned char { Windows, Linux };
+
+// "windows" or "linux": the command line's and the JSON's name for a rule set.
+[[nodiscard]] const char* RuleSetName(RuleSet rules);
+
 // The facts of category `index` (0..CATEGORY_COUNT-1).
 [[nodiscard]] const CategoryInfo& CategoryInfoOf(int index);
 

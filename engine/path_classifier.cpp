@@ -21,7 +21,7 @@ void PathClassifier::AppendClassificationForm(std::string& out, std::string_view
     }
 }
 
-PathClassifier::PathClassifier(std::string_view root) {
+PathClassifier::PathClassifier(std::string_view root, RuleSet rules) {
     if constexpr (platform::kClassifyRootText) {
         AppendClassificationForm(m_lower, root);
     }
@@ -29,7 +29,13 @@ PathClassifier::PathClassifier(std::string_view root) {
         !platform::StartsCharacter(m_lower, m_lower.size() - 1)) {
         m_lower.push_back('\\');
     }
-    m_levels.push_back({m_lower.size(), FindPathMarkers(m_lower)});
+    Level level;
+    level.lowerLen = m_lower.size();
+    level.windows = rules == RuleSet::Windows;
+    if (level.windows) {
+        level.markers = FindPathMarkers(m_lower);
+    }
+    m_levels.push_back(level);
 }
 
 PathClassifier::PathClassifier(const PathClassifier& from, std::size_t depth)
@@ -39,8 +45,27 @@ void PathClassifier::EnterDirectory(std::string_view name) {
     const std::size_t parentLen = m_lower.size();
     AppendClassificationForm(m_lower, name);
     m_lower.push_back('\\');
-    m_levels.push_back(
-        {m_lower.size(), ExtendPathMarkers(m_levels.back().markers, m_lower, parentLen)});
+    const Level& parent = m_levels.back();
+    Level level;
+    level.lowerLen = m_lower.size();
+    level.windows = parent.windows;
+    level.windowsFrom = parent.windowsFrom;
+    const std::string_view lower = m_lower;
+    if (parent.windows) {
+        level.markers = ExtendPathMarkers(parent.markers, lower.substr(level.windowsFrom),
+                                          parentLen - level.windowsFrom);
+    } else {
+        const std::string_view lowerName = lower.substr(parentLen, level.lowerLen - 1 - parentLen);
+        if (lowerName == "drive_c") {
+            // A Wine prefix's drive C: the Windows program's files, found where it keeps them.
+            // Its rules see the path from here, as they would see it from "C:".
+            level.windows = true;
+            level.windowsFrom = level.lowerLen - 1;
+        } else {
+            level.place = EnterLinuxPlace(parent.place, lowerName);
+        }
+    }
+    m_levels.push_back(level);
 }
 
 void PathClassifier::LeaveDirectory() {
@@ -50,22 +75,43 @@ void PathClassifier::LeaveDirectory() {
     }
 }
 
-std::optional<CleanupCategory> PathClassifier::Classify(std::string_view name) {
-    const PathMarkers& markers = m_levels.back().markers;
+void PathClassifier::ConfirmSharedTemporary(bool shared) {
+    LinuxPlace& place = m_levels.back().place;
+    place.unconfirmed = false;
+    if (!shared) {
+        place.temporaryDays = 0;  // a user's own tmp: only the parent's days would hold, and it
+                                  // had none, or this would not have been taken for one
+    }
+}
+
+Verdict PathClassifier::Classify(std::string_view name) {
+    const Level& level = m_levels.back();
+    if (!level.windows) {
+        if (!LinuxNameMayHaveCategory(level.place, name)) {
+            return {};
+        }
+        m_name.clear();
+        AppendClassificationForm(m_name, name);
+        return ClassifyLinux(level.place, m_name);
+    }
+    const PathMarkers& markers = level.markers;
     // Where the backslash is the separator, a name holding one can complete a marker on its own:
     // the whole path is classified. (Lowering neither makes nor takes away a backslash.)
     const bool whole =
         platform::kPathSeparator == '\\' && name.find('\\') != std::string_view::npos;
     if (!whole && !NameMayHaveCategory(markers, name)) {
-        return std::nullopt;  // most names: settled without a copy
+        return {};  // most names: settled without a copy
     }
     m_name.clear();
     AppendClassificationForm(m_name, name);
+    std::optional<CleanupCategory> c;
     if (!whole) {
-        return ClassifyWithMarkers(markers, m_name);
+        c = ClassifyWithMarkers(markers, m_name);
+    } else {
+        m_full.assign(m_lower, level.windowsFrom).append(m_name);
+        c = ClassifyFile(m_full, m_name);
     }
-    m_full.assign(m_lower).append(m_name);
-    return ClassifyFile(m_full, m_name);
+    return c ? Verdict{true, *c, 0} : Verdict{};
 }
 
 }  // namespace clearnook

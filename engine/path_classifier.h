@@ -8,20 +8,24 @@
 #include <vector>
 
 #include "engine/categories.h"
+#include "engine/linux_rules.h"
 
 namespace clearnook {
 
-// Follows a depth-first walk down and up a tree and classifies each file the walk meets exactly as
-// ClassifyFile would on the file's whole path: the path in classification form (separators turned
-// into backslashes, ASCII A-Z lowered), the name likewise. The path markers of each directory on
-// the way are worked out once, from its parent's and its own name, so a deep walk does not search
-// its whole path per file. One thread at a time.
+// Follows a depth-first walk down and up a tree and classifies each file the walk meets. Under the
+// Windows rules exactly as ClassifyFile would on the file's whole path: the path in
+// classification form (separators turned into backslashes, ASCII A-Z lowered), the name likewise.
+// Under the Linux rules as ClassifyLinux would in the file's directory, except below a directory
+// named drive_c (a Wine prefix's drive C:), where the Windows rules hold for the path from there.
+// What each directory on the way is, to either set of rules, is worked out once, from its
+// parent's and its own name, so a deep walk does not search its whole path per file. One thread
+// at a time.
 class PathClassifier {
   public:
     // Starts at the walk's root, `root` as the user gave it (any case, the platform's separators,
     // with or without a trailing separator). Where the platform classifies below a neutral root
     // (kClassifyRootText false), the root's text plays no part: the path starts with "\".
-    explicit PathClassifier(std::string_view root);
+    explicit PathClassifier(std::string_view root, RuleSet rules = RuleSet::Windows);
 
     // A classifier standing in the directory `from` was in at depth `depth` (0: its root), that
     // cannot go up from there: for a walk that takes over a subtree. Costs the length of that
@@ -40,8 +44,16 @@ class PathClassifier {
     // Goes back up to the parent of the current directory. Does nothing at the root.
     void LeaveDirectory();
 
-    // The category of the file `name` (one component) of the current directory, or none.
-    [[nodiscard]] std::optional<CleanupCategory> Classify(std::string_view name);
+    // What the rules say of the file `name` (one component) of the current directory.
+    [[nodiscard]] Verdict Classify(std::string_view name);
+
+    // True when the current directory is one named tmp that the Linux rules take for a shared
+    // temporary directory only if it is one: world-writable with the sticky bit. The walk looks
+    // at its mode once it has opened it, and says with ConfirmSharedTemporary.
+    [[nodiscard]] bool AwaitsSharedTemporaryCheck() const {
+        return m_levels.back().place.unconfirmed;
+    }
+    void ConfirmSharedTemporary(bool shared);
 
     // Directories entered and not yet left; 0 at the root.
     [[nodiscard]] std::size_t Depth() const { return m_levels.size() - 1; }
@@ -52,8 +64,13 @@ class PathClassifier {
 
   private:
     struct Level {
-        std::size_t lowerLen;  // where this directory's part of m_lower ends
-        PathMarkers markers;   // the markers of m_lower up to there
+        std::size_t lowerLen = 0;  // where this directory's part of m_lower ends
+        bool windows = true;       // the Windows rules hold here
+        // Under the Windows rules: where in m_lower their path begins (0, or the backslash that
+        // ends a drive_c), and the markers of that path up to lowerLen.
+        std::size_t windowsFrom = 0;
+        PathMarkers markers;
+        LinuxPlace place;  // under the Linux rules
     };
 
     static void AppendClassificationForm(std::string& out, std::string_view path);

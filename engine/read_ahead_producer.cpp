@@ -10,8 +10,8 @@
 namespace clearnook::read_ahead {
 namespace {
 
-PathClassifier ClassifierFor(Subtree& subtree, const std::string* rootPath) {
-    return rootPath != nullptr ? PathClassifier(*rootPath) : std::move(*subtree.classifier);
+PathClassifier ClassifierFor(Subtree& subtree, const std::string* rootPath, RuleSet rules) {
+    return rootPath != nullptr ? PathClassifier(*rootPath, rules) : std::move(*subtree.classifier);
 }
 
 }  // namespace
@@ -21,7 +21,7 @@ using walk_records::Kind;
 Producer::Producer(Coordinator& walk) : m_walk(walk) {}
 
 void Producer::Begin(Subtree& subtree, const std::string* rootPath) {
-    PathClassifier classifier = ClassifierFor(subtree, rootPath);
+    PathClassifier classifier = ClassifierFor(subtree, rootPath, m_walk.State().results.rules);
     if (m_walker && m_walker->Finished()) {
         m_walker->Restart(std::move(classifier));  // keeps the stack's buffers
     } else {

@@ -65,6 +65,9 @@ struct CategoryResults {
     // not be opened). The recorded paths mean something only under that very directory on that
     // very mount; published like the lists.
     platform::RootIdentity rootIdentity;
+    // The rules that classified the tree (at its root; a Wine prefix's drive_c below a Linux
+    // root has the Windows rules). Set before the walk begins.
+    RuleSet rules = RuleSet::Windows;
     // Directories the walk could not open or could not list to the end: what lies in them is
     // missing from the lists. The first one's path (as enumerated) and the system's reason are
     // kept for a report. Published like the lists.

@@ -19,7 +19,7 @@ namespace {
 void WalkOnOneThread(const ScanParams& params) {
     ScanOutput out(params);
     out.Begin();
-    TreeWalker walker(out, PathClassifier(params.path), *params.state);
+    TreeWalker walker(out, PathClassifier(params.path, params.state->results.rules), *params.state);
     if (!walker.OpenRoot(params.path)) {
         return;
     }
@@ -38,7 +38,23 @@ unsigned DefaultWalkThreads() {
     return std::clamp(8 * cpus, 8u, 16u);
 }
 
+RuleSet ResolveRules(const ScanParams& params) {
+    if (!platform::kClassifyRootText) {  // Linux: the program's rules are the tree's
+        switch (params.rules) {
+            case RuleChoice::Windows:
+                return RuleSet::Windows;
+            case RuleChoice::Linux:
+                return RuleSet::Linux;
+            case RuleChoice::Auto:
+                return platform::IsWindowsFileSystem(params.path) ? RuleSet::Windows
+                                                                  : RuleSet::Linux;
+        }
+    }
+    return RuleSet::Windows;
+}
+
 void ScanDirectory(ScanParams params) {
+    params.state->results.rules = ResolveRules(params);
     const unsigned threads = params.threads != 0 ? params.threads : DefaultWalkThreads();
     if (threads > 1 && RunReadAheadWalk(params, threads)) {
         return;

@@ -60,6 +60,11 @@ struct ScanState {
 };
 
 // The worker's record.
+// Which rules classify a tree: those of the system that owns it (Auto: on Linux the Windows
+// rules for a root on a Windows file system, the Linux rules for any other), or the ones named.
+// The Windows program always uses the Windows rules.
+enum class RuleChoice : unsigned char { Auto, Windows, Linux };
+
 struct ScanParams {
     std::string path;                        // directory to walk, as the user gave it
     std::shared_ptr<StatusSink> statusSink;  // may be null: no progress text
@@ -70,7 +75,11 @@ struct ScanParams {
     // status texts are exactly those of the one-thread walk. 0: DefaultWalkThreads(). Platforms
     // or descriptor limits that cannot support more threads walk on fewer, down to one.
     unsigned threads = 0;
+    RuleChoice rules = RuleChoice::Auto;
 };
+
+// The rules a walk of `params` classifies with.
+[[nodiscard]] RuleSet ResolveRules(const ScanParams& params);
 
 // The threads a walk uses when ScanParams::threads is 0.
 [[nodiscard]] unsigned DefaultWalkThreads();

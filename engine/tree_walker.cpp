@@ -1,5 +1,6 @@
 #include "engine/tree_walker.h"
 
+#include <chrono>
 #include <utility>
 
 namespace clearnook {
@@ -16,8 +17,17 @@ TreeWalker::TreeWalker(WalkSink& sink, PathClassifier classifier, ScanState& sta
     : m_sink(sink),
       m_classifier(std::move(classifier)),
       m_entries(state),
-      m_dirs(descriptorBudget) {
+      m_dirs(descriptorBudget),
+      m_now(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                           std::chrono::system_clock::now().time_since_epoch())
+                                           .count())) {
     m_dirs.SetExaminer(&m_examiner);
+}
+
+void TreeWalker::CheckSharedTemporary() {
+    if (m_classifier.AwaitsSharedTemporaryCheck()) {
+        m_classifier.ConfirmSharedTemporary(m_dirs.TopIsSharedTemporary());
+    }
 }
 
 bool TreeWalker::OpenRoot(const std::string& path) {
@@ -36,6 +46,7 @@ bool TreeWalker::Adopt(platform::HandedDirectory directory, std::string_view nam
         m_sink.Unlistable(m_dirs.LastError());
         return false;
     }
+    CheckSharedTemporary();
     m_sink.Entered();
     return true;
 }
@@ -86,6 +97,7 @@ void TreeWalker::EnterDirectory(std::string_view name) {
     m_classifier.EnterDirectory(copy);
     switch (m_dirs.EnterChild(copy)) {
         case platform::DirectoryStack::EnterResult::Entered:
+            CheckSharedTemporary();
             m_sink.Entered();
             break;
         case platform::DirectoryStack::EnterResult::Unlistable:
@@ -101,20 +113,30 @@ void TreeWalker::EnterDirectory(std::string_view name) {
 
 // Its category comes from the stack's examiner, or from the classifier for a file the stack did
 // not examine; its size and identity only for a file of a category (none: gone since the listing
-// was read).
+// was read). A category that depends on the file's age is settled by its times.
 void TreeWalker::VisitFile(const platform::DirEntry& entry) {
-    std::optional<CleanupCategory> category;
-    if (entry.tag == platform::kUnexamined) {
-        category = m_classifier.Classify(entry.name);
-    } else if (entry.tag != 0) {
-        category = static_cast<CleanupCategory>(entry.tag - 1);
+    Verdict verdict = entry.tag == platform::kUnexamined ? m_classifier.Classify(entry.name)
+                                                         : VerdictOf(entry.tag);
+    if (verdict.matched && verdict.olderThanDays != 0 && entry.tag != platform::kUnexamined) {
+        // Tagged while the listing was read, before the walk knew whether its directory is a
+        // shared temporary one.
+        verdict = m_classifier.Classify(entry.name);
     }
-    if (!category) {
+    if (!verdict.matched) {
         return;
     }
-    if (const std::optional<platform::FileInfo> info = m_dirs.StatEntry(entry.name)) {
-        m_sink.Record(*category, info->size, info->identity, entry.name);
+    const std::optional<platform::FileInfo> info = m_dirs.StatEntry(entry.name);
+    if (!info) {
+        return;
     }
+    if (verdict.olderThanDays != 0) {
+        constexpr std::uint64_t kDay = 86'400ULL * 1'000'000'000ULL;
+        const std::uint64_t age = verdict.olderThanDays * kDay;
+        if (info->newestTime == 0 || m_now < age || info->newestTime > m_now - age) {
+            return;  // in use within the age, or times unknown
+        }
+    }
+    m_sink.Record(verdict.category, info->size, info->identity, entry.name);
 }
 
 }  // namespace clearnook

@@ -42,17 +42,34 @@ class EntryCounter {
     unsigned m_pending = 0;
 };
 
-// Tags each file of a listing, as the listing is read, with its category + 1 (0: none), as
-// `classifier` sees it in the directory the walk is about to list. It counts each file it sees:
-// those it does not tag the walk never meets again.
+// A verdict as a listing's tag: 0 for none, its category + 1, or for a category a file takes
+// only once old enough, kAgedTag + its days.
+inline constexpr std::uint8_t kAgedTag = 64;
+[[nodiscard]] constexpr std::uint8_t TagOf(const Verdict& v) {
+    if (!v.matched) {
+        return 0;
+    }
+    return v.olderThanDays != 0 ? static_cast<std::uint8_t>(kAgedTag + v.olderThanDays)
+                                : static_cast<std::uint8_t>(static_cast<int>(v.category) + 1);
+}
+[[nodiscard]] constexpr Verdict VerdictOf(std::uint8_t tag) {
+    if (tag == 0) {
+        return {};
+    }
+    return tag > kAgedTag ? Verdict{true, CAT_TEMP_FILES, static_cast<std::uint8_t>(tag - kAgedTag)}
+                          : Verdict{true, static_cast<CleanupCategory>(tag - 1), 0};
+}
+
+// Tags each file of a listing, as the listing is read, with TagOf its verdict, as `classifier`
+// sees it in the directory the walk is about to list. It counts each file it sees: those it does
+// not tag the walk never meets again.
 class CategoryExaminer final : public platform::EntryExaminer {
   public:
     CategoryExaminer(PathClassifier& classifier, EntryCounter& entries)
         : m_classifier(classifier), m_entries(entries) {}
     [[nodiscard]] std::uint8_t TagFile(std::string_view name) override {
         m_entries.Count();
-        const std::optional<CleanupCategory> c = m_classifier.Classify(name);
-        return c ? static_cast<std::uint8_t>(static_cast<int>(*c) + 1) : std::uint8_t{0};
+        return TagOf(m_classifier.Classify(name));
     }
 
   private:
@@ -104,12 +121,17 @@ class TreeWalker {
   private:
     void EnterDirectory(std::string_view name);
     void VisitFile(const platform::DirEntry& entry);
+    // Tells the classifier whether a directory it takes for a shared temporary one, now on top
+    // of the stack, is one.
+    void CheckSharedTemporary();
 
     WalkSink& m_sink;
     PathClassifier m_classifier;
     EntryCounter m_entries;
     CategoryExaminer m_examiner{m_classifier, m_entries};
     platform::DirectoryStack m_dirs;
+    // When the walk began, in nanoseconds since the epoch: what a file's age is measured from.
+    std::uint64_t m_now;
 };
 
 }  // namespace clearnook

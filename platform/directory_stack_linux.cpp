@@ -821,6 +821,14 @@ std::size_t DirectoryStack::Depth() const {
     return m_impl->levels.size();
 }
 
+bool DirectoryStack::TopIsSharedTemporary() const {
+    const Impl& d = *m_impl;
+    struct stat st {};
+    return !d.levels.empty() && d.levels.back().fd >= 0 &&
+           posix::Fstat(d.levels.back().fd, &st) == 0 && S_ISDIR(st.st_mode) &&
+           (st.st_mode & S_ISVTX) != 0 && (st.st_mode & S_IWOTH) != 0;
+}
+
 int DirectoryStack::LastError() const {
     return m_impl->lastError;
 }

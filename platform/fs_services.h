@@ -84,6 +84,9 @@ struct RootIdentity {
 struct FileInfo {
     std::uint64_t size = 0;  // bytes; a symbolic link's own size, never its target's
     FileIdentity identity;
+    // The latest of its access, modification, change and birth times, in nanoseconds since the
+    // epoch: how long the file has been left alone. Zero where the platform does not tell.
+    std::uint64_t newestTime = 0;
 };
 
 // The tag of a file the stack did not put to its EntryExaminer (no examiner, a type learnt only
@@ -251,6 +254,10 @@ class DirectoryStack {
 
     [[nodiscard]] std::size_t Depth() const;
 
+    // True when the top directory is shared by every user for temporary files: world-writable
+    // with the sticky bit, as /tmp and /var/tmp are. Always false on Windows.
+    [[nodiscard]] bool TopIsSharedTemporary() const;
+
     // The system's error code for the last OpenRoot, AdoptRoot or EnterChild that failed (0
     // where the platform does not tell).
     [[nodiscard]] int LastError() const;
@@ -294,6 +301,10 @@ class DirectoryStack {
 // space where one thread needs a few megabytes. Without a limit, nothing changes. Best effort;
 // call before starting a walk's threads.
 void ShareAllocatorUnderAddressLimit();
+
+// True when the directory `root` lies on a file system Windows owns (NTFS, FAT, exFAT), whose
+// tree the Windows rules classify. Always true on Windows.
+[[nodiscard]] bool IsWindowsFileSystem(const std::string& root);
 
 // True when `path` names a directory this process can list. On Windows, as for a walk, a path
 // of 256 characters or more cannot be listed (its pattern path + "\\*.*" exceeds MAX_PATH).

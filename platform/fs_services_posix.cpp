@@ -7,6 +7,7 @@
 #include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,7 +16,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
+#include <utility>
 
 #include "platform/fs_services.h"
 #include "platform/posix_open.h"
@@ -35,7 +40,11 @@ std::atomic<bool> g_tryOpenat2{true};
 // What one statx call tells about a file the walk records or the delete pass checks: type, size,
 // device, inode and the birth time (the change time where the file system keeps none).
 constexpr unsigned int kFileStatxMask =
-    STATX_TYPE | STATX_SIZE | STATX_INO | STATX_BTIME | STATX_CTIME;
+    STATX_TYPE | STATX_SIZE | STATX_INO | STATX_BTIME | STATX_CTIME | STATX_ATIME | STATX_MTIME;
+
+std::uint64_t Nanoseconds(const struct statx_timestamp& t) {
+    return t.tv_sec < 0 ? 0 : static_cast<std::uint64_t>(t.tv_sec) * 1'000'000'000U + t.tv_nsec;
+}
 
 // Linux 6.8's mount id that no later mount reuses; older headers lack its name. Kernels that do
 // not know it ignore the bit and answer with the reusable id.
@@ -104,7 +113,14 @@ std::optional<FileInfo> ReadFileInfo(int dirFd, const char* name) {
     if (!StatxFile(dirFd, name, sx) || (!S_ISREG(sx.stx_mode) && !S_ISLNK(sx.stx_mode))) {
         return std::nullopt;
     }
-    FileInfo info{sx.stx_size, FileIdentityOf(sx)};
+    FileInfo info{sx.stx_size, FileIdentityOf(sx), 0};
+    for (const auto& [bit, time] :
+         {std::pair{STATX_ATIME, &sx.stx_atime}, std::pair{STATX_MTIME, &sx.stx_mtime},
+          std::pair{STATX_CTIME, &sx.stx_ctime}, std::pair{STATX_BTIME, &sx.stx_btime}}) {
+        if ((sx.stx_mask & bit) != 0) {
+            info.newestTime = std::max(info.newestTime, Nanoseconds(*time));
+        }
+    }
     if ((sx.stx_mask & STATX_BTIME) == 0 && !ChangedBeforeThisSecond(sx.stx_ctime)) {
         info.identity.birthTime = FileIdentity::kUnverifiable;
     }
@@ -183,9 +199,55 @@ void posix_testing::UseOpenat2(bool use) {
     g_tryOpenat2.store(use, std::memory_order_relaxed);
 }
 
+namespace {
+
+// The file-system type the mount table gives the mount `root` lies on ("fuseblk", "fuse.sshfs").
+std::string FuseTypeOf(const std::string& root) {
+    struct statx sx {};
+    if (::statx(AT_FDCWD, root.c_str(), 0, STATX_MNT_ID, &sx) != 0 ||
+        (sx.stx_mask & STATX_MNT_ID) == 0) {
+        return {};
+    }
+    std::ifstream mountinfo("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(mountinfo, line)) {
+        // "ID PARENT MAJ:MIN ROOT POINT OPTIONS [TAGS...] - TYPE SOURCE SUPER-OPTIONS"
+        if (std::strtoull(line.c_str(), nullptr, 10) != sx.stx_mnt_id) {
+            continue;
+        }
+        const std::size_t dash = line.find(" - ");
+        if (dash == std::string::npos) {
+            return {};
+        }
+        const std::size_t from = dash + 3;
+        return line.substr(from, line.find(' ', from) - from);
+    }
+    return {};
+}
+
+}  // namespace
+
 std::string ErrorText(int error) {
     char buf[256];
     return ::strerror_r(error, buf, sizeof buf);  // GNU: returns the text, in buf or static
+}
+
+bool IsWindowsFileSystem(const std::string& root) {
+    struct statfs fs {};
+    if (::statfs(root.c_str(), &fs) != 0) {
+        return false;
+    }
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case 0x5346544eUL:  // NTFS_SB_MAGIC: ntfs, and ntfs3 on some kernels
+        case 0x7366746eUL:  // "ntfs": ntfs3
+        case 0x4d44UL:      // MSDOS_SUPER_MAGIC: vfat, msdos
+        case 0x2011bab0UL:  // EXFAT_SUPER_MAGIC
+            return true;
+        case 0x65735546UL:  // FUSE_SUPER_MAGIC: ntfs-3g (and exfat-fuse) mount as fuseblk
+            return FuseTypeOf(root) == "fuseblk";
+        default:
+            return false;
+    }
 }
 
 bool IsListableDirectory(const std::string& path) {

@@ -434,6 +434,14 @@ std::size_t DirectoryStack::OpenDescriptors() const {
     return 0;
 }
 
+bool DirectoryStack::TopIsSharedTemporary() const {
+    return false;
+}
+
+bool IsWindowsFileSystem(const std::string& /*root*/) {
+    return true;
+}
+
 // The walk stays on one thread here: there are no walk threads to fit.
 void ShareAllocatorUnderAddressLimit() {}
 

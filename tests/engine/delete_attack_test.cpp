@@ -80,6 +80,7 @@ class DeleteAttackTest : public ::testing::TestWithParam<bool> {
     void Scan(const std::string& root) {
         m_root = root;
         ScanParams params;
+        params.rules = RuleChoice::Windows;  // the trees here are laid out for them
         params.path = root;
         params.state = m_state;
         ScanThreadProc(params);

@@ -144,6 +144,7 @@ TEST(DeletePassOnDiskTest, RemovesTickedCategoriesOnly) {
     t.File("notes.txt", 2);
     auto state = std::make_shared<ScanState>();
     ScanParams params;
+    params.rules = RuleChoice::Windows;  // the trees here are laid out for them
     params.path = t.path() + "/";
     params.state = state;
     ScanThreadProc(params);

@@ -77,8 +77,8 @@ TEST_P(PathClassifierTest, AgreesWithClassifyFileOnTheWholePath) {
                 dirs.pop_back();
             }
         } else {
-            const auto c = classifier.Classify(step);
-            got.push_back(c ? static_cast<int>(*c) : kNone);
+            const Verdict v = classifier.Classify(step);
+            got.push_back(v.matched ? static_cast<int>(v.category) : kNone);
             EXPECT_EQ(got.back(), WholePath(dirs.back(), step)) << dirs.back() << " | " << step;
         }
         EXPECT_EQ(classifier.Depth(), dirs.size() - 1);

@@ -80,6 +80,7 @@ WalkRecord Walk(const std::string& root, unsigned threads, std::size_t sampleEve
         }
     };
     ScanParams p;
+    p.rules = RuleChoice::Windows;  // the trees here are laid out for them
     p.path = root;
     p.statusSink = sink;
     p.state = state;
@@ -508,6 +509,7 @@ TEST(ReadAheadTest, StopWithReadAheadInFlightEndsTheWalkCleanly) {
                 }
             };
             ScanParams p;
+            p.rules = RuleChoice::Windows;  // the trees here are laid out for them
             p.path = t.path();
             p.statusSink = sink;
             p.state = state;
@@ -561,6 +563,7 @@ TEST(ReadAheadTest, WorkerRaisesTheFlagAfterTheWholeWalk) {
     auto sink = std::make_shared<FinishSink>();
     sink->state = std::make_shared<ScanState>();
     ScanParams p;
+    p.rules = RuleChoice::Windows;  // the trees here are laid out for them
     p.path = t.path();
     p.statusSink = sink;
     p.state = sink->state;
@@ -608,6 +611,7 @@ TEST(ReadAheadTest, WorkerRaisesTheFlagAfterTheWholeWalk) {
         std::_Exit(3);
     }
     ScanParams p;
+    p.rules = RuleChoice::Windows;  // the trees here are laid out for them
     p.path = root;
     p.state = std::make_shared<ScanState>();
     p.threads = 4;

@@ -258,6 +258,7 @@ TEST(ScanTest, WorkerPublishesListsWithTheFlag) {
         t.File("Temp/" + std::to_string(i / 20) + "/f" + std::to_string(i), 1);
     }
     ScanParams p;
+    p.rules = RuleChoice::Windows;  // the trees here are laid out for them
     p.path = t.path();
     p.state = std::make_shared<ScanState>();
     std::shared_ptr<ScanState> state = p.state;
@@ -287,6 +288,7 @@ TEST(ScanTest, AWorkerThatCannotStartIsReportedNotThrown) {
         const struct rlimit one { 1, 1 };
         ::setrlimit(RLIMIT_NPROC, &one);
         ScanParams p;
+        p.rules = RuleChoice::Windows;  // the trees here are laid out for them
         p.path = t.path();
         p.state = std::make_shared<ScanState>();
         ::_exit(StartScanThread(p) ? 1 : 0);

@@ -50,6 +50,9 @@ std::string Join(const std::string& dir, std::string_view name) {
 int Index(std::optional<CleanupCategory> c) {
     return c ? static_cast<int>(*c) : -1;
 }
+int Index(const clearnook::Verdict& v) {
+    return v.matched ? static_cast<int>(v.category) : -1;
+}
 
 }  // namespace
 

@@ -48,6 +48,7 @@ const std::vector<int> kAllCategories = {0, 1, 2, 3, 4, 5};
 std::shared_ptr<ScanState> Scan(const std::string& root,
                                 std::shared_ptr<StatusSink> sink = nullptr) {
     ScanParams p;
+    p.rules = RuleChoice::Windows;  // the trees here are laid out for them
     p.path = root;
     p.statusSink = std::move(sink);
     p.state = std::make_shared<ScanState>();

@@ -13,9 +13,9 @@ class CliJsonReader {
 
     bool Read(CliJson& json) {
         std::vector<CliJsonCategory>& categories = json.categories;
-        if (!Expect("{") || !Key("root") || !String(json.root) || !Expect(",") ||
-            !Key("unreadable") || !Number(json.unreadable) || !Expect(",") || !Key("categories") ||
-            !Expect("[")) {
+        if (!Expect("{") || !Key("root") || !String(json.root) || !Expect(",") || !Key("rules") ||
+            !String(json.rules) || !Expect(",") || !Key("unreadable") || !Number(json.unreadable) ||
+            !Expect(",") || !Key("categories") || !Expect("[")) {
             return false;
         }
         for (;;) {

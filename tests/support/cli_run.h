@@ -1,6 +1,7 @@
 // clearnook-cli run as a user would run it, and its --json output read back.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,9 +12,14 @@ namespace clearnook::testing {
 
 #ifdef CLEARNOOK_CLI
 // Runs the built clearnook-cli (CLEARNOOK_CLI, which the suites that run it define) with `args`,
-// as RunProgram runs a program: no terminal unless `options` asks for one.
+// as RunProgram runs a program: no terminal unless `options` asks for one. With the Windows
+// rules, which most suites' trees are laid out for, unless `args` names rules.
 [[nodiscard]] inline ProgramRun RunCli(std::vector<std::string> args,
                                        const RunOptions& options = {}) {
+    if (std::none_of(args.begin(), args.end(),
+                     [](const std::string& a) { return a.starts_with("--rules"); })) {
+        args.insert(args.begin(), {"--rules", "windows"});
+    }
     args.insert(args.begin(), CLEARNOOK_CLI);
     return RunProgram(std::move(args), options);
 }
@@ -33,6 +39,7 @@ struct CliJsonCategory {
 // What clearnook-cli --json printed.
 struct CliJson {
     std::string root;
+    std::string rules;  // "windows" or "linux"
     std::uint64_t unreadable = 0;
     std::vector<CliJsonCategory> categories;  // in index order
 };

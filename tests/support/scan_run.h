@@ -38,10 +38,13 @@ struct ScanRun {
     std::shared_ptr<ScanState> state = std::make_shared<ScanState>();
     std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
     unsigned threads = 0;  // as ScanParams::threads
+    // Most suites' trees are laid out for the Windows rules, which they test on any file system.
+    RuleChoice rules = RuleChoice::Windows;
 
     // Walks `root` through ScanThreadProc, texts to `sink` unless `other` is given.
     void Run(const std::string& root, std::shared_ptr<StatusSink> other = nullptr) {
         ScanParams p;
+        p.rules = rules;
         p.path = root;
         p.statusSink = other ? std::move(other) : sink;
         p.state = state;

@@ -69,6 +69,7 @@ inline WideDirectory MakeWideDirectory(const std::string& dir, std::size_t count
 inline std::shared_ptr<ScanState> ScanWideDirectory(const std::string& root,
                                                     const WideDirectory& made) {
     ScanParams p;
+    p.rules = RuleChoice::Windows;  // the trees here are laid out for them
     p.path = root;
     p.state = std::make_shared<ScanState>();
     EXPECT_EQ(ScanThreadProc(p), 0u);

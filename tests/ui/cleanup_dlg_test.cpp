@@ -171,8 +171,9 @@ class FakeView : public CleanupView, public DriveBox, public ResultListView {
     void StartWorker(const ScanParams& params) override {
         log.push_back("StartWorker " + params.path);
         workers.push_back(params);
+        workers.back().rules = RuleChoice::Windows;  // the trees here are laid out for them
         if (m_mode == WorkerMode::Threaded) {
-            m_thread = std::thread(ScanThreadProc, params);
+            m_thread = std::thread(ScanThreadProc, workers.back());
         }
     }
     bool AskYesNo(std::string_view text, std::string_view caption) override {
