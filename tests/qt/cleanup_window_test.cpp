@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
@@ -423,6 +424,39 @@ class CleanupWindowTest : public QObject {
         QVERIFY(shown.endsWith("/the-folder-it-is-in"));
         QVERIFY(w->StatusLabel()->fontMetrics().horizontalAdvance(shown) <=
                 w->StatusLabel()->contentsRect().width());
+    }
+
+    // Without a display the program says so in one line; --help and --version need none.
+    void WithoutADisplayOneLineAndStatus2() {
+        struct Case {
+            QStringList args;
+            int status;
+            const char* out;  // how standard output starts
+            int errLines;
+        };
+        const Case cases[] = {
+            {{}, 2, "", 1},
+            {{"--help"}, 0, "usage: clearnook ", 0},
+            {{"--version"}, 0, "clearnook 2.0.0.1\n", 0},
+        };
+        for (const Case& c : cases) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+                env.remove(v);
+            }
+            p.setProcessEnvironment(env);
+            p.start(CLEARNOOK_WINDOW, c.args);
+            QVERIFY(p.waitForFinished(60000));
+            const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+            QVERIFY2(p.exitStatus() == QProcess::NormalExit, qPrintable(err));
+            QCOMPARE(p.exitCode(), c.status);
+            QVERIFY2(p.readAllStandardOutput().startsWith(c.out), qPrintable(c.args.join(' ')));
+            QCOMPARE(err.count('\n'), c.errLines);
+            if (c.errLines != 0) {
+                QVERIFY2(err.startsWith("clearnook: no display"), qPrintable(err));
+            }
+        }
     }
 
     void DeleteSelectedAsksThenReportsAndEnds() {
