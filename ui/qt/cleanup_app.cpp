@@ -89,7 +89,7 @@ void CCleanupApp::Run(int& argc, char** argv) {
     QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     app.setProperty("description", QString::fromLatin1(kDescription));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/128.ico")));
-    QApplication::setDesktopFileName(QStringLiteral("clearnook"));
+    QApplication::setDesktopFileName(QStringLiteral("org.clearnook.Clearnook"));
     {
         CleanupWindow dialog;
         dialog.exec();
