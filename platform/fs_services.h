@@ -310,6 +310,11 @@ void ShareAllocatorUnderAddressLimit();
 // of 256 characters or more cannot be listed (its pattern path + "\\*.*" exceeds MAX_PATH).
 [[nodiscard]] bool IsListableDirectory(const std::string& path);
 
+// The size of the file `path` now, in bytes, not following a link in its last component (a
+// symbolic link's own size, as the walk counts it). Empty when there is no such file. For showing
+// recorded files long after the walk read them. Any thread.
+[[nodiscard]] std::optional<std::uint64_t> FileSizeNow(const std::string& path);
+
 // Appends `name` in the form classification compares, every byte in its place: on Linux ASCII
 // A-Z lowered; on Windows the ANSI code page's lowering, where a double-byte character's two
 // bytes are kept as they are. Any thread.

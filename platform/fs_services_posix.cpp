@@ -261,6 +261,15 @@ bool IsListableDirectory(const std::string& path) {
     return n >= 0;
 }
 
+std::optional<std::uint64_t> FileSizeNow(const std::string& path) {
+    struct statx sx {};
+    if (posix::Statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_SIZE, &sx) != 0 ||
+        (sx.stx_mask & STATX_SIZE) == 0) {
+        return std::nullopt;
+    }
+    return sx.stx_size;
+}
+
 void AppendLowered(std::string& out, std::string_view name) {
     const std::size_t at = out.size();
     out.resize(at + name.size());

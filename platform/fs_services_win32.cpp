@@ -456,6 +456,14 @@ bool IsListableDirectory(const std::string& path) {
     return true;
 }
 
+std::optional<std::uint64_t> FileSizeNow(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+        return std::nullopt;
+    }
+    return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
 struct RecordedFileRemover::Impl {};
 
 RecordedFileRemover::RecordedFileRemover(std::string, RootIdentity) {}

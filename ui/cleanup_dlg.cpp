@@ -173,4 +173,8 @@ CCleanupDlg::State CCleanupDlg::GetState() const {
     return m_bScanning ? State::Scanning : State::Ready;
 }
 
+const CategoryResults* CCleanupDlg::FinishedResults() const {
+    return GetState() == State::Complete ? &m_results : nullptr;
+}
+
 }  // namespace clearnook

@@ -138,6 +138,10 @@ class CCleanupDlg {
 
     [[nodiscard]] State GetState() const;
 
+    // What the walk recorded, in Complete only (null in any other state): the lists may be read
+    // once the walk has finished, and after a delete pass they name files that are gone.
+    [[nodiscard]] const CategoryResults* FinishedResults() const;
+
     // True once the walk has raised its completion flag: a window that holds status texts back
     // to spare the UI thread lets the wake through at once then, so completion is not delayed.
     [[nodiscard]] bool WalkFinished() const {

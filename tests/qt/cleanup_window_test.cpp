@@ -1,13 +1,17 @@
 // The Qt window driven as a user would, on the offscreen platform, with the real engine walking
 // real temporary trees.
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTableView>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -24,6 +28,7 @@ using clearnook::DriveEntry;
 using clearnook::qt::CleanupWindow;
 using clearnook::qt::DialogUnitsRect;
 using clearnook::qt::DialogUnitsToPixels;
+using clearnook::qt::FileListDialog;
 using clearnook::testing::TempDir;
 
 namespace {
@@ -91,6 +96,35 @@ QPoint RowCenter(QTreeWidget* list, int row) {
     return list->visualItemRect(list->topLevelItem(row)).center();
 }
 
+// A double click as the window system delivers it: press, release, double click, release.
+void DoubleClick(QTreeWidget* list, QPoint pos) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, pos);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, pos);
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, pos);
+}
+
+// The middle of row `row`'s checkbox, where the style draws it.
+QPoint CheckboxCenter(QTreeWidget* list, int row) {
+    QStyleOptionViewItem option;
+    option.initFrom(list);
+    option.rect = list->visualItemRect(list->topLevelItem(row));
+    option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    return list->style()
+        ->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, list)
+        .center();
+}
+
+// Takes the URLs QDesktopServices is asked to open, instead of the desktop.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+
+  public:
+    QList<QUrl> urls;
+
+  public slots:
+    void Open(const QUrl& url) { urls.push_back(url); }
+};
+
 }  // namespace
 
 class CleanupWindowTest : public QObject {
@@ -143,8 +177,19 @@ class CleanupWindowTest : public QObject {
                 {w->AboutButton(), {129, 164, 50, 14}},
                 {w->DeleteButton(), {183, 164, 60, 14}},
             };
+            // The result list may be taller than the template's, to show every row; what lies
+            // below it moves down as far.
+            const int grow =
+                w->ResultsWidget()->height() - DialogUnitsToPixels(f, {0, 0, 0, 60}).height();
+            QVERIFY(grow >= 0);
             for (const Expect& e : expected) {
-                QCOMPARE(e.widget->geometry(), DialogUnitsToPixels(f, e.rect));
+                QRect r = DialogUnitsToPixels(f, e.rect);
+                if (e.widget == w->ResultsWidget()) {
+                    r.setHeight(r.height() + grow);
+                } else if (e.rect.y > 41) {
+                    r.translate(0, grow);
+                }
+                QCOMPARE(e.widget->geometry(), r);
             }
             const QRect drive = DialogUnitsToPixels(f, {51, 8, 138, 80});
             // the label keeps its place and may use the gap before the drive box for its text
@@ -155,7 +200,7 @@ class CleanupWindowTest : public QObject {
             QVERIFY(w->DriveLabel()->geometry().right() < drive.left());
             QCOMPARE(w->DriveBoxWidget()->geometry().topLeft(), drive.topLeft());
             QCOMPARE(w->DriveBoxWidget()->width(), drive.width());
-            QCOMPARE(w->size(), DialogUnitsToPixels(f, {0, 0, 250, 185}).size());
+            QCOMPARE(w->size(), DialogUnitsToPixels(f, {0, 0, 250, 185}).size() + QSize(0, grow));
             QCOMPARE(w->minimumSize(), w->maximumSize());  // fixed size
             // every control inside the window, the buttons on one line at the bottom
             for (const Expect& e : expected) {
@@ -255,22 +300,163 @@ class CleanupWindowTest : public QObject {
         QVERIFY(w->DeleteButton()->isEnabled());
     }
 
-    void OnlyAClickShowsTheDescription() {
+    // A click on a row, on its checkbox, or the keys that move through the rows show the row's
+    // description; a click below the rows keeps it.
+    void ClicksAndKeysShowTheDescription() {
         auto w = MakeWindow();
         ScanToCompletion(*w);
         QTreeWidget* list = w->ResultsWidget();
+        const QString temp =
+            "Temporary files are left over by certain programs and are "
+            "generally safe to delete.";
+        const QString thumbs =
+            "These files are used for quick display of thumbnails of pictures. "
+            "These can be deleted and will be recreated as required.";
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, RowCenter(list, 1));
-        QCOMPARE(w->DescriptionLabel()->text(),
-                 QString("These files are used for quick display of thumbnails of pictures. "
-                         "These can be deleted and will be recreated as required."));
+        QCOMPARE(w->DescriptionLabel()->text(), thumbs);
         QTest::keyClick(list, Qt::Key_Up);
         QCOMPARE(list->currentItem(), list->topLevelItem(0));
-        QVERIFY(w->DescriptionLabel()->text().startsWith("These files are used"));
-        // a click below the rows selects nothing; the description stays
+        QCOMPARE(w->DescriptionLabel()->text(), temp);
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(w->DescriptionLabel()->text(), thumbs);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, CheckboxCenter(list, 0));
+        QCOMPARE(list->topLevelItem(0)->checkState(0), Qt::Checked);
+        QCOMPARE(w->DescriptionLabel()->text(), temp);
         list->clearSelection();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                           QPoint(5, list->viewport()->height() - 3));
-        QVERIFY(w->DescriptionLabel()->text().startsWith("These files are used"));
+        QCOMPARE(w->DescriptionLabel()->text(), temp);
+    }
+
+    // One row for each kind of file fits the list, without a scroll bar, at any font size.
+    void EveryRowShowsWithoutAScrollBar() {
+        m_tree->File(
+            "Documents and Settings/A/Local Settings/Temporary Internet "
+            "Files/Content.IE5/AB12/page.htm",
+            1);
+        m_tree->File("Windows/Help/system.gid", 1);
+        m_tree->File("src/build/app.pch", 1);
+        m_tree->File("Documents and Settings/A/Recent/letter.lnk", 1);
+        for (int points : {8, 14, 20}) {
+            QFont font = QApplication::font();
+            font.setPointSize(points);
+            QApplication::setFont(font);
+            auto w = MakeWindow();
+            ScanToCompletion(*w);
+            QTreeWidget* list = w->ResultsWidget();
+            QCOMPARE(list->topLevelItemCount(), 6);
+            QApplication::processEvents();
+            QVERIFY2(!list->verticalScrollBar()->isVisible(), qPrintable(QString::number(points)));
+            QVERIFY(list->viewport()->rect().contains(list->visualItemRect(list->topLevelItem(5))));
+        }
+        QApplication::setFont(QFont());
+    }
+
+    // Double-click, Enter or the row's menu opens the list of its files once the scan is
+    // complete: each path and size, sortable; Open Folder opens the folder of one.
+    void ARowsFilesOpenOnDoubleClickEnterOrMenu() {
+        enum class How { DoubleClick, Enter, Menu };
+        for (How how : {How::DoubleClick, How::Enter, How::Menu}) {
+            auto w = MakeWindow();
+            QTreeWidget* list = w->ResultsWidget();
+            ScanToCompletion(*w);
+            switch (how) {
+                case How::DoubleClick:
+                    DoubleClick(list, RowCenter(list, 0));
+                    break;
+                case How::Enter:
+                    list->setFocus();
+                    QTest::keyClick(list, Qt::Key_Down);
+                    QTest::keyClick(list, Qt::Key_Up);
+                    QTest::keyClick(list, Qt::Key_Return);
+                    break;
+                case How::Menu:
+                    QTimer::singleShot(0, [] {  // the first entry, as the keys choose it
+                        QWidget* menu = QApplication::activePopupWidget();
+                        QTest::keyClick(menu, Qt::Key_Down);
+                        QTest::keyClick(menu, Qt::Key_Return);
+                    });
+                    emit list->customContextMenuRequested(RowCenter(list, 0));
+                    break;
+            }
+            FileListDialog* files = w->FileList();
+            QVERIFY2(files != nullptr, qPrintable(QString::number(static_cast<int>(how))));
+            QVERIFY(files->isVisible());
+            QCOMPARE(files->windowTitle(), QString("Temporary Files - Clearnook"));
+            QAbstractItemModel* model = files->Table()->model();
+            QCOMPARE(model->rowCount(), 2);
+            const QString dir = QString::fromStdString(*m_tree / "Windows/Temp");
+            const auto row = [model](int r) {
+                return model->index(r, 0).data().toString() + " " +
+                       model->index(r, 1).data().toString();
+            };
+            QCOMPARE(row(0), dir + "/a.log 3 bytes");
+            QCOMPARE(row(1), dir + "/b.log 5 bytes");
+            files->Table()->sortByColumn(1, Qt::DescendingOrder);
+            QCOMPARE(row(0), dir + "/b.log 5 bytes");
+            QVERIFY(QFile::exists(dir + "/a.log"));  // showing removes nothing
+        }
+    }
+
+    void OpenFolderOpensTheFolderOfTheFile() {
+        UrlCatcher opened;
+        QDesktopServices::setUrlHandler("file", &opened, "Open");
+        auto w = MakeWindow();
+        QTreeWidget* list = w->ResultsWidget();
+        ScanToCompletion(*w);
+        DoubleClick(list, RowCenter(list, 1));
+        QVERIFY(w->FileList() != nullptr);
+        QTableView* table = w->FileList()->Table();
+        table->selectRow(0);
+        QTest::mouseClick(w->FileList()->OpenFolderButton(), Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(opened.urls,
+                 QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(*m_tree / "Photos"))});
+    }
+
+    // The status line has room for one line: a long path loses its middle, not its end.
+    void StatusLineKeepsBothEndsOfALongPath() {
+        auto w = MakeWindow();
+        const QString text = "Scanning /home/" + QString(300, 'x') + "/the-folder-it-is-in";
+        w->SetStatusText(text.toStdString());
+        const QString shown = w->StatusLabel()->text();
+        QVERIFY(shown.startsWith("Scanning /home/"));
+        QVERIFY(shown.endsWith("/the-folder-it-is-in"));
+        QVERIFY(w->StatusLabel()->fontMetrics().horizontalAdvance(shown) <=
+                w->StatusLabel()->contentsRect().width());
+    }
+
+    // Without a display the program says so in one line; --help and --version need none.
+    void WithoutADisplayOneLineAndStatus2() {
+        struct Case {
+            QStringList args;
+            int status;
+            const char* out;  // how standard output starts
+            int errLines;
+        };
+        const Case cases[] = {
+            {{}, 2, "", 1},
+            {{"--help"}, 0, "usage: clearnook ", 0},
+            {{"--version"}, 0, "clearnook 2.0.0.1\n", 0},
+        };
+        for (const Case& c : cases) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+                env.remove(v);
+            }
+            p.setProcessEnvironment(env);
+            p.start(CLEARNOOK_WINDOW, c.args);
+            QVERIFY(p.waitForFinished(60000));
+            const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+            QVERIFY2(p.exitStatus() == QProcess::NormalExit, qPrintable(err));
+            QCOMPARE(p.exitCode(), c.status);
+            QVERIFY2(p.readAllStandardOutput().startsWith(c.out), qPrintable(c.args.join(' ')));
+            QCOMPARE(err.count('\n'), c.errLines);
+            if (c.errLines != 0) {
+                QVERIFY2(err.startsWith("clearnook: no display"), qPrintable(err));
+            }
+        }
     }
 
     void DeleteSelectedAsksThenReportsAndEnds() {

@@ -1,11 +1,13 @@
 // Takes a screenshot of the window in each state, for a person to look at:
 //   window_shots OUTDIR
 // Run under a virtual X server (scripts/screenshots does). Writes ready.png, scanning.png,
-// complete.png, description.png, confirm.png, report.png and about.png.
+// complete.png, description.png, files.png (the file list of a row), confirm.png, report.png and
+// about.png.
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QTableView>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -21,14 +23,17 @@ namespace {
 QString g_out;
 QWidget* g_window = nullptr;
 
-// Waits `settleMs` for the window to draw, then saves it and a message box over it.
-void Shoot(const QString& name, int settleMs = 150) {
+// Waits `settleMs` for the window to draw, then saves it, a message box over it and `beside`.
+void Shoot(const QString& name, int settleMs = 150, QWidget* beside = nullptr) {
     QApplication::processEvents();
     QTest::qWait(settleMs);
     // The dialog and a message box over it, whatever the scale.
     QRect area = g_window->frameGeometry();
     if (QWidget* box = QApplication::activeModalWidget()) {
         area = area.united(box->frameGeometry());
+    }
+    if (beside != nullptr) {
+        area = area.united(beside->frameGeometry());
     }
     const QPixmap shot = QApplication::primaryScreen()->grabWindow(0);
     const qreal ratio = shot.devicePixelRatio();
@@ -100,6 +105,17 @@ void Drive(clearnook::qt::CleanupWindow& w) {
                       list->visualItemRect(list->topLevelItem(3)).center());
     list->topLevelItem(0)->setCheckState(0, Qt::Checked);
     Shoot("description");
+    // The files of the first row (every bulk file is a temporary one), largest first.
+    list->setFocus();
+    list->setCurrentItem(list->topLevelItem(0));
+    QTest::keyClick(list, Qt::Key_Return);
+    clearnook::qt::FileListDialog* files = w.FileList();
+    files->move(60, 60);  // over the window: at twice the scale both side by side do not fit
+    files->Table()->sortByColumn(1, Qt::DescendingOrder);
+    files->Table()->selectRow(0);
+    Shoot("files", 300, files);
+    files->close();
+    list->setCurrentItem(list->topLevelItem(3));
     ShootNextBox("about", QMessageBox::Ok);
     QTest::mouseClick(w.AboutButton(), Qt::LeftButton);
     ShootNextBox("confirm", QMessageBox::No);

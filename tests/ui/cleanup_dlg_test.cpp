@@ -1,4 +1,5 @@
 #include "ui/cleanup_dlg.h"
+#include "ui/recorded_files.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #endif
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -661,6 +663,29 @@ TEST(CleanupDlg, DeleteRunsThePassOnTickedRowsShowsReportAndEnds) {
         EXPECT_EQ(d.view.ends, std::vector<DialogResult>{DialogResult::Ok});
         EXPECT_EQ(d.dlg->GetState(), CCleanupDlg::State::Ended);
     }
+}
+
+// The window's file list reads the lists, which is safe only once the walk has finished: before
+// the tick that completes, the walk may still be writing them.
+TEST(CleanupDlg, RecordedFilesAreOfferedInCompleteOnly) {
+    Tree tree;
+    Dialog d;
+    d.Init({tree.Entry()});
+    EXPECT_EQ(d.dlg->FinishedResults(), nullptr);
+    d.dlg->OnOK();
+    d.view.RunWorker();
+    EXPECT_EQ(d.dlg->FinishedResults(), nullptr);  // finished, not yet seen by a tick
+    d.dlg->OnTimer();
+    const CategoryResults* results = d.dlg->FinishedResults();
+    ASSERT_NE(results, nullptr);
+    const std::vector<RecordedFile> files = ListRecordedFiles(*results, CAT_THUMBNAIL_CACHE);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].path, RecordedPath(tree.root, "/photos/Thumbs.db"));
+    EXPECT_EQ(files[0].size, 20480u);
+    ASSERT_EQ(std::remove((tree.dir / "vol [x]/photos/Thumbs.db").c_str()), 0);
+    EXPECT_EQ(ListRecordedFiles(*results, CAT_THUMBNAIL_CACHE)[0].size, std::nullopt);
+    d.dlg->OnCancel();
+    EXPECT_EQ(d.dlg->FinishedResults(), nullptr);
 }
 
 #ifndef _WIN32

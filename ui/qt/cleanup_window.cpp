@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -15,6 +16,7 @@
 #include <algorithm>
 
 #include "ui/dialog_template.h"
+#include "ui/recorded_files.h"
 
 namespace clearnook::qt {
 namespace {
@@ -60,7 +62,7 @@ CleanupWindow::CleanupWindow(DriveSource drives, QWidget* parent)
       m_staticDrive(new QLabel(QString::fromLatin1(dt::kDriveLabel.text), this)),
       m_comboDrive(new QComboBox(this)),
       m_btnScan(new QPushButton(QString::fromLatin1(dt::kScan.text), this)),
-      m_staticStatus(new QLabel(QString::fromLatin1(dt::kStatus.text), this)),
+      m_staticStatus(new QLabel(this)),
       m_listResults(new QTreeWidget(this)),
       m_groupDescription(new QGroupBox(QString::fromLatin1(dt::kDescriptionGroup.text), this)),
       m_staticDescription(new QLabel(QString::fromLatin1(dt::kDescription.text), this)),
@@ -69,6 +71,7 @@ CleanupWindow::CleanupWindow(DriveSource drives, QWidget* parent)
       m_hIcon(QStringLiteral(":/icons/128.ico")),
       m_dlg(*this) {
     setWindowTitle(QString::fromLatin1(dt::kCaption));
+    m_statusText = QString::fromLatin1(dt::kStatus.text);
     setWindowIcon(m_hIcon);
     for (int i = 0; i < CATEGORY_COUNT; ++i) {
         m_imageList[static_cast<std::size_t>(i)] =
@@ -77,7 +80,7 @@ CleanupWindow::CleanupWindow(DriveSource drives, QWidget* parent)
 
     m_comboDrive->setEditable(false);
     m_comboDrive->setInsertPolicy(QComboBox::NoInsert);
-    m_staticStatus->setWordWrap(true);  // one line shows; the rest of a long text is cut off
+    m_staticStatus->setTextFormat(Qt::PlainText);  // a file name is no markup
     m_staticStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_staticDescription->setWordWrap(true);
     m_staticDescription->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -102,6 +105,7 @@ CleanupWindow::CleanupWindow(DriveSource drives, QWidget* parent)
                  pal.color(QPalette::Inactive, QPalette::Text));
     m_listResults->setPalette(pal);
     m_listResults->viewport()->installEventFilter(this);
+    m_listResults->setContextMenuPolicy(Qt::CustomContextMenu);
 
     m_btnScan->setDefault(true);
     m_btnDelete->setEnabled(false);
@@ -121,6 +125,13 @@ CleanupWindow::CleanupWindow(DriveSource drives, QWidget* parent)
     connect(m_btnDelete, &QPushButton::clicked, this, [this] { m_dlg.OnDeleteSelected(); });
     connect(m_btnAbout, &QPushButton::clicked, this, [this] { m_dlg.OnAbout(); });
     connect(&m_timer, &QTimer::timeout, this, [this] { m_dlg.OnTimer(); });
+    // The keys that move through the rows show each row's description, as a click does.
+    connect(m_listResults, &QTreeWidget::itemSelectionChanged, this,
+            [this] { m_dlg.OnResultClick(); });
+    connect(m_listResults, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item) { ShowRecordedFiles(item); });
+    connect(m_listResults, &QTreeWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { ShowResultMenu(pos); });
     m_statusTimer.setSingleShot(true);
     connect(&m_statusTimer, &QTimer::timeout, this, [this] { ShowStatusSoon(); });
 
@@ -130,9 +141,28 @@ CleanupWindow::CleanupWindow(DriveSource drives, QWidget* parent)
 
 CleanupWindow::~CleanupWindow() = default;
 
+int CleanupWindow::ResultListHeightForAllRows() const {
+    // A row as the list draws it once the scan is complete, measured on a list of its own.
+    QTreeWidget probe;
+    probe.setFont(m_listResults->font());
+    probe.setIconSize(m_listResults->iconSize());
+    probe.setColumnCount(2);
+    probe.setHeaderHidden(true);
+    auto* item = new QTreeWidgetItem(&probe, {QStringLiteral("Ag"), QStringLiteral("9")});
+    item->setIcon(0, m_imageList[0]);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(0, Qt::Unchecked);
+    return CATEGORY_COUNT * probe.sizeHintForRow(0) + 2 * m_listResults->frameWidth();
+}
+
 void CleanupWindow::LayOutControls() {
     const QFont f = font();
-    setFixedSize(DialogUnitsToPixels(f, dt::kDialogRect).size());
+    // The template's list shows three or four rows; here it grows to show all of them, and what
+    // lies below it moves down as far.
+    const int listTemplateHeight = DialogUnitsToPixels(f, dt::kResults.rect).height();
+    const int grow = std::max(0, ResultListHeightForAllRows() - listTemplateHeight);
+    const auto below = [grow](QRect r) { return r.translated(0, grow); };
+    setFixedSize(DialogUnitsToPixels(f, dt::kDialogRect).size() + QSize(0, grow));
     // The template sizes its label for MS Sans Serif; a wider font may need the gap before the
     // drive box to show the whole text.
     QRect label = DialogUnitsToPixels(f, dt::kDriveLabel.rect);
@@ -149,14 +179,15 @@ void CleanupWindow::LayOutControls() {
         std::max(1, (drive.height() - closedHeight) / std::max(1, QFontMetrics(f).height() + 2)));
     m_btnScan->setGeometry(DialogUnitsToPixels(f, dt::kScan.rect));
     m_staticStatus->setGeometry(DialogUnitsToPixels(f, dt::kStatus.rect));
-    m_listResults->setGeometry(DialogUnitsToPixels(f, dt::kResults.rect));
+    m_listResults->setGeometry(DialogUnitsToPixels(f, dt::kResults.rect).adjusted(0, 0, 0, grow));
     const int baseX = DialogBaseUnits(f).width();
     m_listResults->setColumnWidth(0, MulDiv(dt::kNameColumnWidth, baseX, dt::kTemplateBaseX));
     m_listResults->setColumnWidth(1, MulDiv(dt::kSizeColumnWidth, baseX, dt::kTemplateBaseX));
-    m_groupDescription->setGeometry(DialogUnitsToPixels(f, dt::kDescriptionGroup.rect));
-    m_staticDescription->setGeometry(DialogUnitsToPixels(f, dt::kDescription.rect));
-    m_btnAbout->setGeometry(DialogUnitsToPixels(f, dt::kAbout.rect));
-    m_btnDelete->setGeometry(DialogUnitsToPixels(f, dt::kDelete.rect));
+    m_groupDescription->setGeometry(below(DialogUnitsToPixels(f, dt::kDescriptionGroup.rect)));
+    m_staticDescription->setGeometry(below(DialogUnitsToPixels(f, dt::kDescription.rect)));
+    m_btnAbout->setGeometry(below(DialogUnitsToPixels(f, dt::kAbout.rect)));
+    m_btnDelete->setGeometry(below(DialogUnitsToPixels(f, dt::kDelete.rect)));
+    ShowStatusText();
 }
 
 void CleanupWindow::changeEvent(QEvent* event) {
@@ -179,7 +210,15 @@ void CleanupWindow::SetScanButtonText(std::string_view text) {
     m_btnScan->setText(FromEngine(text));
 }
 void CleanupWindow::SetStatusText(std::string_view text) {
-    m_staticStatus->setText(FromEngine(text));
+    m_statusText = FromEngine(text);
+    ShowStatusText();
+}
+
+void CleanupWindow::ShowStatusText() {
+    const QString shown = m_staticStatus->fontMetrics().elidedText(
+        m_statusText, Qt::ElideMiddle, m_staticStatus->contentsRect().width());
+    m_staticStatus->setText(shown);
+    m_staticStatus->setToolTip(shown == m_statusText ? QString() : m_statusText);
 }
 void CleanupWindow::SetDescriptionText(std::string_view text) {
     m_staticDescription->setText(FromEngine(text));
@@ -340,16 +379,55 @@ void CleanupWindow::keyPressEvent(QKeyEvent* event) {
         // while that button is disabled (Complete), and neither does this window.
         if (m_btnScan->isEnabled()) {
             m_dlg.OnOK();
+        } else if (focusWidget() == m_listResults) {
+            ShowRecordedFiles(m_listResults->currentItem());
         }
         return;
     }
     QDialog::keyPressEvent(event);
 }
 
+void CleanupWindow::ShowRecordedFiles(QTreeWidgetItem* item) {
+    const CategoryResults* results = m_dlg.FinishedResults();
+    if (results == nullptr || item == nullptr) {
+        return;
+    }
+    const int category = item->data(0, kCategoryRole).toInt();
+    if (m_fileList != nullptr) {
+        m_fileList->close();
+    }
+    // Each file's size is read again now, which takes a while for a large cache.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    std::vector<RecordedFile> files = ListRecordedFiles(*results, category);
+    QApplication::restoreOverrideCursor();
+    m_fileList = new FileListDialog(category, item->text(1), std::move(files), this);
+    m_fileList->setAttribute(Qt::WA_DeleteOnClose);
+    m_fileList->show();
+}
+
+void CleanupWindow::ShowResultMenu(const QPoint& pos) {
+    QTreeWidgetItem* item = m_listResults->itemAt(pos);
+    if (item == nullptr) {
+        return;
+    }
+    m_listResults->setCurrentItem(item);
+    QMenu menu(this);
+    QAction* show = menu.addAction(tr("Show &Files..."));
+    show->setEnabled(m_dlg.FinishedResults() != nullptr);
+    if (menu.exec(m_listResults->viewport()->mapToGlobal(pos)) == show) {
+        ShowRecordedFiles(item);
+    }
+}
+
 bool CleanupWindow::eventFilter(QObject* watched, QEvent* event) {
-    // Only a click tells the controller: moving the selection with the keys does not.
+    // A click on a row shows its description, even where it toggles the row's checkbox, which
+    // the list does without selecting the row.
     if (watched == m_listResults->viewport() && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        const QPoint pos = static_cast<QMouseEvent*>(event)->position().toPoint();
+        if (QTreeWidgetItem* item = m_listResults->itemAt(pos)) {
+            m_listResults->setCurrentItem(item);
+        }
         m_dlg.OnResultClick();
     }
     return QDialog::eventFilter(watched, event);

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QIcon>
+#include <QPointer>
 #include <QTimer>
 
 #include <array>
@@ -15,12 +16,14 @@
 
 #include "ui/cleanup_dlg.h"
 #include "ui/dialog_template.h"
+#include "ui/qt/file_list_dialog.h"
 
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace clearnook::qt {
 
@@ -60,6 +63,8 @@ class CleanupWindow final : public QDialog,
     [[nodiscard]] QPushButton* DeleteButton() const { return m_btnDelete; }
     [[nodiscard]] QLabel* DriveLabel() const { return m_staticDrive; }
     [[nodiscard]] const CCleanupDlg& Controller() const { return m_dlg; }
+    // The file list open now, if any.
+    [[nodiscard]] FileListDialog* FileList() const { return m_fileList; }
 
     // CleanupView
     void EnableDriveBox(bool enable) override;
@@ -103,6 +108,16 @@ class CleanupWindow final : public QDialog,
     void SelectDriveEntry(int index) override;
 
     void LayOutControls();
+    // The height the result list needs to show every category's row, checkbox and icon
+    // included, without a scroll bar.
+    [[nodiscard]] int ResultListHeightForAllRows() const;
+    // Shows m_statusText in the status line's one line: a path too long for it loses its
+    // middle, so the folder the walk is in stays readable at its end.
+    void ShowStatusText();
+    // Opens the list of the files of `item`'s row, once the scan is complete (the lists may not
+    // be read before). A list open already gives way to it.
+    void ShowRecordedFiles(QTreeWidgetItem* item);
+    void ShowResultMenu(const QPoint& pos);
     // Passes a status wake to the controller now, or once kStatusIntervalMs have gone by since
     // the last one.
     void ShowStatusSoon();
@@ -123,6 +138,8 @@ class CleanupWindow final : public QDialog,
     QTimer m_statusTimer;
     QElapsedTimer m_statusShown;
     bool m_bCheckboxes = false;
+    QString m_statusText;
+    QPointer<FileListDialog> m_fileList;
     CCleanupDlg m_dlg;  // last: built once the controls exist, destroyed before them
 };
 
