@@ -11,9 +11,12 @@ using Kind = LinuxPlace::Kind;
 // The cache directories of the Chromium family below XDG_CACHE_HOME, lowered. Brave's lies one
 // level further down, below "BraveSoftware".
 constexpr std::array<std::string_view, 11> kChromiumBrowsers = {
-    "chromium",       "google-chrome",      "google-chrome-beta", "google-chrome-unstable",
-    "microsoft-edge", "microsoft-edge-beta", "microsoft-edge-dev", "vivaldi",
-    "vivaldi-snapshot", "opera",            "opera-beta"};
+    "chromium",           "google-chrome",
+    "google-chrome-beta", "google-chrome-unstable",
+    "microsoft-edge",     "microsoft-edge-beta",
+    "microsoft-edge-dev", "vivaldi",
+    "vivaldi-snapshot",   "opera",
+    "opera-beta"};
 
 bool IsChromiumBrowser(std::string_view lowerName) {
     return std::find(kChromiumBrowsers.begin(), kChromiumBrowsers.end(), lowerName) !=

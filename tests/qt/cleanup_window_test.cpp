@@ -150,8 +150,8 @@ class CleanupWindowTest : public QObject {
   private slots:
     void init() {
         m_tree = std::make_unique<TempDir>();
-        m_tree->File("Windows/Temp/a.log", 3);
-        m_tree->File("Windows/Temp/b.log", 5);
+        m_tree->File("wine/drive_c/Windows/Temp/a.log", 3);
+        m_tree->File("wine/drive_c/Windows/Temp/b.log", 5);
         m_tree->File("Photos/Thumbs.db", 20480);
         m_tree->File("Docs/keep.txt", 10);
     }
@@ -331,12 +331,12 @@ class CleanupWindowTest : public QObject {
     // One row for each kind of file fits the list, without a scroll bar, at any font size.
     void EveryRowShowsWithoutAScrollBar() {
         m_tree->File(
-            "Documents and Settings/A/Local Settings/Temporary Internet "
+            "wine/drive_c/Documents and Settings/A/Local Settings/Temporary Internet "
             "Files/Content.IE5/AB12/page.htm",
             1);
-        m_tree->File("Windows/Help/system.gid", 1);
+        m_tree->File("wine/drive_c/Windows/Help/system.gid", 1);
         m_tree->File("src/build/app.pch", 1);
-        m_tree->File("Documents and Settings/A/Recent/letter.lnk", 1);
+        m_tree->File("wine/drive_c/Documents and Settings/A/Recent/letter.lnk", 1);
         for (int points : {8, 14, 20}) {
             QFont font = QApplication::font();
             font.setPointSize(points);
@@ -385,7 +385,7 @@ class CleanupWindowTest : public QObject {
             QCOMPARE(files->windowTitle(), QString("Temporary Files - Clearnook"));
             QAbstractItemModel* model = files->Table()->model();
             QCOMPARE(model->rowCount(), 2);
-            const QString dir = QString::fromStdString(*m_tree / "Windows/Temp");
+            const QString dir = QString::fromStdString(*m_tree / "wine/drive_c/Windows/Temp");
             const auto row = [model](int r) {
                 return model->index(r, 0).data().toString() + " " +
                        model->index(r, 1).data().toString();
@@ -473,7 +473,7 @@ class CleanupWindowTest : public QObject {
                  QString("Are you sure you want to permanently remove the selected items?"));
         QCOMPARE(no->icon, QMessageBox::Warning);
         QVERIFY(w->isVisible());
-        QVERIFY(Exists(*m_tree / "Windows/Temp/a.log"));
+        QVERIFY(Exists(*m_tree / "wine/drive_c/Windows/Temp/a.log"));
         QCOMPARE(list->topLevelItem(0)->checkState(0), Qt::Checked);
 
         auto yesThenOk = AnswerBoxes({QMessageBox::Yes, QMessageBox::Ok});
@@ -481,8 +481,8 @@ class CleanupWindowTest : public QObject {
         QVERIFY(yesThenOk[0]->seen && yesThenOk[1]->seen);
         QTRY_VERIFY(!w->isVisible());
         QCOMPARE(w->result(), int(QDialog::Accepted));
-        QVERIFY(!Exists(*m_tree / "Windows/Temp/a.log"));
-        QVERIFY(!Exists(*m_tree / "Windows/Temp/b.log"));
+        QVERIFY(!Exists(*m_tree / "wine/drive_c/Windows/Temp/a.log"));
+        QVERIFY(!Exists(*m_tree / "wine/drive_c/Windows/Temp/b.log"));
         QVERIFY(Exists(*m_tree / "Photos/Thumbs.db"));  // not ticked
         QVERIFY(Exists(*m_tree / "Docs/keep.txt"));
     }

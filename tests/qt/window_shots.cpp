@@ -70,14 +70,14 @@ int main(int argc, char** argv) {
     }
     g_out = QString::fromLocal8Bit(argv[1]);
     clearnook::testing::TempDir tree(clearnook::testing::TempDir::Where::Memory);
-    tree.File("Windows/Temp/setup.log", 3000);
+    tree.File("wine/drive_c/Windows/Temp/setup.log", 3000);
     tree.File(
-        "Documents and Settings/Alice/Local Settings/Temporary Internet "
+        "wine/drive_c/Documents and Settings/Alice/Local Settings/Temporary Internet "
         "Files/Content.IE5/AB12/page.htm",
         120000);
-    tree.File("Windows/Help/system.gid", 4096);
+    tree.File("wine/drive_c/Windows/Help/system.gid", 4096);
     tree.File("src/build/app.pch", 5000000);
-    tree.File("Documents and Settings/Alice/Recent/letter.lnk", 600);
+    tree.File("wine/drive_c/Documents and Settings/Alice/Recent/letter.lnk", 600);
     tree.File("Photos/Thumbs.db", 20480);
     // enough files that the walk is still going when the second picture is taken
     for (int i = 0; i < 200000; ++i) {
