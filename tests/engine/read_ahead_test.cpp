@@ -597,6 +597,7 @@ TEST(ReadAheadTest, WorkerRaisesTheFlagAfterTheWholeWalk) {
     EXPECT_TRUE(SameWalk(expected, got));
 }
 
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 // Walks `root` on four threads, as the programs start a walk, under a limit on the address space
 // a gigabyte above what the process holds, and ends the process: 0 when the walk recorded `files`
 // temporary files and every thread allocated from the main arena.
@@ -635,6 +636,8 @@ TEST(ReadAheadTest, WorkerRaisesTheFlagAfterTheWholeWalk) {
     }
     std::_Exit(p.state->results.lists[CAT_TEMP_FILES].size() != files ? 1 : heaps != 1 ? 2 : 0);
 }
+
+#endif
 
 // An arena of a thread's own reserves 64 MiB of address space: under a limit on it (ulimit -v),
 // a walk on four threads ran out of it where one thread walks in a few megabytes.
