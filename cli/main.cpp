@@ -193,8 +193,15 @@ void PrintRows(Output& out, const CategoryTotals& totals) {
         out.Write("No files of any category were found.\n");
     }
     char line[128];
+    std::uint64_t total = 0;
     for (const ResultRow& row : rows) {
         std::snprintf(line, sizeof line, "%-26s %12s\n", row.name.c_str(), row.size.c_str());
+        out.Write(line);
+        total += totals[static_cast<std::size_t>(row.category)];
+    }
+    // What ticking every row would free.
+    if (!rows.empty()) {
+        std::snprintf(line, sizeof line, "%-26s %12s\n", "Total", FormatSize(total).c_str());
         out.Write(line);
     }
 }

@@ -45,7 +45,8 @@ TEST(CliProgramTest, RowsListAndJson) {
     EXPECT_EQ(rows.status, 0);
     EXPECT_EQ(rows.out,
               "Temporary Files                 9 bytes\n"
-              "Thumbnail Cache                20.00 KB\n");
+              "Thumbnail Cache                20.00 KB\n"
+              "Total                          20.01 KB\n");
 
     ProgramRun list = RunCli({"--list", "-0", t.path() + "/"});
     EXPECT_EQ(list.status, 0);
@@ -151,7 +152,9 @@ TEST(CliProgramTest, SummaryOnATerminalUnlessQuiet) {
         options.stderrOnTerminal = true;
         const ProgramRun r = RunCli(args, options);
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, "Temporary Files                 3 bytes\n");
+        EXPECT_EQ(r.out,
+                  "Temporary Files                 3 bytes\n"
+                  "Total                           3 bytes\n");
         if (quiet) {
             EXPECT_EQ(r.terminal, "");
         } else {
@@ -206,7 +209,8 @@ void MakeTree(const TempDir& t) {
 
 const std::string kRows =
     "Temporary Files                 8 bytes\n"
-    "Pre-Compiled Header Files       9 bytes\n";
+    "Pre-Compiled Header Files       9 bytes\n"
+    "Total                          17 bytes\n";
 
 struct DeleteRunCase {
     const char* label;
