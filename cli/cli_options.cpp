@@ -135,6 +135,26 @@ bool ParseCategoryKeys(std::string_view keys, std::vector<int>& categories, std:
     return true;
 }
 
+namespace {
+
+// The value of the option `name` at args[i]: "--name VALUE" (i moves to VALUE) or
+// "--name=VALUE". False when "--name" is the last argument.
+bool OptionValue(const std::vector<std::string>& args, std::size_t& i, std::string_view name,
+                 std::string_view& value) {
+    const std::string& a = args[i];
+    if (a.size() > name.size()) {
+        value = std::string_view(a).substr(name.size() + 1);
+        return true;
+    }
+    if (i + 1 == args.size()) {
+        return false;
+    }
+    value = args[++i];
+    return true;
+}
+
+}  // namespace
+
 ParseResult ParseCliArgs(const std::vector<std::string>& args) {
     ParseResult r;
     bool haveRoot = false;
@@ -154,14 +174,9 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args) {
                 r.options.threads = 1;
             } else if (a == "--threads" || a.starts_with("--threads=")) {
                 std::string_view count;
-                if (a == "--threads") {
-                    if (i + 1 == args.size()) {
-                        r.error = "--threads needs a number";
-                        return r;
-                    }
-                    count = args[++i];
-                } else {
-                    count = std::string_view(a).substr(std::string_view("--threads=").size());
+                if (!OptionValue(args, i, "--threads", count)) {
+                    r.error = "--threads needs a number";
+                    return r;
                 }
                 if (!ParseThreadCount(count, r.options.threads)) {
                     r.error = "--threads takes a number from 1 to " + std::to_string(kMostThreads) +
@@ -170,14 +185,9 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args) {
                 }
             } else if (a == "--rules" || a.starts_with("--rules=")) {
                 std::string_view set;
-                if (a == "--rules") {
-                    if (i + 1 == args.size()) {
-                        r.error = "--rules needs auto, windows or linux";
-                        return r;
-                    }
-                    set = args[++i];
-                } else {
-                    set = std::string_view(a).substr(std::string_view("--rules=").size());
+                if (!OptionValue(args, i, "--rules", set)) {
+                    r.error = "--rules needs auto, windows or linux";
+                    return r;
                 }
                 if (set == "auto") {
                     r.options.rules = RuleChoice::Auto;
@@ -200,14 +210,9 @@ ParseResult ParseCliArgs(const std::vector<std::string>& args) {
                 r.options.yes = true;
             } else if (a == "--delete" || a.starts_with("--delete=")) {
                 std::string_view keys;
-                if (a == "--delete") {
-                    if (i + 1 == args.size()) {
-                        r.error = "--delete needs KEY[,KEY...] (valid: " + ValidKeys() + ")";
-                        return r;
-                    }
-                    keys = args[++i];
-                } else {
-                    keys = std::string_view(a).substr(std::string_view("--delete=").size());
+                if (!OptionValue(args, i, "--delete", keys)) {
+                    r.error = "--delete needs KEY[,KEY...] (valid: " + ValidKeys() + ")";
+                    return r;
                 }
                 if (!ParseCategoryKeys(keys, r.options.deleteCategories, r.error)) {
                     return r;

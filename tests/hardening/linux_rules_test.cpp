@@ -56,8 +56,7 @@ const TreeFile kTree[] = {
     {"var/tmp/older.dat", 40, CAT_TEMP_FILES, kNone},
     {"home/me/.old.txt.swp", 40, CAT_TEMP_FILES, CAT_TEMP_FILES},
     {"home/me/.wine/drive_c/windows/temp/setup.log", 0, CAT_TEMP_FILES, CAT_TEMP_FILES},
-    {"home/me/.wine/drive_c/users/me/Recent/a.lnk", 0, CAT_RECENT_DOCUMENTS,
-     CAT_RECENT_DOCUMENTS},
+    {"home/me/.wine/drive_c/users/me/Recent/a.lnk", 0, CAT_RECENT_DOCUMENTS, CAT_RECENT_DOCUMENTS},
     {"home/me/Pictures/Thumbs.db", 0, CAT_THUMBNAIL_CACHE, CAT_THUMBNAIL_CACHE},
     // what the user needs
     {"tmp/young.log", 2, kNone, kNone},
@@ -129,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(Rules, LinuxTreeTest,
                          [](const auto& p) {
                              const char* set = p.param.rules == RuleChoice::Windows ? "windows"
                                                : p.param.rules == RuleChoice::Linux ? "linux"
-                                                                                     : "auto";
+                                                                                    : "auto";
                              return std::string(set) + "_" + std::to_string(p.param.threads);
                          });
 
