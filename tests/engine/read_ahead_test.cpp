@@ -651,6 +651,8 @@ TEST(ReadAheadTest, ThreadsShareOneArenaUnderAnAddressLimit) {
             t.File("d" + std::to_string(d) + "/s/f" + std::to_string(f) + ".tmp", 1);
         }
     }
+    // In a process of its own: the arenas earlier tests made would serve the walk's threads.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(WalkUnderAnAddressLimit(t.path(), 1000), ::testing::ExitedWithCode(0), "");
 #endif
 }

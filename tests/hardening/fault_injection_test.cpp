@@ -373,8 +373,13 @@ INSTANTIATE_TEST_SUITE_P(Walks, HostileNameTest, ::testing::Values(false, true),
 // still the one the scan saw.
 struct IdentityCase {
     const char* label;
-    std::function<void(struct statx&)> scan;    // how statx answers during the scan
-    std::function<void(struct statx&)> remove;  // and during the delete pass
+    // A file system without birth times (ext2, ext3, ext4 with 128-byte inodes) whose change time
+    // counts in whole seconds: the file last changed this many seconds before the scan. -1: the
+    // file system as it is.
+    int changedSecondsAgo;
+    // The same file system mounted again before the delete pass, a block-level copy of it say:
+    // the same device, inodes and times, another mount.
+    bool mountedAgain;
     bool removed;
 };
 
@@ -388,11 +393,24 @@ TEST_P(IdentityTest, AFileIsRemovedOnlyWhenItCanBeToldFromAnyOther) {
     const IdentityCase& c = GetParam();
     TempDir t(TempDir::Where::Memory);
     t.File("a.tmp", 1);
+    const std::int64_t changed = ::time(nullptr) - c.changedSecondsAgo;
+    const auto noBirthTime = [&](struct statx& sx) {
+        if (c.changedSecondsAgo >= 0) {
+            sx.stx_mask &= ~static_cast<unsigned>(STATX_BTIME);
+            sx.stx_ctime = {changed, 0, 0};
+        }
+    };
     FaultInjector injector;
-    injector.SetStatxAnswer(c.scan);
+    injector.SetStatxAnswer(noBirthTime);
     const ScanRun run = Scan(t.path());
     ASSERT_EQ(run.Paths(CAT_TEMP_FILES).size(), 1u);
-    injector.SetStatxAnswer(c.remove);
+    injector.SetStatxAnswer([&](struct statx& sx) {
+        noBirthTime(sx);
+        constexpr unsigned kMountIds = 0x1000U | 0x4000U;  // STATX_MNT_ID, STATX_MNT_ID_UNIQUE
+        if (c.mountedAgain && (sx.stx_mask & kMountIds) != 0) {
+            sx.stx_mnt_id += 1;
+        }
+    });
     const DeleteReport report =
         RunDeletePass(std::vector<int>{CAT_TEMP_FILES}, run.state->results, t.path());
     EXPECT_EQ(report.removed, c.removed ? 1 : 0);
@@ -400,36 +418,15 @@ TEST_P(IdentityTest, AFileIsRemovedOnlyWhenItCanBeToldFromAnyOther) {
     EXPECT_EQ(testing::Exists(t / "a.tmp"), !c.removed);
 }
 
-// A file system without birth times (ext2, ext3, ext4 with 128-byte inodes) whose change time
-// counts in whole seconds: the file last changed `secondsAgo` before the scan.
-std::function<void(struct statx&)> NoBirthTimeChanged(std::int64_t secondsAgo) {
-    const std::int64_t second = ::time(nullptr) - secondsAgo;
-    return [second](struct statx& sx) {
-        sx.stx_mask &= ~static_cast<unsigned>(STATX_BTIME);
-        sx.stx_ctime = {second, 0, 0};
-    };
-}
-
-// The same file system mounted again, a block-level copy of it say: the same device, inodes and
-// times, another mount.
-void MountedAgain(struct statx& sx) {
-    constexpr unsigned kMountIds = 0x1000U | 0x4000U;  // STATX_MNT_ID, STATX_MNT_ID_UNIQUE
-    if ((sx.stx_mask & kMountIds) != 0) {
-        sx.stx_mnt_id += 1;
-    }
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Table, IdentityTest,
     ::testing::Values(
         // Made again under its name in the second it last changed, a file gets the same inode
         // and change time: the scan cannot tell, so it never removes one changed in its second.
-        IdentityCase{"no_birth_time_changed_in_the_scans_second", NoBirthTimeChanged(0),
-                     NoBirthTimeChanged(0), false},
-        IdentityCase{"no_birth_time_changed_before", NoBirthTimeChanged(60), NoBirthTimeChanged(60),
-                     true},
-        IdentityCase{"the_drive_mounted_again", nullptr, MountedAgain, false},
-        IdentityCase{"the_same_mount", nullptr, nullptr, true}),
+        IdentityCase{"no_birth_time_changed_in_the_scans_second", 0, false, false},
+        IdentityCase{"no_birth_time_changed_before", 60, false, true},
+        IdentityCase{"the_drive_mounted_again", -1, true, false},
+        IdentityCase{"the_same_mount", -1, false, true}),
     [](const auto& p) { return std::string(p.param.label); });
 
 class FaultTest : public ::testing::TestWithParam<FaultKind> {};
