@@ -1,7 +1,8 @@
 // The drives a scan can start from, as the operating system names them. Two forms: Windows has
-// lettered logical drives with volume labels; Linux has the mounted filesystems of the mount
-// table with the labels of their devices. The drive box text is composed above this layer
-// (ui/drive_list), so the Windows form's rules can be tested on any platform with a fake.
+// lettered logical drives with volume labels; Linux has the user's home folder and the mounted
+// filesystems of the mount table with the labels of their devices. The drive box text is composed
+// above this layer (ui/drive_list), so the Windows form's rules can be tested on any platform with
+// a fake.
 #pragma once
 
 #include <cstdint>
@@ -68,6 +69,13 @@ using VolumeLabelReader = std::function<std::optional<std::string>(const std::st
 // a type whose inode counts describe its own tree (not an overlay or FUSE). None otherwise, or
 // when the filesystem keeps no inode count. For a progress estimate. Any thread.
 [[nodiscard]] std::optional<std::uint64_t> UsedInodesOfMountRoot(const std::string& path);
+
+// The user's home folder, which the drive list offers before the mounts: on a machine with one
+// partition "/" holds every user's files and the system's. $HOME when it is set and not empty,
+// else the home directory of this user's entry in the user database. None when that is not an
+// absolute path of a directory this process can list (a $HOME that is set but unusable is not
+// second-guessed). Trailing slashes are dropped. UI thread: it reads the environment.
+[[nodiscard]] std::optional<std::string> HomeDirectory();
 
 // True for the filesystem types that hold no files of the user's (proc, sysfs, tmpfs...): they
 // never appear in the drive list.

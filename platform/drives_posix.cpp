@@ -3,6 +3,7 @@
 #include <blkid.h>
 #include <fcntl.h>
 #include <libmount.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -14,8 +15,10 @@
 #include <map>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "platform/drives.h"
+#include "platform/fs_services.h"
 
 namespace clearnook::platform {
 namespace {
@@ -166,6 +169,30 @@ std::optional<std::vector<MountedVolume>> ListMountedVolumes(const std::string& 
 
 std::optional<std::vector<MountedVolume>> ListMountedVolumes() {
     return ListMountedVolumes("/proc/self/mountinfo", ReadVolumeLabel);
+}
+
+std::optional<std::string> HomeDirectory() {
+    std::string home;
+    if (const char* variable = std::getenv("HOME"); variable != nullptr && *variable != '\0') {
+        home = variable;
+    } else {
+        const long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+        std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+        struct passwd entry {};
+        struct passwd* found = nullptr;
+        if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+            found == nullptr || found->pw_dir == nullptr) {
+            return std::nullopt;
+        }
+        home = found->pw_dir;
+    }
+    while (home.size() > 1 && home.back() == '/') {
+        home.pop_back();
+    }
+    if (home.empty() || home.front() != '/' || !IsListableDirectory(home)) {
+        return std::nullopt;
+    }
+    return home;
 }
 
 }  // namespace clearnook::platform

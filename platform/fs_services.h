@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 // Defined where one DirectoryStack can hand an open directory to another (HandedDirectory,
 // DirectoryStack::HandOffLaterDirectory, DirectoryStack::AdoptRoot), the way a walk shares a tree
@@ -365,7 +367,43 @@ enum class RemoveResult : std::uint8_t {
                    // (FileIdentity::kUnverifiable): kept
     Refused,       // the file is still there but the system would not delete it (immutable,
                    // read-only file system, busy, ...)
+    InUse,         // a process other than this one holds the file open, by a descriptor or a memory
+                   // mapping: kept, as Windows keeps a file a running program has open (Linux; on
+                   // Windows such a file is Refused by the system itself)
 };
+
+#ifndef _WIN32
+// The regular files that processes other than this one hold open, through a descriptor or a
+// memory mapping, as one sweep of /proc finds them: each process's fd directory (every entry
+// stat'ed, so a file is known by device and inode whatever name it was opened by) and its maps.
+// Processes whose entries cannot be read are skipped: for a user without privileges, those of
+// other users; processes of other PID namespaces, or hidden by the mount's hidepid option, are
+// never seen. A file opened after the sweep is not in it. Linux.
+class FilesInUse {
+  public:
+    // What one sweep went through.
+    struct Counts {
+        std::size_t processes = 0;    // processes found in /proc, this one left out
+        std::size_t readable = 0;     // of those, the ones whose descriptors could be read
+        std::size_t descriptors = 0;  // descriptors looked at
+        std::size_t mappedFiles = 0;  // file mappings read from maps
+    };
+
+    // Sweeps /proc now. Empty when /proc cannot be read: then no file is known to be in use.
+    [[nodiscard]] static FilesInUse Gather();
+
+    // True when some process holds the file with this device and inode open.
+    [[nodiscard]] bool Holds(std::uint64_t device, std::uint64_t inode) const;
+
+    // Distinct files found held.
+    [[nodiscard]] std::size_t Size() const { return m_files.size(); }
+    [[nodiscard]] const Counts& Swept() const { return m_counts; }
+
+  private:
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> m_files;  // (device, inode), sorted
+    Counts m_counts;
+};
+#endif
 
 // Deletes, for good, files that a walk from `root` recorded, and nothing else. Each file's
 // directory is reached from the root one component at a time, never through a symbolic link and
@@ -381,6 +419,9 @@ enum class RemoveResult : std::uint8_t {
 // not a reparse point; a zero identity is never removed. A directory link swapped in on the way
 // leads to another file, which is left alone. The root's identity is not looked at there, and
 // nothing stays open.
+// On Linux, before the first file is removed, the remover gathers once which files processes
+// hold open (FilesInUse); a recorded file among them is kept (InUse). A file that a process
+// opens after that sweep is not known to be in use.
 class RecordedFileRemover {
   public:
     // `root` exactly as the walk was given it; `rootIdentity` as the walk recorded it

@@ -1,10 +1,11 @@
 // The Linux remover of recorded files: each file's directory reached from the walk's root one
 // component at a time as the walk reached it, the file compared with what statx says of it now,
-// and removed with unlinkat.
+// and removed with unlinkat unless some process holds it open.
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -84,6 +85,8 @@ struct RecordedFileRemover::Impl {
     std::uint64_t opens = 0;
     std::vector<std::string_view> parts;
     std::string nameBuf;
+    // The files other processes hold open, gathered when the first file is to be removed.
+    std::optional<FilesInUse> inUse;
 
     Impl(std::string rootPath, RootIdentity identity)
         : root(std::move(rootPath)), rootIdentity(identity), budget(DirectoryDescriptorBudget()) {}
@@ -233,6 +236,11 @@ struct RecordedFileRemover::Impl {
         if (identity.birthTime == FileIdentity::kUnverifiable) {
             return RemoveResult::Unverifiable;
         }
+        if (!inUse) {
+            // Once per pass, before the remover holds any descriptor of its own: the sweep needs
+            // two, which the pass has to spare.
+            inUse = FilesInUse::Gather();
+        }
         RemoveResult failure = RemoveResult::Changed;
         if (rootState != RootState::Open && !EnsureRoot(failure)) {
             return failure;  // OpenDepth opens an open root again once it was closed for room
@@ -258,6 +266,11 @@ struct RecordedFileRemover::Impl {
         }
         if (S_ISDIR(sx.stx_mode) || FileIdentityOf(sx) != identity) {
             return RemoveResult::Changed;
+        }
+        if (inUse->Holds(identity.device, identity.inode)) {
+            // On Linux the unlink would succeed and the program holding it would go on with a
+            // file that no longer has a name: its swap file, a cache entry, the installer it runs.
+            return RemoveResult::InUse;
         }
         // Someone able to write this directory could still swap the name between the check and
         // the unlink; what they could make us remove is then a name in a directory they can

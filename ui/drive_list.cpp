@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <memory>
 #include <optional>
 
@@ -54,6 +55,18 @@ std::vector<DriveEntry> ListMountEntries(const std::vector<platform::MountedVolu
     return entries;
 }
 
+std::vector<DriveEntry> ListHomeAndMountEntries(
+    const std::optional<std::string>& home, const std::vector<platform::MountedVolume>& volumes) {
+    std::vector<DriveEntry> entries;
+    if (home) {
+        entries.push_back({std::string(kHomeEntryText), *home});
+    }
+    std::vector<DriveEntry> mounts = ListMountEntries(volumes);
+    entries.insert(entries.end(), std::make_move_iterator(mounts.begin()),
+                   std::make_move_iterator(mounts.end()));
+    return entries;
+}
+
 std::vector<DriveEntry> ListDriveEntries() {
 #ifdef _WIN32
     const std::unique_ptr<platform::LogicalDrives> drives = platform::MakeSystemLogicalDrives();
@@ -61,7 +74,8 @@ std::vector<DriveEntry> ListDriveEntries() {
 #else
     const std::optional<std::vector<platform::MountedVolume> > volumes =
         platform::ListMountedVolumes();
-    return volumes ? ListMountEntries(*volumes) : std::vector<DriveEntry>{};
+    return ListHomeAndMountEntries(platform::HomeDirectory(),
+                                   volumes.value_or(std::vector<platform::MountedVolume>{}));
 #endif
 }
 

@@ -1,10 +1,12 @@
 // The drive box: one entry per drive a scan can start from, named by drive letter or mount path
-// and, where there is one, the volume label.
+// and, where there is one, the volume label; on Linux the user's home folder comes first.
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/drives.h"
@@ -14,8 +16,9 @@ namespace clearnook {
 // One entry of the drive box. The entry carries its scan root itself: a mount path may contain
 // " [", so the root cannot be cut back out of the text.
 struct DriveEntry {
-    std::string text;      // shown in the drive box: "C:", "C: [SYSTEM]", "/", "/home [DATA]"
-    std::string scanRoot;  // what the scan walks: "C:", "/home"
+    std::string text;      // shown in the drive box: "C:", "C: [SYSTEM]", "~ [Home]", "/",
+                           // "/home [DATA]"
+    std::string scanRoot;  // what the scan walks: "C:", "/home/me", "/home"
     friend bool operator==(const DriveEntry&, const DriveEntry&) = default;
 };
 
@@ -32,15 +35,26 @@ inline constexpr std::size_t kVolumeLabelBufferSize = 256;
 [[nodiscard]] std::vector<DriveEntry> ListMountEntries(
     const std::vector<platform::MountedVolume>& volumes);
 
-// The drives of this machine: lettered drives on Windows, mounted filesystems elsewhere. Empty
-// when none can be found. UI thread.
+// The text of the home folder's entry. A mount path always begins with '/', so no mount's entry
+// reads the same.
+inline constexpr std::string_view kHomeEntryText = "~ [Home]";
+
+// The entries of a machine with a home folder and mounts: the home folder's first, when there is
+// one (`home`, its path), then those of `volumes` as ListMountEntries gives them. A home that is
+// itself a mount point is listed twice: as the home folder, and as the mount.
+[[nodiscard]] std::vector<DriveEntry> ListHomeAndMountEntries(
+    const std::optional<std::string>& home, const std::vector<platform::MountedVolume>& volumes);
+
+// The drives of this machine: lettered drives on Windows; elsewhere the user's home folder,
+// then the mounted filesystems. Empty when none can be found. UI thread.
 [[nodiscard]] std::vector<DriveEntry> ListDriveEntries();
 
 // Where a window takes its drive box's entries from when it starts: ListDriveEntries, or a
 // test's own list. Called once, on the UI thread.
 using DriveSource = std::function<std::vector<DriveEntry>()>;
 
-// The scan root of an entry: the drive name for a lettered drive, the mount path for a mount.
+// The scan root of an entry: the drive name for a lettered drive, the mount path for a mount,
+// the home directory for the home folder.
 [[nodiscard]] const std::string& ScanRootOf(const DriveEntry& entry);
 
 // The drive box control, as the window supplies it. UI thread.

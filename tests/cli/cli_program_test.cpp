@@ -23,6 +23,7 @@
 
 #include "platform/drives.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_tree.h"
 
 namespace {
@@ -97,10 +98,12 @@ std::string Unescape(const std::string& field) {
     return out;
 }
 
-// The drive box's entries, read from the mount table by findmnt instead of libmount: the
-// filesystems that hold files, the last mount at each path, in path order with '/' before any
-// other byte, each labelled when findmnt knows a label.
-TEST(CliProgramTest, DrivesAreTheMountTableAsFindmntReadsIt) {
+// The drive box's entries: the home folder ($HOME), then the mount table as findmnt reads it
+// instead of libmount: the filesystems that hold files, the last mount at each path, in path
+// order with '/' before any other byte, each labelled when findmnt knows a label.
+TEST(CliProgramTest, DrivesAreHomeThenTheMountTableAsFindmntReadsIt) {
+    TempDir home;
+    const clearnook::testing::ScopedEnv homeVariable("HOME", home.path());
     FILE* p = ::popen("findmnt --raw --noheadings --output TARGET,FSTYPE,LABEL", "r");
     ASSERT_NE(p, nullptr);
     std::map<std::string, std::pair<std::string, std::string>> byKey;  // key -> target, label
@@ -120,20 +123,19 @@ TEST(CliProgramTest, DrivesAreTheMountTableAsFindmntReadsIt) {
         }
     }
     ::pclose(p);
-    std::string expected = "[";
+    std::string expected = "[\n  {\"text\": \"~ [Home]\", \"root\": \"" + home.path() + "\"}";
     for (const auto& [key, mount] : byKey) {
         std::string text = mount.first;
         if (!mount.second.empty()) {
             text += " [" + mount.second + "]";
         }
-        expected += std::string(expected.size() == 1 ? "" : ",") + "\n  {\"text\": \"" + text +
-                    "\", \"root\": \"" + mount.first + "\"}";
+        expected += ",\n  {\"text\": \"" + text + "\", \"root\": \"" + mount.first + "\"}";
     }
-    expected += byKey.empty() ? "]\n" : "\n]\n";
+    expected += "\n]\n";
     const ProgramRun drives = RunCli({"--drives", "--json"});
     EXPECT_EQ(drives.status, 0);
     EXPECT_EQ(drives.out, expected);
-    EXPECT_EQ(RunCli({"--drives"}).out.find('\t') != std::string::npos, !byKey.empty());
+    EXPECT_TRUE(RunCli({"--drives"}).out.starts_with("~ [Home]\t" + home.path() + "\n"));
 }
 
 // On a terminal the walk shows its progress and ends with a summary on stderr; --quiet says

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/scan.h"
+#include "tests/support/file_holder.h"
 #include "tests/support/temp_tree.h"
 
 namespace clearnook {
@@ -166,6 +167,29 @@ TEST(DeletePassOnDiskTest, RemovesTickedCategoriesOnly) {
     // A second pass over the same lists finds every file gone: each one is a failure.
     const DeleteReport again = RunDeletePass(ticked, state->results, params.path);
     EXPECT_EQ(again.text, "0" + kThanks + kNote);
+}
+
+// A file a running program holds open is kept, and the report carries the note, as on Windows
+// where the system itself refuses to delete such a file.
+TEST(DeletePassOnDiskTest, KeepsAFileARunningProgramHoldsOpen) {
+    testing::TempDir t;
+    t.File("Temp/swap.tmp", 1);
+    t.File("Temp/old.tmp", 1);
+    auto state = std::make_shared<ScanState>();
+    ScanParams params;
+    params.path = t.path();
+    params.state = state;
+    ScanThreadProc(params);
+    ASSERT_EQ(state->results.lists[CAT_TEMP_FILES].size(), 2u);
+
+    const testing::FileHolder editor({t / "Temp/swap.tmp"}, testing::FileHolder::How::Descriptor);
+    ASSERT_TRUE(editor.Holding());
+    const DeleteReport report =
+        RunDeletePass(std::vector<int>{CAT_TEMP_FILES}, state->results, params.path);
+
+    EXPECT_EQ(report.text, "1" + kThanks + kNote);
+    EXPECT_TRUE(testing::Exists(t / "Temp/swap.tmp"));
+    EXPECT_FALSE(testing::Exists(t / "Temp/old.tmp"));
 }
 
 }  // namespace

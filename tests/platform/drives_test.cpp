@@ -1,6 +1,8 @@
 #include "platform/drives.h"
 
+#include <pwd.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -9,10 +11,13 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/fs_services.h"
 #include "tests/support/root_mount.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_tree.h"
 
 namespace clearnook::platform {
@@ -235,6 +240,56 @@ TEST(VolumeLabel, NothingForWhatHoldsNoFilesystem) {
     EXPECT_EQ(ReadVolumeLabel(dir / "missing"), std::nullopt);
     EXPECT_EQ(ReadVolumeLabel("/dev/null"), std::nullopt);  // a character device
 }
+
+// What $HOME says, and which home folder the drive list is given. Paths starting with "T" lie in
+// a fresh directory: T/home is a directory, T/file a file.
+struct HomeCase {
+    const char* label;
+    std::optional<std::string> variable;  // $HOME; none: unset
+    enum class Expect { Path, None, UserDatabase } expect;
+    const char* path;  // with Expect::Path
+};
+
+void PrintTo(const HomeCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class HomeDirectoryTest : public ::testing::TestWithParam<HomeCase> {};
+
+TEST_P(HomeDirectoryTest, ComesFromHomeOrTheUserDatabase) {
+    const HomeCase& c = GetParam();
+    TempDir t;
+    t.Dir("home");
+    t.File("file");
+    std::optional<std::string> variable = c.variable;
+    if (variable && variable->starts_with("T")) {
+        variable = t.path() + variable->substr(1);
+    }
+    const testing::ScopedEnv home("HOME", variable);
+    std::optional<std::string> expected;
+    if (c.expect == HomeCase::Expect::Path) {
+        expected = t.path() + std::string(c.path).substr(1);
+    } else if (c.expect == HomeCase::Expect::UserDatabase) {
+        const struct passwd* user = ::getpwuid(::getuid());
+        if (user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/' &&
+            IsListableDirectory(user->pw_dir)) {
+            expected = user->pw_dir;
+        }
+    }
+    EXPECT_EQ(HomeDirectory(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HomeDirectoryTest,
+    ::testing::Values(HomeCase{"a_directory", "T/home", HomeCase::Expect::Path, "T/home"},
+                      HomeCase{"trailing_slashes_dropped", "T/home//", HomeCase::Expect::Path,
+                               "T/home"},
+                      HomeCase{"a_file", "T/file", HomeCase::Expect::None, ""},
+                      HomeCase{"missing", "T/missing", HomeCase::Expect::None, ""},
+                      HomeCase{"relative", "home", HomeCase::Expect::None, ""},
+                      HomeCase{"unset", std::nullopt, HomeCase::Expect::UserDatabase, ""},
+                      HomeCase{"empty", "", HomeCase::Expect::UserDatabase, ""}),
+    [](const auto& p) { return std::string(p.param.label); });
 
 }  // namespace
 }  // namespace clearnook::platform

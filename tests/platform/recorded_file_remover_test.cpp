@@ -10,11 +10,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/fs_services.h"
 #include "platform/posix_testing.h"
+#include "tests/support/file_holder.h"
 #include "tests/support/temp_tree.h"
 
 namespace clearnook::platform {
@@ -37,6 +39,8 @@ const char* Name(RemoveResult r) {
             return "Refused";
         case RemoveResult::Unverifiable:
             return "Unverifiable";
+        case RemoveResult::InUse:
+            return "InUse";
     }
     return "?";
 }
@@ -268,6 +272,59 @@ TEST(RecordedFileRemoverTest, TwoDescriptorsToSpareAreEnough) {
         EXPECT_FALSE(Exists(paths[i])) << paths[i];
     }
 }
+
+// Who holds a recorded file open while the remover comes to it, and what must come of it.
+struct HeldCase {
+    const char* label;
+    enum class Holder { Nobody, ChildDescriptor, ChildMapping, ThisProcess } holder;
+    RemoveResult expected;
+};
+
+void PrintTo(const HeldCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class RemoveHeldFileTest : public ::testing::TestWithParam<HeldCase> {};
+
+TEST_P(RemoveHeldFileTest, KeepsWhatAnotherProcessHoldsOpen) {
+    using Holder = HeldCase::Holder;
+    const HeldCase& c = GetParam();
+    TempDir t;
+    t.File("Temp/held.tmp", 1);
+    t.File("Temp/free.tmp", 1);
+    const FileIdentity held = IdentityAt(t / "Temp/held.tmp");
+    const FileIdentity free = IdentityAt(t / "Temp/free.tmp");
+    std::optional<testing::FileHolder> child;
+    if (c.holder == Holder::ChildDescriptor || c.holder == Holder::ChildMapping) {
+        child.emplace(std::vector<std::string>{t / "Temp/held.tmp"},
+                      c.holder == Holder::ChildMapping ? testing::FileHolder::How::Mapping
+                                                       : testing::FileHolder::How::Descriptor);
+        ASSERT_TRUE(child->Holding());
+    }
+    const int own = c.holder == Holder::ThisProcess
+                        ? ::open((t / "Temp/held.tmp").c_str(), O_RDONLY | O_CLOEXEC)
+                        : -1;
+
+    RecordedFileRemover remover(t.path(), RootIdentityAt(t.path()));
+    EXPECT_STREQ(Name(remover.Remove(t / "Temp/held.tmp", held)), Name(c.expected));
+    EXPECT_STREQ(Name(remover.Remove(t / "Temp/free.tmp", free)), "Removed");
+    if (own >= 0) {
+        ::close(own);
+    }
+    EXPECT_EQ(Exists(t / "Temp/held.tmp"), c.expected != RemoveResult::Removed);
+    EXPECT_FALSE(Exists(t / "Temp/free.tmp"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RemoveHeldFileTest,
+    ::testing::Values(
+        HeldCase{"held_by_no_one", HeldCase::Holder::Nobody, RemoveResult::Removed},
+        HeldCase{"open_in_another_process", HeldCase::Holder::ChildDescriptor, RemoveResult::InUse},
+        HeldCase{"only_mapped_by_another_process", HeldCase::Holder::ChildMapping,
+                 RemoveResult::InUse},
+        // What the program itself has open (the pass's own directories, say) is no one else's.
+        HeldCase{"open_in_this_process", HeldCase::Holder::ThisProcess, RemoveResult::Removed}),
+    [](const auto& p) { return std::string(p.param.label); });
 
 // A mount that appears below the root after the walk is not entered, whichever way directories
 // are opened.

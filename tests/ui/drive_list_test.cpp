@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -140,14 +141,43 @@ TEST(MountedDrives, EntryTextIsPathThenLabelInBrackets) {
     EXPECT_EQ(ScanRootOf(entries[3]), "/mnt/c [d]");
 }
 
-TEST(MountedDrives, ThisMachineListsRootFirst) {
+TEST(MountedDrives, HomeFolderComesFirstThenTheMounts) {
+    const std::vector<platform::MountedVolume> volumes = {{"/", "SYSTEM"}, {"/home/me", ""}};
+    struct Case {
+        const char* label;
+        std::optional<std::string> home;
+        std::vector<DriveEntry> expected;
+    };
+    const std::vector<Case> cases = {
+        {"a home folder",
+         "/home/me/work",
+         {{"~ [Home]", "/home/me/work"}, {"/ [SYSTEM]", "/"}, {"/home/me", "/home/me"}}},
+        {"a home folder that is a mount point",
+         "/home/me",
+         {{"~ [Home]", "/home/me"}, {"/ [SYSTEM]", "/"}, {"/home/me", "/home/me"}}},
+        {"no home folder", std::nullopt, {{"/ [SYSTEM]", "/"}, {"/home/me", "/home/me"}}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ListHomeAndMountEntries(c.home, volumes), c.expected) << c.label;
+    }
+    EXPECT_EQ(ListHomeAndMountEntries("/home/me", {}),
+              (std::vector<DriveEntry>{{"~ [Home]", "/home/me"}}));
+}
+
+// Where "/" is mounted, it is the first entry after the home folder's.
+TEST(MountedDrives, ThisMachineListsHomeThenRoot) {
     if (const std::string why = testing::WhyRootIsNoDrive(); !why.empty()) {
         GTEST_SKIP() << why;
     }
     const std::vector<DriveEntry> entries = ListDriveEntries();
-    ASSERT_FALSE(entries.empty());
-    EXPECT_EQ(ScanRootOf(entries.front()), "/");
-    EXPECT_TRUE(entries.front().text == "/" || entries.front().text.starts_with("/ ["));
+    const std::optional<std::string> home = platform::HomeDirectory();
+    const std::size_t root = home ? 1 : 0;
+    ASSERT_GT(entries.size(), root);
+    if (home) {
+        EXPECT_EQ(entries.front(), (DriveEntry{"~ [Home]", *home}));
+    }
+    EXPECT_EQ(ScanRootOf(entries[root]), "/");
+    EXPECT_TRUE(entries[root].text == "/" || entries[root].text.starts_with("/ ["));
 }
 #endif
 
