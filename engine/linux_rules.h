@@ -5,12 +5,12 @@
 // The conventions, each from its own source:
 // - Thumbnail cache: the freedesktop.org Thumbnail Managing Standard (0.9): thumbnails below
 //   $XDG_CACHE_HOME/thumbnails ("~/.cache/thumbnails"), earlier "~/.thumbnails".
-// - Browser caches: XDG Base Directory Specification (0.8): $XDG_CACHE_HOME, "~/.cache" by
+// - Browser caches: freedesktop.org's XDG base directories (0.8): $XDG_CACHE_HOME, "~/.cache" by
 //   default, is for non-essential data. Firefox keeps its HTTP cache there as
 //   "mozilla/firefox/PROFILE/cache2" (and "startupCache"); the Chromium family as
 //   "BROWSER/PROFILE/Cache", "Code Cache" and "GPUCache". Flatpak gives each app
 //   "~/.var/app/APP-ID/cache" as its XDG_CACHE_HOME; Snap "~/snap/NAME/common/.cache".
-// - Recent documents: the freedesktop.org Desktop Bookmark Spec: "recently-used.xbel" in
+// - Recent documents: freedesktop.org's desktop bookmarks: "recently-used.xbel" in
 //   $XDG_DATA_HOME ("~/.local/share"); KDE keeps one .desktop file per document in
 //   "~/.local/share/RecentDocuments".
 // - Temporary files: systemd's tmpfiles.d/tmp.conf removes what lies in /tmp for 10 days and in
