@@ -19,6 +19,7 @@
 
 #include "platform/drives.h"
 #include "platform/fs_services.h"
+#include "platform/posix_open.h"
 
 namespace clearnook::platform {
 namespace {
@@ -60,22 +61,6 @@ struct IterDeleter {
 };
 struct ProbeDeleter {
     void operator()(blkid_struct_probe* p) const { blkid_free_probe(p); }
-};
-
-// Closes a descriptor at scope end.
-class FdCloser {
-  public:
-    explicit FdCloser(int fd) : m_fd(fd) {}
-    ~FdCloser() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FdCloser(const FdCloser&) = delete;
-    FdCloser& operator=(const FdCloser&) = delete;
-
-  private:
-    int m_fd;
 };
 
 bool HoldsFilesystem(const struct stat& st) {
@@ -198,6 +183,18 @@ std::optional<std::string> HomeDirectory() {
 }  // namespace clearnook::platform
 
 namespace clearnook::platform {
+
+std::string MountTypeOf(const std::string& path) {
+    char resolved[PATH_MAX];
+    std::unique_ptr<libmnt_table, TableDeleter> table(mnt_new_table());
+    if (::realpath(path.c_str(), resolved) == nullptr || !table ||
+        mnt_table_parse_file(table.get(), "/proc/self/mountinfo") != 0) {
+        return {};
+    }
+    libmnt_fs* fs = mnt_table_find_mountpoint(table.get(), resolved, MNT_ITER_BACKWARD);
+    const char* type = fs != nullptr ? mnt_fs_get_fstype(fs) : nullptr;
+    return type != nullptr ? type : "";
+}
 
 std::optional<std::uint64_t> UsedInodesOfMountRoot(const std::string& path) {
     char resolved[PATH_MAX];

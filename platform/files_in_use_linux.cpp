@@ -15,28 +15,12 @@
 #include <string_view>
 
 #include "platform/fs_services.h"
+#include "platform/posix_open.h"
 
 namespace clearnook::platform {
 namespace {
 
 using FileKey = std::pair<std::uint64_t, std::uint64_t>;
-
-// A descriptor closed at scope end.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    [[nodiscard]] int get() const { return m_fd; }
-
-  private:
-    int m_fd;
-};
 
 // The process id a /proc entry names, or 0 for the entries that are no process.
 pid_t PidOf(std::string_view name) {
@@ -66,7 +50,7 @@ void ForEachEntry(int fd, std::array<char, 16384>& buffer, Each&& each) {
 
 // Reads all of the small file `name` of `dirFd` into `text`. False when it cannot be opened.
 bool ReadWhole(int dirFd, const char* name, std::string& text) {
-    const Descriptor fd(::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    const FdCloser fd(::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0) {
         return false;
     }
@@ -127,7 +111,7 @@ std::size_t AddMappedFiles(std::string_view text, std::vector<FileKey>& files) {
 
 FilesInUse FilesInUse::Gather() {
     FilesInUse result;
-    const Descriptor proc(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FdCloser proc(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (proc.get() < 0) {
         return result;
     }
@@ -148,7 +132,7 @@ FilesInUse FilesInUse::Gather() {
         ++counts.processes;
         path.assign(name).append("/fd");
         {
-            const Descriptor fdDir(
+            const FdCloser fdDir(
                 ::openat(proc.get(), path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             if (fdDir.get() < 0) {
                 return;  // another user's (EACCES), or gone meanwhile

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +18,24 @@ namespace clearnook::platform {
 
 // Closes `fd` and leaves errno as it was, for the paths that report an earlier failure.
 int CloseKeepErrno(int fd);
+
+// A descriptor closed at scope end (none when negative), with the system's own close: for what
+// the services read beside the tree (/proc, a device's label), which no test stands between.
+class FdCloser {
+  public:
+    explicit FdCloser(int fd) : m_fd(fd) {}
+    ~FdCloser() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+    [[nodiscard]] int get() const { return m_fd; }
+
+  private:
+    int m_fd;
+};
 
 // A directory's identity: device and inode.
 FileIdentity IdentityOf(const struct stat& st);
