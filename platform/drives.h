@@ -64,6 +64,10 @@ using VolumeLabelReader = std::function<std::optional<std::string>(const std::st
 // The mounted filesystems of this process's mount namespace, labels through ReadVolumeLabel.
 [[nodiscard]] std::optional<std::vector<MountedVolume>> ListMountedVolumes();
 
+// The type the mount table gives the file system `path` lies on ("ext4", "fuseblk"), as a walk
+// of `path` sees it; empty when it cannot be told. Any thread.
+[[nodiscard]] std::string MountTypeOf(const std::string& path);
+
 // The inodes in use on the filesystem mounted at `path` (statvfs: files less free files), when
 // `path` is where a whole filesystem is mounted (not a bind mount of a directory inside one) of
 // a type whose inode counts describe its own tree (not an overlay or FUSE). None otherwise, or

@@ -18,10 +18,10 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <utility>
 
+#include "platform/drives.h"
 #include "platform/fs_services.h"
 #include "platform/posix_open.h"
 #include "platform/posix_syscalls.h"
@@ -199,34 +199,6 @@ void posix_testing::UseOpenat2(bool use) {
     g_tryOpenat2.store(use, std::memory_order_relaxed);
 }
 
-namespace {
-
-// The file-system type the mount table gives the mount `root` lies on ("fuseblk", "fuse.sshfs").
-std::string FuseTypeOf(const std::string& root) {
-    struct statx sx {};
-    if (::statx(AT_FDCWD, root.c_str(), 0, STATX_MNT_ID, &sx) != 0 ||
-        (sx.stx_mask & STATX_MNT_ID) == 0) {
-        return {};
-    }
-    std::ifstream mountinfo("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(mountinfo, line)) {
-        // "ID PARENT MAJ:MIN ROOT POINT OPTIONS [TAGS...] - TYPE SOURCE SUPER-OPTIONS"
-        if (std::strtoull(line.c_str(), nullptr, 10) != sx.stx_mnt_id) {
-            continue;
-        }
-        const std::size_t dash = line.find(" - ");
-        if (dash == std::string::npos) {
-            return {};
-        }
-        const std::size_t from = dash + 3;
-        return line.substr(from, line.find(' ', from) - from);
-    }
-    return {};
-}
-
-}  // namespace
-
 std::string ErrorText(int error) {
     char buf[256];
     return ::strerror_r(error, buf, sizeof buf);  // GNU: returns the text, in buf or static
@@ -244,7 +216,7 @@ bool IsWindowsFileSystem(const std::string& root) {
         case 0x2011bab0UL:  // EXFAT_SUPER_MAGIC
             return true;
         case 0x65735546UL:  // FUSE_SUPER_MAGIC: ntfs-3g (and exfat-fuse) mount as fuseblk
-            return FuseTypeOf(root) == "fuseblk";
+            return MountTypeOf(root) == "fuseblk";
         default:
             return false;
     }

@@ -78,6 +78,24 @@ std::string Mountinfo(int id, const std::string& target, const std::string& type
            type + " " + source + " rw\n";
 }
 
+// The rules a scan picks depend on the type of the mount a path lies on, not of the mount point
+// nearest in its text: a directory below a mount point belongs to that mount.
+TEST(MountedVolumes, MountTypeIsThatOfTheMountHoldingThePath) {
+    TempDir memory(TempDir::Where::Memory);
+    memory.Dir("a/b");
+    struct Case {
+        std::string path;
+        const char* type;
+    };
+    for (const Case& c : {Case{"/proc", "proc"}, Case{"/proc/self/fd", "proc"},
+                          Case{memory / "a/b", "tmpfs"}, Case{"/no/such/path", ""}}) {
+        if (c.path == memory / "a/b" && !memory.path().starts_with("/dev/shm")) {
+            continue;  // no memory file system here
+        }
+        EXPECT_EQ(MountTypeOf(c.path), c.type) << c.path;
+    }
+}
+
 TEST(MountedVolumes, MountinfoTableGivesPathsInOrderWithLabels) {
     FakeLabels labels;
     labels.labels = {{"/dev/sda1", "SYSTEM"}, {"/dev/sdb1", "USB STICK"}};
