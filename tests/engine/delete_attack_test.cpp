@@ -20,7 +20,7 @@
 
 #include "engine/delete.h"
 #include "engine/scan.h"
-#include "platform/posix_testing.h"
+#include "platform/linux_testing.h"
 #include "tests/support/temp_tree.h"
 
 namespace clearnook {
@@ -74,8 +74,8 @@ std::map<std::string, platform::FileIdentity> FilesBelow(const std::string& dir)
 // directories: openat2 where the kernel has it, and the openat fallback.
 class DeleteAttackTest : public ::testing::TestWithParam<bool> {
   protected:
-    void SetUp() override { platform::posix_testing::UseOpenat2(GetParam()); }
-    void TearDown() override { platform::posix_testing::UseOpenat2(true); }
+    void SetUp() override { platform::linux_testing::UseOpenat2(GetParam()); }
+    void TearDown() override { platform::linux_testing::UseOpenat2(true); }
 
     void Scan(const std::string& root) {
         m_root = root;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix_syscalls.h"
+#include "platform/linux_syscalls.h"
 
 namespace clearnook::testing {
 
@@ -124,8 +124,8 @@ class FaultInjector {
     bool m_hideTypes = false;
     char m_nulFor = 0;
     std::function<void(struct statx&)> m_statxEdit;
-    platform::posix::SyscallTable m_table;
-    const platform::posix::SyscallTable* m_previous = nullptr;
+    platform::sys::SyscallTable m_table;
+    const platform::sys::SyscallTable* m_previous = nullptr;
 };
 
 }  // namespace clearnook::testing

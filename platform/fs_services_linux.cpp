@@ -23,9 +23,9 @@
 
 #include "platform/drives.h"
 #include "platform/fs_services.h"
-#include "platform/posix_open.h"
-#include "platform/posix_syscalls.h"
-#include "platform/posix_testing.h"
+#include "platform/linux_open.h"
+#include "platform/linux_syscalls.h"
+#include "platform/linux_testing.h"
 
 namespace clearnook::platform {
 namespace {
@@ -57,8 +57,8 @@ std::uint64_t Nanoseconds(const struct statx_timestamp& t) {
 // copy of the file system mounted in the same place could answer with it.
 std::uint64_t MountIdOf(int fd) {
     struct statx sx {};
-    if (posix::Statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID_UNIQUE | STATX_MNT_ID,
-                     &sx) == 0 &&
+    if (sys::Statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID_UNIQUE | STATX_MNT_ID,
+                   &sx) == 0 &&
         (sx.stx_mask & (STATX_MNT_ID_UNIQUE | STATX_MNT_ID)) != 0) {
         return sx.stx_mnt_id;
     }
@@ -81,7 +81,7 @@ bool ChangedBeforeThisSecond(const struct statx_timestamp& changed) {
 
 int CloseKeepErrno(int fd) {
     const int saved = errno;
-    const int rc = posix::Close(fd);
+    const int rc = sys::Close(fd);
     errno = saved;
     return rc;
 }
@@ -91,7 +91,7 @@ FileIdentity IdentityOf(const struct stat& st) {
 }
 
 bool StatxFile(int dirFd, const char* name, struct statx& sx) {
-    if (posix::Statx(dirFd, name, AT_SYMLINK_NOFOLLOW, kFileStatxMask, &sx) != 0) {
+    if (sys::Statx(dirFd, name, AT_SYMLINK_NOFOLLOW, kFileStatxMask, &sx) != 0) {
         return false;
     }
     if ((sx.stx_mask & (STATX_TYPE | STATX_INO)) != (STATX_TYPE | STATX_INO)) {
@@ -128,12 +128,12 @@ std::optional<FileInfo> ReadFileInfo(int dirFd, const char* name) {
 }
 
 int OpenRootDirectory(const char* path, FileIdentity& identity, RootMount& mount) {
-    const int fd = posix::Open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = sys::Open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return -1;
     }
     struct stat st {};
-    if (posix::Fstat(fd, &st) != 0) {
+    if (sys::Fstat(fd, &st) != 0) {
         CloseKeepErrno(fd);
         return -1;
     }
@@ -149,7 +149,7 @@ int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& 
         struct open_how how {};
         how.flags = static_cast<std::uint64_t>(kDirOpenFlags);
         how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-        const long fd = posix::Openat2(parent, name, &how, sizeof how);
+        const long fd = sys::Openat2(parent, name, &how, sizeof how);
         if (fd >= 0) {
             return static_cast<int>(fd);
         }
@@ -162,12 +162,12 @@ int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& 
         }
         g_tryOpenat2.store(false, std::memory_order_relaxed);
     }
-    const int fd = posix::Openat(parent, name, kDirOpenFlags);
+    const int fd = sys::Openat(parent, name, kDirOpenFlags);
     if (fd < 0) {
         return -1;
     }
     struct stat st {};
-    const bool sameMount = posix::Fstat(fd, &st) == 0 &&
+    const bool sameMount = sys::Fstat(fd, &st) == 0 &&
                            static_cast<std::uint64_t>(st.st_dev) == root.device &&
                            (root.mountId == 0 || MountIdOf(fd) == root.mountId);
     if (!sameMount) {
@@ -195,7 +195,7 @@ void ShareAllocatorUnderAddressLimit() {
     }
 }
 
-void posix_testing::UseOpenat2(bool use) {
+void linux_testing::UseOpenat2(bool use) {
     g_tryOpenat2.store(use, std::memory_order_relaxed);
 }
 
@@ -223,19 +223,19 @@ bool IsWindowsFileSystem(const std::string& root) {
 }
 
 bool IsListableDirectory(const std::string& path) {
-    const int fd = posix::Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = sys::Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
     char buf[4096];
-    const long n = posix::Getdents64(fd, buf, sizeof buf);
+    const long n = sys::Getdents64(fd, buf, sizeof buf);
     CloseKeepErrno(fd);
     return n >= 0;
 }
 
 std::optional<std::uint64_t> FileSizeNow(const std::string& path) {
     struct statx sx {};
-    if (posix::Statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_SIZE, &sx) != 0 ||
+    if (sys::Statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_SIZE, &sx) != 0 ||
         (sx.stx_mask & STATX_SIZE) == 0) {
         return std::nullopt;
     }
