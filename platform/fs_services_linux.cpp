@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
@@ -25,17 +24,11 @@
 #include "platform/fs_services.h"
 #include "platform/linux_open.h"
 #include "platform/linux_syscalls.h"
-#include "platform/linux_testing.h"
 
 namespace clearnook::platform {
 namespace {
 
 constexpr int kDirOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-// openat2 refuses mount crossings and links in one call; where the kernel (or a seccomp filter)
-// lacks it we fall back to openat and compare mount identities ourselves. Atomic: the two
-// threads of a read-ahead walk open directories at the same time.
-std::atomic<bool> g_tryOpenat2{true};
 
 // What one statx call tells about a file the walk records or the delete pass checks: type, size,
 // device, inode and the birth time (the change time where the file system keeps none).
@@ -143,9 +136,9 @@ int OpenRootDirectory(const char* path, FileIdentity& identity, RootMount& mount
     return fd;
 }
 
-int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& otherMount) {
+int OpenSubdirectory(int parent, const char* name, RootMount& root, bool& otherMount) {
     otherMount = false;
-    if (g_tryOpenat2.load(std::memory_order_relaxed)) {
+    if (root.tryOpenat2) {
         struct open_how how {};
         how.flags = static_cast<std::uint64_t>(kDirOpenFlags);
         how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
@@ -160,7 +153,7 @@ int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& 
         if (errno != ENOSYS && errno != EPERM && errno != E2BIG) {
             return -1;
         }
-        g_tryOpenat2.store(false, std::memory_order_relaxed);
+        root.tryOpenat2 = false;
     }
     const int fd = sys::Openat(parent, name, kDirOpenFlags);
     if (fd < 0) {
@@ -193,10 +186,6 @@ void ShareAllocatorUnderAddressLimit() {
     if (::getrlimit(RLIMIT_AS, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) {
         ::mallopt(M_ARENA_MAX, 1);
     }
-}
-
-void linux_testing::UseOpenat2(bool use) {
-    g_tryOpenat2.store(use, std::memory_order_relaxed);
 }
 
 std::string ErrorText(int error) {

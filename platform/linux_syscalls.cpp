@@ -1,4 +1,5 @@
 #include "platform/linux_syscalls.h"
+#include "platform/linux_testing.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -84,12 +84,3 @@ inline int Close(int fd) {
 }
 
 }  // namespace clearnook::platform::sys
-
-namespace clearnook::platform::linux_testing {
-
-// TEST HOOK: puts `table` in effect for every later call of the services, on every thread;
-// null puts the real calls back. Returns the table that was in effect before (null for the real
-// one). `table` must stay alive and unchanged until it is replaced. Not for the programs.
-const sys::SyscallTable* SetSyscallTable(const sys::SyscallTable* table);
-
-}  // namespace clearnook::platform::linux_testing

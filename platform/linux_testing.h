@@ -1,10 +1,18 @@
 // Test hooks of the Linux file-system services. Not for the programs.
 #pragma once
 
-namespace clearnook::platform::linux_testing {
+namespace clearnook::platform {
 
-// When false, child directories are opened with openat and mounts told apart by comparing device
-// and mount ids, as on kernels without openat2. Not thread-safe; set before a walk starts.
-void UseOpenat2(bool use);
+namespace sys {
+struct SyscallTable;
+}
 
-}  // namespace clearnook::platform::linux_testing
+namespace linux_testing {
+
+// Puts `table` in effect for every later call of the services, on every thread; null puts the
+// real calls back. Returns the table that was in effect before (null for the real one). `table`
+// must stay alive and unchanged until it is replaced.
+const sys::SyscallTable* SetSyscallTable(const sys::SyscallTable* table);
+
+}  // namespace linux_testing
+}  // namespace clearnook::platform

@@ -68,6 +68,11 @@ void FaultInjector::SetHideEntryTypes(bool hide) {
     m_hideTypes = hide;
 }
 
+void FaultInjector::SetRefuseOpenat2(bool refuse) {
+    const std::lock_guard lock(m_mutex);
+    m_refuseOpenat2 = refuse;
+}
+
 void FaultInjector::SetStatxAnswer(std::function<void(struct statx&)> edit) {
     const std::lock_guard lock(m_mutex);
     m_statxEdit = std::move(edit);
@@ -194,6 +199,10 @@ long FaultInjector::Openat2(void* self, int dirFd, const char* path, open_how* h
                             std::size_t size) {
     FaultInjector& d = Self(self);
     const std::lock_guard lock(d.m_mutex);
+    if (d.m_refuseOpenat2) {
+        errno = ENOSYS;
+        return -1;
+    }
     return d.OpenThrough(d.PathAt(dirFd, path), path, [&] {
         return sys::RealSyscalls().openat2(nullptr, dirFd, path, how, size);
     });
