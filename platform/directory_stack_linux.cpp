@@ -18,10 +18,12 @@
 #include <utility>
 #include <vector>
 
-#include "platform/fs_services.h"
+#include "platform/directory_stack.h"
 #include "platform/linux_open.h"
 #include "platform/linux_syscalls.h"
+#include "platform/linux_testing.h"
 #include "platform/listing_pipe.h"
+#include "platform/read_ahead_support.h"
 
 namespace clearnook::platform {
 namespace {
@@ -133,9 +135,7 @@ struct DirectoryStack::Impl {
     SpareThreads* spare = nullptr;
     const char* lastTaggedName = nullptr;  // the name of the tagged record NextEntry returned last
 
-    explicit Impl(std::size_t descriptorBudget)
-        : budget(descriptorBudget == 0 ? DirectoryDescriptorBudget()
-                                       : std::max<std::size_t>(descriptorBudget, 2)) {}
+    Impl() : budget(DirectoryDescriptorBudget()) {}
 
     ~Impl() {
         for (Level& level : levels) {
@@ -525,8 +525,7 @@ struct DirectoryStack::Impl {
     }
 };
 
-DirectoryStack::DirectoryStack(std::size_t descriptorBudget)
-    : m_impl(std::make_unique<Impl>(descriptorBudget)) {}
+DirectoryStack::DirectoryStack() : m_impl(std::make_unique<Impl>()) {}
 DirectoryStack::~DirectoryStack() = default;
 
 bool DirectoryStack::OpenRoot(const std::string& path) {
@@ -550,8 +549,8 @@ bool DirectoryStack::OpenRoot(const std::string& path) {
     return true;
 }
 
-bool DirectoryStack::AdoptRoot(HandedDirectory directory) {
-    Impl& d = *m_impl;
+bool StackSharing::AdoptRoot(DirectoryStack& stack, HandedDirectory directory) {
+    DirectoryStack::Impl& d = *stack.m_impl;
     if (!d.levels.empty() || !directory.m_impl || directory.m_impl->fd < 0) {
         return false;
     }
@@ -574,8 +573,9 @@ bool DirectoryStack::AdoptRoot(HandedDirectory directory) {
     return true;
 }
 
-std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
-    Impl& d = *m_impl;
+std::optional<StackSharing::HandOff> StackSharing::HandOffLaterDirectory(DirectoryStack& stack) {
+    using Impl = DirectoryStack::Impl;
+    Impl& d = *stack.m_impl;
     // A directory that cannot be opened stays the walk's: it meets it in its place and shows it
     // as it would any other. Only so many are tried per call, so a listing of thousands of
     // closed directories costs the giver no long pause.
@@ -627,8 +627,8 @@ std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
     return std::nullopt;
 }
 
-bool DirectoryStack::HasLaterDirectory() {
-    Impl& d = *m_impl;
+bool StackSharing::HasLaterDirectory(DirectoryStack& stack) {
+    DirectoryStack::Impl& d = *stack.m_impl;
     for (std::size_t i = d.FirstThatMayGive(); i + 1 < d.levels.size(); ++i) {
         if (d.MayGive(i)) {
             return true;
@@ -781,12 +781,12 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
     return false;
 }
 
-void DirectoryStack::SetSpareThreads(SpareThreads* spare) {
-    m_impl->spare = spare;
+void StackSharing::SetSpareThreads(DirectoryStack& stack, SpareThreads* spare) {
+    stack.m_impl->spare = spare;
 }
 
-void DirectoryStack::SetDescriptorPool(DescriptorPool* pool) {
-    Impl& d = *m_impl;
+void StackSharing::SetDescriptorPool(DirectoryStack& stack, DescriptorPool* pool) {
+    DirectoryStack::Impl& d = *stack.m_impl;
     assert(d.levels.empty() && d.taken == 0);
     d.pool = pool;
 }
@@ -840,13 +840,18 @@ int DirectoryStack::ListingError() const {
 RootIdentity DirectoryStack::RootIdentity() const {
     return {m_impl->rootIdentity, m_impl->rootMount.mountId};
 }
-std::size_t DirectoryStack::DescriptorBudget() const {
-    return m_impl->budget;
+void StackSharing::SetDescriptorBudget(DirectoryStack& stack, std::size_t budget) {
+    DirectoryStack::Impl& d = *stack.m_impl;
+    assert(d.levels.empty() && d.taken == 0);
+    d.budget = budget == 0 ? DirectoryDescriptorBudget() : std::max<std::size_t>(budget, 2);
 }
-std::size_t DirectoryStack::ProcessDescriptorShare() {
+std::size_t StackSharing::DescriptorBudget(const DirectoryStack& stack) {
+    return stack.m_impl->budget;
+}
+std::size_t StackSharing::ProcessDescriptorShare() {
     return DirectoryDescriptorBudget();
 }
-void DirectoryStack::ReserveDescriptorRoom() {
+void StackSharing::ReserveDescriptorRoom() {
     // The walk's descriptors take the lowest free numbers, from the one this open gets. One
     // numbered past them all makes the kernel grow the table to hold it; closing it keeps the
     // room. Refused (EINVAL) past the soft limit: nothing to gain then. (The system's own calls,
@@ -863,8 +868,8 @@ void DirectoryStack::ReserveDescriptorRoom() {
     }
     ::close(fd);
 }
-std::size_t DirectoryStack::OpenDescriptors() const {
-    return m_impl->open;
+std::size_t TestObserver::OpenDescriptors(const DirectoryStack& stack) {
+    return stack.m_impl->open;
 }
 
 }  // namespace clearnook::platform

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/fs_services.h"
+#include "platform/files_in_use_linux.h"
 #include "platform/linux_open.h"
 
 namespace clearnook::platform {

@@ -24,6 +24,7 @@
 #include "platform/fs_services.h"
 #include "platform/linux_open.h"
 #include "platform/linux_syscalls.h"
+#include "platform/read_ahead_support.h"
 
 namespace clearnook::platform {
 namespace {

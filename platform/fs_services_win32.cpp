@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/fs_services.h"
+#include "platform/directory_stack.h"
+#include "platform/recorded_file_remover.h"
 #include "platform/win32_testing.h"
 
 namespace clearnook::platform {
@@ -258,8 +259,7 @@ struct DirectoryStack::Impl {
 };
 
 // Find handles are closed as soon as a listing is read: there is no descriptor budget to share.
-DirectoryStack::DirectoryStack(std::size_t /*descriptorBudget*/)
-    : m_impl(std::make_unique<Impl>()) {}
+DirectoryStack::DirectoryStack() : m_impl(std::make_unique<Impl>()) {}
 DirectoryStack::~DirectoryStack() = default;
 
 bool DirectoryStack::OpenRoot(const std::string& path) {
@@ -395,10 +395,6 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
 // Entries here come back kUnexamined: the listing already brings each file's size.
 void DirectoryStack::SetExaminer(EntryExaminer* /*examiner*/) {}
 
-void DirectoryStack::SetSpareThreads(SpareThreads* /*spare*/) {}
-
-void DirectoryStack::SetDescriptorPool(DescriptorPool* /*pool*/) {}
-
 std::size_t DirectoryStack::Depth() const {
     return m_impl->levels.size();
 }
@@ -416,17 +412,6 @@ std::string ErrorText(int error) {
 RootIdentity DirectoryStack::RootIdentity() const {
     return {};
 }
-// Listings are read whole and their handles closed at once: no level keeps one open.
-std::size_t DirectoryStack::DescriptorBudget() const {
-    return 2;
-}
-std::size_t DirectoryStack::ProcessDescriptorShare() {
-    return 2;
-}
-void DirectoryStack::ReserveDescriptorRoom() {}
-std::size_t DirectoryStack::OpenDescriptors() const {
-    return 0;
-}
 
 bool DirectoryStack::TopIsSharedTemporary() const {
     return false;
@@ -435,9 +420,6 @@ bool DirectoryStack::TopIsSharedTemporary() const {
 bool IsWindowsFileSystem(const std::string& /*root*/) {
     return true;
 }
-
-// The walk stays on one thread here: there are no walk threads to fit.
-void ShareAllocatorUnderAddressLimit() {}
 
 bool IsListableDirectory(const std::string& path) {
     std::string pattern;
@@ -496,16 +478,6 @@ RemoveResult RecordedFileRemover::Remove(std::string_view path, const FileIdenti
     }
     CloseHandle(h);  // the file goes with its last handle
     return result;
-}
-
-std::uint64_t RecordedFileRemover::DirectoryOpens() const {
-    return 0;
-}
-std::size_t RecordedFileRemover::OpenDescriptors() const {
-    return 0;
-}
-std::size_t RecordedFileRemover::DescriptorBudget() const {
-    return 0;
 }
 
 void win32_testing::PretendReparsePoint(std::string name) {

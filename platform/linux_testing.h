@@ -1,11 +1,32 @@
-// Test hooks of the Linux file-system services. Not for the programs.
+// Test hooks and observers of the Linux file-system services. Not for the programs.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
 
 namespace clearnook::platform {
 
+class DirectoryStack;
+class RecordedFileRemover;
 namespace sys {
 struct SyscallTable;
 }
+
+// What a stack or a remover holds, for tests of their descriptor bounds and their reuse of
+// open directories.
+class TestObserver {
+  public:
+    // Descriptors the stack holds open right now; never more than its budget.
+    [[nodiscard]] static std::size_t OpenDescriptors(const DirectoryStack& stack);
+
+    // Directories the remover opened so far, the root included: what the reuse of open
+    // directories saves.
+    [[nodiscard]] static std::uint64_t DirectoryOpens(const RecordedFileRemover& remover);
+    // Descriptors the remover holds open right now, the root included; never more than its
+    // budget.
+    [[nodiscard]] static std::size_t OpenDescriptors(const RecordedFileRemover& remover);
+    [[nodiscard]] static std::size_t DescriptorBudget(const RecordedFileRemover& remover);
+};
 
 namespace linux_testing {
 

@@ -21,6 +21,7 @@
 
 #include "engine/delete.h"
 #include "engine/scan.h"
+#include "platform/recorded_file_remover.h"
 #include "tests/support/fault_syscalls.h"
 #include "tests/support/temp_tree.h"
 
