@@ -50,8 +50,7 @@ class DirectoryStack {
 
     // Puts `examiner` (not owned; null: none) to the files of every listing read from now on.
     // The walk moves it to each directory before the stack reads that directory's listing
-    // (before EnterChild, OpenRoot, and StackSharing::AdoptRoot). Platforms may ignore it: their
-    // entries come back kUnexamined.
+    // (before EnterChild, OpenRoot, and StackSharing::AdoptRoot).
     void SetExaminer(EntryExaminer* examiner);
 
     // Opens the walk's root (a symbolic link naming the root itself is followed) and reads its
