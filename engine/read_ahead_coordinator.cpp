@@ -6,13 +6,10 @@
 #include <utility>
 
 #include "engine/read_ahead_walk.h"
-#include "engine/scan_testing.h"
 
 namespace clearnook {
 namespace read_ahead {
 namespace {
-
-std::atomic<std::uint64_t> g_handOffs{0};
 
 // The address space a thread's stack takes under the usual limits (glibc's default, from a
 // stack limit of 8 MiB).
@@ -73,7 +70,7 @@ void Coordinator::Give(Worker& worker, Subtree& subtree) {
         worker.given = &subtree;
         worker.asks = Worker::Asks::Nothing;
     }
-    g_handOffs.fetch_add(1, std::memory_order_relaxed);
+    State().subtreesHandedOff.fetch_add(1, std::memory_order_relaxed);
     worker.wake.notify_one();
 }
 
@@ -520,11 +517,4 @@ bool RunReadAheadWalk(const ScanParams& params, unsigned threads) {
     return true;
 }
 
-namespace scan_testing {
-
-std::uint64_t HandOffCount() {
-    return read_ahead::g_handOffs.load(std::memory_order_relaxed);
-}
-
-}  // namespace scan_testing
 }  // namespace clearnook

@@ -57,6 +57,9 @@ struct ScanState {
     // sees a count a little behind; whole once m_bScanDone is seen. Any thread may read them.
     alignas(kCacheLine) std::atomic<std::uint64_t> entriesSeen{0};
     std::atomic<std::uint64_t> directoriesEntered{0};
+    // Subtrees the walk handed to another of its threads to read (0 when it ran on one): how far
+    // a read-ahead walk really split its work. Any thread may read it.
+    std::atomic<std::uint64_t> subtreesHandedOff{0};
 };
 
 // The worker's record.
