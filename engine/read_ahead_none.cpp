@@ -3,8 +3,8 @@
 
 namespace clearnook {
 
-bool RunReadAheadWalk(const ScanParams& /*params*/, unsigned /*threads*/) {
-    return false;
+ReadAheadEnd RunReadAheadWalk(const ScanParams& /*params*/, unsigned /*threads*/) {
+    return ReadAheadEnd::NotRun;
 }
 
 }  // namespace clearnook

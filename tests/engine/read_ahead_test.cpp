@@ -85,7 +85,7 @@ WalkRecord Walk(const std::string& root, unsigned threads, std::size_t sampleEve
     p.statusSink = sink;
     p.state = state;
     p.threads = threads;
-    ScanDirectory(p);
+    EXPECT_EQ(ScanDirectory(p), ScanEnd::Walked);
     r.lists = testing::ResolvedLists(state->results);
     r.totals = state->results.SnapshotTotals();
     r.rootIdentity = state->results.rootIdentity;
@@ -442,7 +442,7 @@ bool ScanReturns(ScanParams p) {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> returned = done->get_future();
     std::thread walker([p = std::move(p), done]() mutable {
-        ScanDirectory(std::move(p));
+        EXPECT_EQ(ScanDirectory(std::move(p)), ScanEnd::Walked);
         done->set_value();
     });
     if (returned.wait_for(kWatchdog) != std::future_status::ready) {
