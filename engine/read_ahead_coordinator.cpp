@@ -1,18 +1,16 @@
 #include "engine/read_ahead_coordinator.h"
 
 #include <algorithm>
+#include <cassert>
 #include <new>
 #include <system_error>
 #include <utility>
 
 #include "engine/read_ahead_walk.h"
-#include "engine/scan_testing.h"
 
 namespace clearnook {
 namespace read_ahead {
 namespace {
-
-std::atomic<std::uint64_t> g_handOffs{0};
 
 // The address space a thread's stack takes under the usual limits (glibc's default, from a
 // stack limit of 8 MiB).
@@ -47,6 +45,7 @@ Worker* Coordinator::Promise() {
         if (w->asks == Worker::Asks::ForWork) {
             w->asks = Worker::Asks::Promised;
             m_asking.fetch_sub(1, std::memory_order_relaxed);
+            CheckInvariants();
             return w.get();
         }
     }
@@ -55,8 +54,10 @@ Worker* Coordinator::Promise() {
 
 void Coordinator::Release(Worker& worker) {
     const std::lock_guard lock(m_mu);
+    assert(worker.asks == Worker::Asks::Promised);
     worker.asks = Worker::Asks::ForWork;
     m_asking.fetch_add(1, std::memory_order_relaxed);
+    CheckInvariants();
 }
 
 Subtree& Coordinator::NewSubtree() {
@@ -64,24 +65,29 @@ Subtree& Coordinator::NewSubtree() {
     Subtree& ref = *subtree;
     const std::lock_guard lock(m_mu);
     m_subtrees.emplace(&ref, std::move(subtree));
+    CheckInvariants();
     return ref;
 }
 
 void Coordinator::Give(Worker& worker, Subtree& subtree) {
     {
         const std::lock_guard lock(m_mu);
+        assert(worker.asks == Worker::Asks::Promised);
         worker.given = &subtree;
         worker.asks = Worker::Asks::Nothing;
+        CheckInvariants();
     }
-    g_handOffs.fetch_add(1, std::memory_order_relaxed);
+    State().subtreesHandedOff.fetch_add(1, std::memory_order_relaxed);
     worker.wake.notify_one();
 }
 
 void Coordinator::Lend(Worker& worker, std::function<void()> job) {
     {
         const std::lock_guard lock(m_mu);
+        assert(worker.asks == Worker::Asks::Promised);
         worker.job = std::move(job);
         worker.asks = Worker::Asks::Nothing;
+        CheckInvariants();
     }
     worker.wake.notify_one();
 }
@@ -92,6 +98,7 @@ Coordinator::Given Coordinator::TakeGivenOrAsk(Worker& worker) {
         worker.asks = Worker::Asks::ForWork;
         m_asking.fetch_add(1, std::memory_order_relaxed);
     }
+    CheckInvariants();
     return given;
 }
 
@@ -102,6 +109,11 @@ void Coordinator::Publish(Subtree& subtree, walk_records::Chunk* chunk, std::siz
     bool wake = false;
     {
         const std::lock_guard lock(m_mu);
+        // Its producer writes the last chunk only, and what the scan thread may have replayed
+        // stays as it is.
+        assert(!subtree.complete);
+        assert(chunk == (subtree.chunks.empty() ? nullptr : subtree.chunks.back().get()));
+        assert(chunk == nullptr || used >= chunk->used);
         if (chunk != nullptr) {
             chunk->used = used;
         }
@@ -109,6 +121,7 @@ void Coordinator::Publish(Subtree& subtree, walk_records::Chunk* chunk, std::siz
             m_bytes.fetch_add(next->capacity, std::memory_order_relaxed);
             subtree.chunks.push_back(std::move(next));
         }
+        CheckInvariants();
         wake = ScanWorker().waiting;
     }
     if (wake) {
@@ -119,23 +132,30 @@ void Coordinator::Publish(Subtree& subtree, walk_records::Chunk* chunk, std::siz
 void Coordinator::Complete(Subtree& subtree) {
     {
         const std::lock_guard lock(m_mu);
+        assert(!subtree.complete);
         subtree.complete = true;
         if (subtree.abandoned.load(std::memory_order_relaxed)) {
             Forget(subtree);
         }
+        CheckInvariants();
     }
     ScanWorker().wake.notify_one();
 }
 
 void Coordinator::Abandon(Subtree& subtree) {
     const std::lock_guard lock(m_mu);
+    // Abandoned only from the level it was handed off from, before its place is written: never
+    // replayed, so never forgotten before.
+    assert(m_subtrees.contains(&subtree) && !subtree.abandoned.load(std::memory_order_relaxed));
     subtree.abandoned.store(true, std::memory_order_relaxed);
     if (subtree.complete) {
         Forget(subtree);
     }
+    CheckInvariants();
 }
 
 void Coordinator::Forget(Subtree& subtree) {
+    assert(subtree.complete && m_subtrees.contains(&subtree));
     for (const std::unique_ptr<walk_records::Chunk>& c : subtree.chunks) {
         m_bytes.fetch_sub(c->capacity, std::memory_order_relaxed);
     }
@@ -162,6 +182,11 @@ void Coordinator::WakeHelpers() {
 
 void Coordinator::MoveHead() {
     const std::lock_guard lock(m_mu);
+    // A subtree in the replay stack has its place written, so was never abandoned, and is
+    // forgotten only once it is replayed and off the stack.
+    assert(m_replay.empty() ||
+           (m_subtrees.contains(m_replay.back().subtree) &&
+            !m_replay.back().subtree->abandoned.load(std::memory_order_relaxed)));
     m_head.store(m_replay.empty() ? nullptr : m_replay.back().subtree, std::memory_order_relaxed);
     WakeHelpers();
 }
@@ -184,6 +209,8 @@ Coordinator::Outcome Coordinator::Run() {
     if (!StartHelpers()) {
         return Outcome::NotRun;
     }
+    // The records, the lists and the listings say that memory ran out only by throwing; the
+    // helpers must still be joined before the walk reports it.
     try {
         Walk();
     } catch (const std::bad_alloc&) {
@@ -218,10 +245,23 @@ void Coordinator::Unpark(std::size_t count) {
         if (!worker.thread.joinable()) {
             const std::lock_guard lock(m_mu);
             m_workers.resize(i);
+            CheckInvariants();
             break;
         }
         m_unparked = i + 1;
     }
+#ifndef NDEBUG
+    // The first m_unparked workers have a thread (the scan thread's own excepted); the others
+    // have none, and so never asked and were never handed anything.
+    const std::lock_guard lock(m_mu);
+    assert(m_unparked >= 1 && m_unparked <= m_workers.size());
+    for (std::size_t i = 1; i < m_workers.size(); ++i) {
+        const Worker& w = *m_workers[i];
+        assert(w.thread.joinable() == (i < m_unparked));
+        assert(i < m_unparked ||
+               (w.asks == Worker::Asks::Nothing && w.given == nullptr && w.job == nullptr));
+    }
+#endif
 }
 
 void Coordinator::EndHelpers() {
@@ -238,6 +278,8 @@ void Coordinator::EndHelpers() {
 }
 
 void Coordinator::HelperMain(Worker& worker) {
+    // An exception must not leave a thread's function, and a helper's allocations (its records,
+    // its listings) say that memory ran out only by throwing.
     try {
         HelperLoop(worker);
     } catch (const std::bad_alloc&) {
@@ -385,6 +427,33 @@ void Coordinator::MaybeUnpark() {
     Unpark(std::min(m_workers.size(), 2 * m_unparked));
 }
 
+void Coordinator::CheckInvariants() const {
+#ifndef NDEBUG
+    unsigned asking = 0;
+    for (const std::unique_ptr<Worker>& w : m_workers) {
+        // One promise, one thing handed, and the worker takes it before it asks again.
+        assert(w->given == nullptr || w->job == nullptr);
+        assert((w->given == nullptr && w->job == nullptr) || w->asks == Worker::Asks::Nothing);
+        // Nobody produces it yet, so nothing has completed or forgotten it.
+        assert(w->given == nullptr || (m_subtrees.contains(w->given) && !w->given->complete));
+        if (w->asks == Worker::Asks::ForWork) {
+            ++asking;
+        }
+    }
+    assert(m_asking.load(std::memory_order_relaxed) == asking);
+    std::size_t bytes = 0;
+    for (const auto& [key, subtree] : m_subtrees) {
+        assert(key == subtree.get());
+        assert(!subtree->complete || !subtree->abandoned.load(std::memory_order_relaxed));
+        for (const std::unique_ptr<walk_records::Chunk>& c : subtree->chunks) {
+            assert(c->used <= c->capacity);
+            bytes += c->capacity;
+        }
+    }
+    assert(m_bytes.load(std::memory_order_relaxed) == bytes);
+#endif
+}
+
 // ---- replay ----
 
 bool Coordinator::HeadHasRecords() const {
@@ -427,6 +496,7 @@ Coordinator::Replayed Coordinator::ReplayAvailable() {
                 const std::lock_guard lock(m_mu);
                 m_bytes.fetch_sub(s.chunks.front()->capacity, std::memory_order_relaxed);
                 s.chunks.pop_front();
+                CheckInvariants();
                 WakeHelpers();
             }
             at.off = 0;
@@ -438,6 +508,7 @@ Coordinator::Replayed Coordinator::ReplayAvailable() {
         {
             const std::lock_guard lock(m_mu);
             Forget(s);
+            CheckInvariants();
         }
         m_replay.pop_back();
         MoveHead();
@@ -502,13 +573,13 @@ void PrepareForWalkThreads() {
     platform::ShareAllocatorUnderAddressLimit();
 }
 
-bool RunReadAheadWalk(const ScanParams& params, unsigned threads) {
+ReadAheadEnd RunReadAheadWalk(const ScanParams& params, unsigned threads) {
     // Even four each pays: a soft limit of 64 (eight for the walk) gives two threads, which walk
     // the benchmark corpus in 0.08 s against 0.13 s on one.
     const std::size_t share = platform::StackSharing::ProcessDescriptorShare();
     threads = static_cast<unsigned>(std::min<std::size_t>(threads, share / kLeastDescriptorsEach));
     if (threads < 2) {
-        return false;
+        return ReadAheadEnd::NotRun;
     }
     platform::StackSharing::ReserveDescriptorRoom();  // before the helpers share the table
     platform::ShareAllocatorUnderAddressLimit();      // and before they allocate
@@ -516,20 +587,13 @@ bool RunReadAheadWalk(const ScanParams& params, unsigned threads) {
                                  share - threads * kLeastDescriptorsEach);
     switch (walk.Run()) {
         case read_ahead::Coordinator::Outcome::NotRun:
-            return false;
+            return ReadAheadEnd::NotRun;
         case read_ahead::Coordinator::Outcome::OutOfMemory:
-            throw std::bad_alloc();  // see ScanThreadProc
+            return ReadAheadEnd::OutOfMemory;
         case read_ahead::Coordinator::Outcome::Done:
             break;
     }
-    return true;
+    return ReadAheadEnd::Walked;
 }
 
-namespace scan_testing {
-
-std::uint64_t HandOffCount() {
-    return read_ahead::g_handOffs.load(std::memory_order_relaxed);
-}
-
-}  // namespace scan_testing
 }  // namespace clearnook

@@ -157,6 +157,12 @@ class Coordinator {
     // Unparks more helpers when the threads at work leave the processors idle: they wait for the
     // disk, and more reads in flight would pay. The scan thread's.
     void MaybeUnpark();
+    // Asserts what holds whenever m_mu is free: m_asking counts the workers that ask for work; a
+    // worker holds at most one thing handed to it, and asks for nothing while it does; a subtree
+    // handed over and not yet taken is alive and not complete; no subtree alive is both complete
+    // and abandoned (it is forgotten at once); m_bytes is the capacity of the chunks of the
+    // subtrees alive, no chunk publishes more than it holds. Under m_mu; nothing under NDEBUG.
+    void CheckInvariants() const;
 
     const ScanParams& m_params;
     ScanOutput m_out;

@@ -53,21 +53,33 @@ RuleSet ResolveRules(const ScanParams& params) {
     return RuleSet::Windows;
 }
 
-void ScanDirectory(ScanParams params) {
+ScanEnd ScanDirectory(ScanParams params) {
     params.state->results.rules = ResolveRules(params);
     const unsigned threads = params.threads != 0 ? params.threads : DefaultWalkThreads();
-    if (threads > 1 && RunReadAheadWalk(params, threads)) {
-        return;
+    if (threads > 1) {
+        switch (RunReadAheadWalk(params, threads)) {
+            case ReadAheadEnd::Walked:
+                return ScanEnd::Walked;
+            case ReadAheadEnd::OutOfMemory:
+                return ScanEnd::OutOfMemory;
+            case ReadAheadEnd::NotRun:
+                break;
+        }
     }
     WalkOnOneThread(params);
+    return ScanEnd::Walked;
 }
 
 unsigned ScanThreadProc(ScanParams shared) {
     // Memory can run out anywhere in a walk (the lists, a huge listing). The walk's results are
     // then incomplete: they are never marked done, so nothing is ever deleted on their strength.
+    ScanEnd end = ScanEnd::Walked;
     try {
-        ScanDirectory(shared);
-    } catch (const std::bad_alloc&) {
+        end = ScanDirectory(shared);
+    } catch (const std::bad_alloc&) {  // how the containers and new say memory ran out
+        end = ScanEnd::OutOfMemory;
+    }
+    if (end == ScanEnd::OutOfMemory) {
         shared.state->outOfMemory.store(true, std::memory_order_release);
         return 0;
     }

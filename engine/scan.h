@@ -57,6 +57,9 @@ struct ScanState {
     // sees a count a little behind; whole once m_bScanDone is seen. Any thread may read them.
     alignas(kCacheLine) std::atomic<std::uint64_t> entriesSeen{0};
     std::atomic<std::uint64_t> directoriesEntered{0};
+    // Subtrees the walk handed to another of its threads to read (0 when it ran on one): how far
+    // a read-ahead walk really split its work. Any thread may read it.
+    std::atomic<std::uint64_t> subtreesHandedOff{0};
 };
 
 // The worker's record.
@@ -87,12 +90,22 @@ struct ScanParams {
 // The progress text for `path`: "Scanning " followed by the path.
 inline constexpr std::string_view kScanningPrefix = "Scanning ";
 
+// How a walk ended.
+enum class ScanEnd {
+    Walked,  // to the end, or until a stop request
+    // Memory ran out part way through a read-ahead walk, on whichever of its threads: the
+    // results are incomplete.
+    OutOfMemory,
+};
+
 // Walks `params.path` to the end (or until a stop request), recording into params.state. Sends
 // "Scanning " + path at every directory entered and at every return to a directory. Runs on the
 // calling thread, which alone writes the results and calls the sink; when reading ahead, a helper
 // thread lists directories meanwhile and is joined before this returns. Does not raise the
-// completion flag.
-void ScanDirectory(ScanParams params);
+// completion flag. OutOfMemory where memory ran out within a read-ahead walk; memory that runs
+// out anywhere else (the one-thread walk, setting up the read-ahead walk) ends it with
+// std::bad_alloc, the containers' way of saying so.
+[[nodiscard]] ScanEnd ScanDirectory(ScanParams params);
 
 // The worker's entry: walks a private copy of `shared`, then raises m_bScanDone; or, when memory
 // ran out and the walk could not go on, raises outOfMemory and not m_bScanDone. Returns 0.

@@ -22,16 +22,16 @@ constexpr std::size_t kRecHeader = kRecTag + 1;
 
 }  // namespace
 
-using winfs::IsDots;
-using winfs::JoinPath;
-using winfs::FindFirstIn;
 using winfs::AttributesOf;
-using winfs::TypeOf;
-using winfs::OpenItself;
-using winfs::Join;
+using winfs::FindFirstIn;
 using winfs::IdentityOf;
-using winfs::QueryInformationFile;
+using winfs::IsDots;
+using winfs::Join;
+using winfs::JoinPath;
 using winfs::NtQueryInformationFileProc;
+using winfs::OpenItself;
+using winfs::QueryInformationFile;
+using winfs::TypeOf;
 
 struct DirectoryStack::Impl {
     struct Level {

@@ -9,10 +9,10 @@
 namespace clearnook::platform {
 
 using winfs::AttributesOf;
-using winfs::LastComponent;
-using winfs::TypeOf;
-using winfs::OpenItself;
 using winfs::IdentityOf;
+using winfs::LastComponent;
+using winfs::OpenItself;
+using winfs::TypeOf;
 
 struct RecordedFileRemover::Impl {};
 

@@ -20,7 +20,8 @@ void JoinPath(std::string& dir, std::string_view name);
 
 // Starts listing `dir` (`pattern` is scratch), as every walk and check here does. An invalid
 // handle when it cannot be listed.
-[[nodiscard]] HANDLE FindFirstIn(const std::string& dir, std::string& pattern, WIN32_FIND_DATAA& data);
+[[nodiscard]] HANDLE FindFirstIn(const std::string& dir, std::string& pattern,
+                                 WIN32_FIND_DATAA& data);
 
 // The attributes the system gave for the file `name`, with what the tests pretend.
 [[nodiscard]] DWORD AttributesOf(DWORD attributes, std::string_view name);

@@ -30,7 +30,6 @@
 #include <vector>
 
 #include "engine/scan.h"
-#include "engine/scan_testing.h"
 #include "platform/read_ahead_support.h"
 #include "tests/support/process_probe.h"
 #include "tests/support/recording_sink.h"
@@ -56,6 +55,7 @@ struct WalkRecord {
     std::vector<std::string> texts;
     std::uint64_t entriesSeen = 0;
     std::uint64_t directoriesEntered = 0;
+    std::uint64_t subtreesHandedOff = 0;
     // Status texts sent on a thread other than the one that called ScanDirectory: the sink
     // belongs to the walk's own thread.
     std::size_t textsOnOtherThreads = 0;
@@ -85,13 +85,14 @@ WalkRecord Walk(const std::string& root, unsigned threads, std::size_t sampleEve
     p.statusSink = sink;
     p.state = state;
     p.threads = threads;
-    ScanDirectory(p);
+    EXPECT_EQ(ScanDirectory(p), ScanEnd::Walked);
     r.lists = testing::ResolvedLists(state->results);
     r.totals = state->results.SnapshotTotals();
     r.rootIdentity = state->results.rootIdentity;
     r.texts = std::move(sink->texts);
     r.entriesSeen = state->entriesSeen.load();
     r.directoriesEntered = state->directoriesEntered.load();
+    r.subtreesHandedOff = state->subtreesHandedOff.load();
     return r;
 }
 
@@ -228,25 +229,24 @@ struct RandomTree {
     int readAheadRuns;  // how the work splits changes from run to run
 };
 
-// A subtree handed to the second thread shows in HandOffCount; a one-thread walk never hands one
-// off. Read-ahead may decline any single tree, so only the sum over all of them must grow: were it
-// never to engage, every other test here would compare the one-thread walk with itself.
+// A subtree handed to another thread shows in the walk's count of them; a one-thread walk never
+// hands one off. Read-ahead may decline any single tree, so only the sum over all of them must be
+// above 0: were it never to engage, every other test here would compare the one-thread walk with
+// itself.
 TEST(ReadAheadTest, RandomTreesGiveTheOneThreadWalksResultsAndTexts) {
     const RandomTree trees[] = {
         {1, 1500, 3000, false, false, 2}, {2, 1500, 3000, true, false, 2},
         {3, 600, 4000, false, false, 2},  {4, 2500, 2500, true, false, 2},
         {5, 80, 400, false, true, 25},    {6, 80, 400, true, true, 25},
     };
-    const std::uint64_t handedOffBefore = scan_testing::HandOffCount();
+    std::uint64_t handedOff = 0;
     for (const RandomTree& tree : trees) {
         SCOPED_TRACE("seed " + std::to_string(tree.seed));
         TempDir t(TempDir::Where::Memory);
         MakeRandomTree(t, tree.seed, tree.dirs, tree.files, tree.deep, tree.markersOnly);
 
-        const std::uint64_t beforeOneThread = scan_testing::HandOffCount();
         const WalkRecord oneThread = Walk(t.path(), 1);
-        EXPECT_EQ(scan_testing::HandOffCount(), beforeOneThread)
-            << "the one-thread walk handed work off";
+        EXPECT_EQ(oneThread.subtreesHandedOff, 0u) << "the one-thread walk handed work off";
         for (std::size_t c = 0; c < CATEGORY_COUNT; ++c) {  // the tree has files of every kind
             ASSERT_FALSE(oneThread.lists[c].empty()) << "category " << c;
         }
@@ -257,11 +257,11 @@ TEST(ReadAheadTest, RandomTreesGiveTheOneThreadWalksResultsAndTexts) {
                 ASSERT_TRUE(SameWalk(oneThread, readAhead))
                     << "read-ahead run " << run << " on " << threads << " threads";
                 EXPECT_EQ(readAhead.textsOnOtherThreads, 0u);
+                handedOff += readAhead.subtreesHandedOff;
             }
         }
     }
-    EXPECT_GT(scan_testing::HandOffCount(), handedOffBefore)
-        << "the read-ahead walk never handed a subtree to its second thread";
+    EXPECT_GT(handedOff, 0u) << "the read-ahead walk never handed a subtree to its second thread";
 }
 
 // Directories of these modes cannot be listed by a user without privileges; "r" can be listed,
@@ -442,7 +442,7 @@ bool ScanReturns(ScanParams p) {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> returned = done->get_future();
     std::thread walker([p = std::move(p), done]() mutable {
-        ScanDirectory(std::move(p));
+        EXPECT_EQ(ScanDirectory(std::move(p)), ScanEnd::Walked);
         done->set_value();
     });
     if (returned.wait_for(kWatchdog) != std::future_status::ready) {
