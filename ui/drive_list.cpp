@@ -85,7 +85,7 @@ const std::string& ScanRootOf(const DriveEntry& entry) {
 
 void FillDriveList(DriveBox& box, const std::vector<DriveEntry>& entries) {
     for (const DriveEntry& entry : entries) {
-        box.AddDriveEntry(entry);
+        box.AddDriveText(entry.text);
     }
     if (!entries.empty()) {
         box.SelectDriveEntry(0);
