@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
-#include <memory>
 #include <optional>
 
 namespace clearnook {
@@ -65,18 +64,6 @@ std::vector<DriveEntry> ListHomeAndMountEntries(
     entries.insert(entries.end(), std::make_move_iterator(mounts.begin()),
                    std::make_move_iterator(mounts.end()));
     return entries;
-}
-
-std::vector<DriveEntry> ListDriveEntries() {
-#ifdef _WIN32
-    const std::unique_ptr<platform::LogicalDrives> drives = platform::MakeSystemLogicalDrives();
-    return drives ? ListDriveEntries(*drives) : std::vector<DriveEntry>{};
-#else
-    const std::optional<std::vector<platform::MountedVolume> > volumes =
-        platform::ListMountedVolumes();
-    return ListHomeAndMountEntries(platform::HomeDirectory(),
-                                   volumes.value_or(std::vector<platform::MountedVolume>{}));
-#endif
 }
 
 const std::string& ScanRootOf(const DriveEntry& entry) {

@@ -45,8 +45,9 @@ inline constexpr std::string_view kHomeEntryText = "~ [Home]";
 [[nodiscard]] std::vector<DriveEntry> ListHomeAndMountEntries(
     const std::optional<std::string>& home, const std::vector<platform::MountedVolume>& volumes);
 
-// The drives of this machine: lettered drives on Windows; elsewhere the user's home folder,
-// then the mounted filesystems. Empty when none can be found. UI thread.
+// The drives of this machine: lettered drives on Windows; on Linux the user's home folder, then
+// the mounted filesystems. Each system defines it in a file of its own (drive_list_linux.cpp,
+// drive_list_win32.cpp) over its platform calls. Empty when none can be found. UI thread.
 [[nodiscard]] std::vector<DriveEntry> ListDriveEntries();
 
 // Where a window takes its drive box's entries from when it starts: ListDriveEntries, or a
