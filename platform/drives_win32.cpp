@@ -7,7 +7,7 @@
 #endif
 #include <windows.h>
 
-#include "platform/drives.h"
+#include "platform/drives_win32.h"
 
 namespace clearnook::platform {
 namespace {

@@ -21,7 +21,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/drives.h"
+#include "platform/drives_linux.h"
 #include "platform/fs_services.h"
 #include "platform/posix_open.h"
 #include "platform/posix_syscalls.h"

@@ -2,7 +2,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/drives.h"
+#include "platform/drives_linux.h"
 #include "ui/drive_list.h"
 
 namespace clearnook {

@@ -2,7 +2,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/drives.h"
+#include "platform/drives_win32.h"
 #include "ui/drive_list.h"
 
 namespace clearnook {

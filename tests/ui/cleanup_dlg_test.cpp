@@ -17,6 +17,7 @@
 #include <vector>
 
 #ifndef _WIN32
+#include "platform/drives_linux.h"
 #include "tests/support/root_mount.h"
 #endif
 #include "tests/support/temp_tree.h"
