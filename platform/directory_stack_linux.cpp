@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "platform/fs_services.h"
+#include "platform/linux_open.h"
+#include "platform/linux_syscalls.h"
 #include "platform/listing_pipe.h"
-#include "platform/posix_open.h"
-#include "platform/posix_syscalls.h"
 
 namespace clearnook::platform {
 namespace {
@@ -318,7 +318,7 @@ struct DirectoryStack::Impl {
                     buffer = scratch.data();
                 }
             }
-            const long n = posix::Getdents64(fd, buffer, scratch.size());
+            const long n = sys::Getdents64(fd, buffer, scratch.size());
             if (n < 0 && errno == EINTR) {
                 continue;
             }
@@ -436,7 +436,7 @@ struct DirectoryStack::Impl {
             if (child < 0) {
                 return false;
             }
-            if (posix::Fstat(child, &st) != 0 || IdentityOf(st) != level.identity) {
+            if (sys::Fstat(child, &st) != 0 || IdentityOf(st) != level.identity) {
                 CloseKeepErrno(child);
                 return false;
             }
@@ -514,7 +514,7 @@ struct DirectoryStack::Impl {
                 continue;
             }
             struct stat st {};
-            if (posix::Fstat(level.fd, &st) == 0) {
+            if (sys::Fstat(level.fd, &st) == 0) {
                 level.identity = IdentityOf(st);
             } else {
                 level.dead = true;
@@ -559,7 +559,7 @@ bool DirectoryStack::AdoptRoot(HandedDirectory directory) {
     HandedDirectory::Impl& handed = *directory.m_impl;
     const int fd = std::exchange(handed.fd, -1);
     struct stat st {};
-    if (posix::Fstat(fd, &st) != 0) {
+    if (sys::Fstat(fd, &st) != 0) {
         d.lastError = errno;
         CloseKeepErrno(fd);
         return false;
@@ -688,10 +688,10 @@ void DirectoryStack::Leave() {
             // the very directory we left, so a tree moved meanwhile cannot steer the walk away.
             int fd = -1;
             if (child.fd >= 0) {
-                fd = posix::Openat(child.fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                fd = sys::Openat(child.fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             }
             struct stat st {};
-            if (fd >= 0 && posix::Fstat(fd, &st) == 0 && IdentityOf(st) == parent.identity) {
+            if (fd >= 0 && sys::Fstat(fd, &st) == 0 && IdentityOf(st) == parent.identity) {
                 parent.fd = fd;
                 ++d.open;
                 d.firstMaybeOpen = std::min(d.firstMaybeOpen, top - 1);
@@ -766,7 +766,7 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
         // record never lies past lastNeed, so the level kept or got back its descriptor for it.
         assert(level.fd >= 0);
         struct stat st {};
-        if (posix::Fstatat(level.fd, rec + kRecHeader, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (sys::Fstatat(level.fd, rec + kRecHeader, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             continue;
         }
         if (S_ISDIR(st.st_mode)) {
@@ -825,7 +825,7 @@ bool DirectoryStack::TopIsSharedTemporary() const {
     const Impl& d = *m_impl;
     struct stat st {};
     return !d.levels.empty() && d.levels.back().fd >= 0 &&
-           posix::Fstat(d.levels.back().fd, &st) == 0 && S_ISDIR(st.st_mode) &&
+           sys::Fstat(d.levels.back().fd, &st) == 0 && S_ISDIR(st.st_mode) &&
            (st.st_mode & S_ISVTX) != 0 && (st.st_mode & S_IWOTH) != 0;
 }
 

@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "platform/fs_services.h"
-#include "platform/posix_open.h"
+#include "platform/linux_open.h"
 
 namespace clearnook::platform {
 namespace {

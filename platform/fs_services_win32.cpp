@@ -1,12 +1,6 @@
 // Windows file-system services: each directory listed whole with FindFirstFileA/FindNextFileA on
 // its path + "\*.*", in the order the file system yields it; lower-casing in the ANSI code page;
 // files removed through a handle, only while they are the file the walk saw.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <winternl.h>
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "platform/fs_services.h"
-#include "platform/posix_open.h"
-#include "platform/posix_syscalls.h"
+#include "platform/linux_open.h"
+#include "platform/linux_syscalls.h"
 
 namespace clearnook::platform {
 namespace {
@@ -275,7 +275,7 @@ struct RecordedFileRemover::Impl {
         // Someone able to write this directory could still swap the name between the check and
         // the unlink; what they could make us remove is then a name in a directory they can
         // already change, never a file elsewhere. Flags 0: unlinkat never removes a directory.
-        if (posix::Unlinkat(dirFd, nameBuf.c_str(), 0) != 0) {
+        if (sys::Unlinkat(dirFd, nameBuf.c_str(), 0) != 0) {
             return ResultOfErrno(errno);
         }
         return RemoveResult::Removed;

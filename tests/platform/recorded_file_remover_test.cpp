@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/fs_services.h"
-#include "platform/posix_testing.h"
+#include "tests/support/fault_syscalls.h"
 #include "tests/support/file_holder.h"
 #include "tests/support/temp_tree.h"
 
@@ -340,11 +340,14 @@ TEST_P(RemoverMountTest, NeverEntersAMountThatAppearedAfterTheWalk) {
         0) {
         GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
     }
-    posix_testing::UseOpenat2(GetParam());
-    RecordedFileRemover remover(t / "walked", RootIdentityAt(t / "walked"));
-    const RemoveResult recordedOne = remover.Remove(t / "walked/Temp/a.tmp", a);
-    const RemoveResult victimsOwn = remover.Remove(t / "walked/Temp/a.tmp", victimA);
-    posix_testing::UseOpenat2(true);
+    RemoveResult recordedOne{};
+    RemoveResult victimsOwn{};
+    {
+        const testing::Openat2Refusal refusal(!GetParam());
+        RecordedFileRemover remover(t / "walked", RootIdentityAt(t / "walked"));
+        recordedOne = remover.Remove(t / "walked/Temp/a.tmp", a);
+        victimsOwn = remover.Remove(t / "walked/Temp/a.tmp", victimA);
+    }
     ::umount2((t / "walked/Temp").c_str(), MNT_DETACH);
     EXPECT_EQ(recordedOne, RemoveResult::Changed);
     EXPECT_EQ(victimsOwn, RemoveResult::Changed);  // even the identity of the file over there
