@@ -23,7 +23,7 @@
 #include "engine/delete.h"
 #include "engine/results.h"
 #include "engine/scan.h"
-#include "platform/drives.h"
+#include "platform/drives_linux.h"
 #include "platform/fs_services.h"
 #include "ui/drive_list.h"
 #include "ui/status_mailbox.h"

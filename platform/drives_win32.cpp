@@ -1,7 +1,7 @@
 // The lettered logical drives of Windows: the drive mask and the volume labels.
 #include <windows.h>
 
-#include "platform/drives.h"
+#include "platform/drives_win32.h"
 
 namespace clearnook::platform {
 namespace {

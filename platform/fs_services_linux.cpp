@@ -20,7 +20,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/drives.h"
+#include "platform/drives_linux.h"
 #include "platform/fs_services.h"
 #include "platform/linux_open.h"
 #include "platform/linux_syscalls.h"

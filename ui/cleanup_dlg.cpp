@@ -46,11 +46,20 @@ CCleanupDlg::~CCleanupDlg() {
     m_pMailbox->Close();
 }
 
-void CCleanupDlg::OnInitDialog(const std::vector<DriveEntry>& drives) {
-    FillDriveList(m_view.DriveCombo(), drives);
-    if (drives.empty()) {
+void CCleanupDlg::OnInitDialog(std::vector<DriveEntry> drives) {
+    m_drives = std::move(drives);
+    FillDriveList(m_view.DriveCombo(), m_drives);
+    if (m_drives.empty()) {
         m_view.EnableScanButton(false);
     }
+}
+
+const DriveEntry* CCleanupDlg::SelectedDrive() {
+    const std::optional<int> index = m_view.DriveCombo().SelectedDriveIndex();
+    if (!index || *index < 0 || static_cast<std::size_t>(*index) >= m_drives.size()) {
+        return nullptr;
+    }
+    return &m_drives[static_cast<std::size_t>(*index)];
 }
 
 void CCleanupDlg::OnOK() {
@@ -61,8 +70,8 @@ void CCleanupDlg::OnOK() {
         EndWithCancel();
         return;
     }
-    const std::optional<DriveEntry> drive = m_view.SelectedDriveEntry();
-    if (!drive) {
+    const DriveEntry* drive = SelectedDrive();
+    if (drive == nullptr) {
         return;  // an empty drive box: there is nothing to scan
     }
     m_view.EnableDriveBox(false);

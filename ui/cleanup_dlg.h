@@ -41,9 +41,9 @@ class CleanupView {
     virtual void SetStatusText(std::string_view text) = 0;
     virtual void SetDescriptionText(std::string_view text) = 0;
 
-    // The drive box, for filling it once at start; the entry now selected there, if any.
+    // The drive box: filled once at start with the texts of the controller's entries, then asked
+    // which index is selected.
     virtual DriveBox& DriveCombo() = 0;
-    [[nodiscard]] virtual std::optional<DriveEntry> SelectedDriveEntry() = 0;
 
     // The result list, which RebuildResultList empties and refills; turn on its checkboxes.
     virtual ResultListView& ResultList() = 0;
@@ -106,9 +106,9 @@ class CCleanupDlg {
     CCleanupDlg(const CCleanupDlg&) = delete;
     CCleanupDlg& operator=(const CCleanupDlg&) = delete;
 
-    // Fills the drive box with `drives` and selects the first; with no drive at all the Scan
-    // button is disabled, since a scan of nothing would never complete.
-    void OnInitDialog(const std::vector<DriveEntry>& drives);
+    // Keeps `drives`, fills the drive box with their texts and selects the first; with no drive
+    // at all the Scan button is disabled, since a scan of nothing would never complete.
+    void OnInitDialog(std::vector<DriveEntry> drives);
 
     // IDOK, the Scan/Cancel button. In Ready with a drive selected: starts the scan. In Scanning
     // or Complete: ends the dialog with Cancel, asking the walk to stop.
@@ -151,6 +151,8 @@ class CCleanupDlg {
   private:
     CleanupView& m_view;
     DeletePass m_deletePass;
+    // The drive box's entries, by their index in the box: the window keeps only the texts.
+    std::vector<DriveEntry> m_drives;
     bool m_bScanning = false;  // a scan was started in this run; never reset
     bool m_bComplete = false;  // the tick that saw the walk finished has run
     bool m_bEnded = false;     // EndDialog has been called
@@ -158,6 +160,9 @@ class CCleanupDlg {
     ScanParams m_scan;           // the worker's record; m_scan.state is shared with the worker
     CategoryResults& m_results;  // what the walk found, inside m_scan.state
 
+    // The entry selected in the drive box; null when none is, or the box's index names none
+    // of m_drives.
+    [[nodiscard]] const DriveEntry* SelectedDrive();
     void EndWithCancel();
 };
 

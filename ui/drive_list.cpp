@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
-#include <memory>
 #include <optional>
 
 namespace clearnook {
@@ -67,25 +66,13 @@ std::vector<DriveEntry> ListHomeAndMountEntries(
     return entries;
 }
 
-std::vector<DriveEntry> ListDriveEntries() {
-#ifdef _WIN32
-    const std::unique_ptr<platform::LogicalDrives> drives = platform::MakeSystemLogicalDrives();
-    return drives ? ListDriveEntries(*drives) : std::vector<DriveEntry>{};
-#else
-    const std::optional<std::vector<platform::MountedVolume> > volumes =
-        platform::ListMountedVolumes();
-    return ListHomeAndMountEntries(platform::HomeDirectory(),
-                                   volumes.value_or(std::vector<platform::MountedVolume>{}));
-#endif
-}
-
 const std::string& ScanRootOf(const DriveEntry& entry) {
     return entry.scanRoot;
 }
 
 void FillDriveList(DriveBox& box, const std::vector<DriveEntry>& entries) {
     for (const DriveEntry& entry : entries) {
-        box.AddDriveEntry(entry);
+        box.AddDriveText(entry.text);
     }
     if (!entries.empty()) {
         box.SelectDriveEntry(0);

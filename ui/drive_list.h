@@ -45,8 +45,9 @@ inline constexpr std::string_view kHomeEntryText = "~ [Home]";
 [[nodiscard]] std::vector<DriveEntry> ListHomeAndMountEntries(
     const std::optional<std::string>& home, const std::vector<platform::MountedVolume>& volumes);
 
-// The drives of this machine: lettered drives on Windows; elsewhere the user's home folder,
-// then the mounted filesystems. Empty when none can be found. UI thread.
+// The drives of this machine: lettered drives on Windows; on Linux the user's home folder, then
+// the mounted filesystems. Each system defines it in a file of its own (drive_list_linux.cpp,
+// drive_list_win32.cpp) over its platform calls. Empty when none can be found. UI thread.
 [[nodiscard]] std::vector<DriveEntry> ListDriveEntries();
 
 // Where a window takes its drive box's entries from when it starts: ListDriveEntries, or a
@@ -57,17 +58,22 @@ using DriveSource = std::function<std::vector<DriveEntry>()>;
 // the home directory for the home folder.
 [[nodiscard]] const std::string& ScanRootOf(const DriveEntry& entry);
 
-// The drive box control, as the window supplies it. UI thread.
+// The drive box control, as the window supplies it: a list of texts, by index, one of them
+// selected. The box holds only what it shows; whoever fills it keeps the entries behind the
+// texts and maps an index back to its entry. UI thread.
 class DriveBox {
   public:
     virtual ~DriveBox() = default;
-    // Appends `entry` at the end (the box does not sort).
-    virtual void AddDriveEntry(const DriveEntry& entry) = 0;
+    // Appends an entry showing `text` at the end (the box does not sort).
+    virtual void AddDriveText(std::string_view text) = 0;
     // Selects entry `index`, which exists.
     virtual void SelectDriveEntry(int index) = 0;
+    // The index of the entry selected now; none when nothing is selected.
+    [[nodiscard]] virtual std::optional<int> SelectedDriveIndex() = 0;
 };
 
-// Adds `entries` to `box` in order and selects the first, if there is one.
+// Adds the texts of `entries` to `box` in order and selects the first, if there is one, so that
+// index i of the box is entries[i].
 void FillDriveList(DriveBox& box, const std::vector<DriveEntry>& entries);
 
 }  // namespace clearnook

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/drives.h"
+#include "platform/drives_linux.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_tree.h"

@@ -1,4 +1,4 @@
-#include "platform/drives.h"
+#include "platform/drives_linux.h"
 
 #include <pwd.h>
 #include <sys/mount.h>

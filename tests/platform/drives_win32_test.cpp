@@ -5,7 +5,7 @@
 
 #include <array>
 
-#include "platform/drives.h"
+#include "platform/drives_win32.h"
 
 namespace clearnook::platform {
 namespace {

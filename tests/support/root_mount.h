@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/drives.h"
+#include "platform/drives_linux.h"
 
 namespace clearnook::testing {
 

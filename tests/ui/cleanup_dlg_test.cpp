@@ -17,6 +17,7 @@
 #include <vector>
 
 #ifndef _WIN32
+#include "platform/drives_linux.h"
 #include "tests/support/root_mount.h"
 #endif
 #include "tests/support/temp_tree.h"
@@ -61,7 +62,7 @@ struct Screen {
     std::string scanText = "&Scan";
     std::string status = kReadyStatus;
     std::string description = kReadyDescription;
-    std::vector<DriveEntry> drives;
+    std::vector<std::string> drives;  // the drive box's texts
     std::optional<int> selectedDrive;
     std::vector<Row> rows;
     std::optional<int> selectedRow;
@@ -147,12 +148,6 @@ class FakeView : public CleanupView, public DriveBox, public ResultListView {
         screen.description = text;
     }
     DriveBox& DriveCombo() override { return *this; }
-    std::optional<DriveEntry> SelectedDriveEntry() override {
-        if (!screen.selectedDrive) {
-            return std::nullopt;
-        }
-        return screen.drives.at(static_cast<std::size_t>(*screen.selectedDrive));
-    }
     ResultListView& ResultList() override { return *this; }
     void EnableCheckboxes() override {
         log.push_back("EnableCheckboxes");
@@ -195,8 +190,9 @@ class FakeView : public CleanupView, public DriveBox, public ResultListView {
     void PostStatusWake() override { pendingWakes.fetch_add(1); }
 
     // DriveBox
-    void AddDriveEntry(const DriveEntry& entry) override { screen.drives.push_back(entry); }
+    void AddDriveText(std::string_view text) override { screen.drives.emplace_back(text); }
     void SelectDriveEntry(int index) override { screen.selectedDrive = index; }
+    std::optional<int> SelectedDriveIndex() override { return screen.selectedDrive; }
 
     // ResultListView
     void DeleteAllItems() override {
@@ -301,7 +297,7 @@ TEST(CleanupDlg, ReadyAfterInitWithDrivesFilledAndFirstSelected) {
     d.Init({{"A:", "A:"}, {"C: [SYSTEM]", "C:"}});
     EXPECT_EQ(d.dlg->GetState(), CCleanupDlg::State::Ready);
     Screen expected;
-    expected.drives = {{"A:", "A:"}, {"C: [SYSTEM]", "C:"}};
+    expected.drives = {"A:", "C: [SYSTEM]"};
     expected.selectedDrive = 0;
     EXPECT_EQ(d.view.screen, expected);
     EXPECT_TRUE(d.view.workers.empty());
@@ -317,8 +313,10 @@ TEST(CleanupDlg, InitWithThisMachinesDrivesSelectsHomeElseRoot) {
     d.dlg->OnInitDialog(ListDriveEntries());
     ASSERT_FALSE(d.view.screen.drives.empty());
     EXPECT_EQ(d.view.screen.selectedDrive, 0);
-    EXPECT_EQ(d.view.screen.drives.front().scanRoot, platform::HomeDirectory().value_or("/"));
     EXPECT_TRUE(d.view.screen.scanEnabled);
+    d.dlg->OnOK();  // the deferred walk never runs
+    ASSERT_EQ(d.view.workers.size(), 1u);
+    EXPECT_EQ(d.view.workers[0].path, platform::HomeDirectory().value_or("/"));
 }
 #endif
 
@@ -353,6 +351,37 @@ TEST(CleanupDlg, ScanStartsWalkOfTheSelectedEntrysCarriedRoot) {
     EXPECT_NE(d.view.workers[0].state, nullptr);
 }
 
+// The drive box holds texts only: the controller maps the index the box reports back to its own
+// entry, and an index that names none of them starts nothing.
+TEST(CleanupDlg, ScanWalksTheRootOfTheIndexSelectedInTheBox) {
+    struct Case {
+        const char* what;
+        std::optional<int> selected;
+        std::optional<std::string> walkedRoot;  // none: no scan starts
+    };
+    const Case cases[] = {
+        {"first", 0, "/home/me"},          {"second", 1, "/"},
+        {"last", 2, "/mnt/a [b] x"},       {"none", std::nullopt, std::nullopt},
+        {"past the end", 3, std::nullopt}, {"negative", -1, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Dialog d;
+        d.Init({{"~ [Home]", "/home/me"}, {"/ [SYSTEM]", "/"}, {"/mnt/a [b]", "/mnt/a [b] x"}});
+        d.view.screen.selectedDrive = c.selected;
+        d.dlg->OnOK();  // the deferred walk never runs
+        if (c.walkedRoot) {
+            ASSERT_EQ(d.view.workers.size(), 1u);
+            EXPECT_EQ(d.view.workers[0].path, *c.walkedRoot);
+            EXPECT_EQ(d.dlg->GetState(), CCleanupDlg::State::Scanning);
+        } else {
+            EXPECT_TRUE(d.view.workers.empty());
+            EXPECT_TRUE(d.view.screen.driveBoxEnabled);
+            EXPECT_EQ(d.dlg->GetState(), CCleanupDlg::State::Ready);
+        }
+    }
+}
+
 TEST(CleanupDlg, TicksRebuildWhileScanningAndTheFlaggedTickCompletes) {
     Tree tree;
     Dialog d;
@@ -384,7 +413,7 @@ TEST(CleanupDlg, TicksRebuildWhileScanningAndTheFlaggedTickCompletes) {
     expected.deleteEnabled = true;
     expected.scanText = "Cancel";
     expected.status = kComplete;
-    expected.drives = {tree.Entry()};
+    expected.drives = {tree.Entry().text};
     expected.selectedDrive = 0;
     expected.rows = kFoundRows;
     expected.checkboxes = true;

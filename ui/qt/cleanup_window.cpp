@@ -228,21 +228,17 @@ DriveBox& CleanupWindow::DriveCombo() {
     return *this;
 }
 
-void CleanupWindow::AddDriveEntry(const DriveEntry& entry) {
-    m_drives.push_back(entry);
-    m_comboDrive->addItem(FromEngine(entry.text));
+void CleanupWindow::AddDriveText(std::string_view text) {
+    m_comboDrive->addItem(FromEngine(text));
 }
 
 void CleanupWindow::SelectDriveEntry(int index) {
     m_comboDrive->setCurrentIndex(index);
 }
 
-std::optional<DriveEntry> CleanupWindow::SelectedDriveEntry() {
+std::optional<int> CleanupWindow::SelectedDriveIndex() {
     const int i = m_comboDrive->currentIndex();
-    if (i < 0 || static_cast<std::size_t>(i) >= m_drives.size()) {
-        return std::nullopt;
-    }
-    return m_drives[static_cast<std::size_t>(i)];
+    return i < 0 ? std::nullopt : std::optional<int>(i);
 }
 
 ResultListView& CleanupWindow::ResultList() {

@@ -74,7 +74,6 @@ class CleanupWindow final : public QDialog,
     void SetStatusText(std::string_view text) override;
     void SetDescriptionText(std::string_view text) override;
     DriveBox& DriveCombo() override;
-    [[nodiscard]] std::optional<DriveEntry> SelectedDriveEntry() override;
     ResultListView& ResultList() override;
     void EnableCheckboxes() override;
     [[nodiscard]] std::optional<int> FirstSelectedRow() override;
@@ -104,8 +103,9 @@ class CleanupWindow final : public QDialog,
     void SetItemText(int row, int column, std::string_view text) override;
     void SetItemData(int row, int category) override;
     // DriveBox
-    void AddDriveEntry(const DriveEntry& entry) override;
+    void AddDriveText(std::string_view text) override;
     void SelectDriveEntry(int index) override;
+    [[nodiscard]] std::optional<int> SelectedDriveIndex() override;
 
     void LayOutControls();
     // The height the result list needs to show every category's row, checkbox and icon
@@ -133,7 +133,6 @@ class CleanupWindow final : public QDialog,
     QPushButton* m_btnDelete;
     QIcon m_hIcon;
     std::array<QIcon, CATEGORY_COUNT> m_imageList;
-    std::vector<DriveEntry> m_drives;
     QTimer m_timer;
     QTimer m_statusTimer;
     QElapsedTimer m_statusShown;

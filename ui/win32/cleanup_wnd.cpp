@@ -166,14 +166,6 @@ DriveBox& CCleanupWnd::DriveCombo() {
     return *this;
 }
 
-std::optional<DriveEntry> CCleanupWnd::SelectedDriveEntry() {
-    const int index = m_comboDrive.GetCurSel();
-    if (index < 0 || static_cast<std::size_t>(index) >= m_driveEntries.size()) {
-        return std::nullopt;
-    }
-    return m_driveEntries[static_cast<std::size_t>(index)];
-}
-
 ResultListView& CCleanupWnd::ResultList() {
     return *this;
 }
@@ -232,13 +224,17 @@ void CCleanupWnd::PostStatusWake() {
     PostMessageA(m_hWndWake, WM_STATUS_WAKE, 0, 0);
 }
 
-void CCleanupWnd::AddDriveEntry(const DriveEntry& entry) {
-    m_comboDrive.AddString(entry.text);
-    m_driveEntries.push_back(entry);
+void CCleanupWnd::AddDriveText(std::string_view text) {
+    m_comboDrive.AddString(std::string(text));
 }
 
 void CCleanupWnd::SelectDriveEntry(int index) {
     m_comboDrive.SetCurSel(index);
+}
+
+std::optional<int> CCleanupWnd::SelectedDriveIndex() {
+    const int index = m_comboDrive.GetCurSel();  // CB_ERR when nothing is selected
+    return index < 0 ? std::nullopt : std::optional<int>(index);
 }
 
 void CCleanupWnd::DeleteAllItems() {

@@ -65,7 +65,6 @@ class CCleanupWnd final : public CModalDialog<CCleanupWnd>,
     void SetStatusText(std::string_view text) override;
     void SetDescriptionText(std::string_view text) override;
     DriveBox& DriveCombo() override;
-    std::optional<DriveEntry> SelectedDriveEntry() override;
     ResultListView& ResultList() override;
     void EnableCheckboxes() override;
     std::optional<int> FirstSelectedRow() override;
@@ -81,8 +80,9 @@ class CCleanupWnd final : public CModalDialog<CCleanupWnd>,
     void PostStatusWake() override;
 
     // DriveBox
-    void AddDriveEntry(const DriveEntry& entry) override;
+    void AddDriveText(std::string_view text) override;
     void SelectDriveEntry(int index) override;
+    std::optional<int> SelectedDriveIndex() override;
 
     // ResultListView
     void DeleteAllItems() override;
@@ -90,16 +90,15 @@ class CCleanupWnd final : public CModalDialog<CCleanupWnd>,
     void SetItemText(int row, int column, std::string_view text) override;
     void SetItemData(int row, int data) override;
 
-    CListCtrl m_listResults;                 // 1002
-    CButton m_btnDelete;                     // 1004
-    CStatic m_staticDescription;             // 1003
-    CStatic m_staticStatus;                  // 1001
-    CButton m_btnScan;                       // IDOK
-    CComboBox m_comboDrive;                  // 1000
-    HICON m_hIcon = nullptr;                 // icon 128: window, minimised drawing, drag icon
-    CImageList m_imageList;                  // icons 129 to 134
-    DriveSource m_drives;                    // asked once, at OnInitDialog
-    std::vector<DriveEntry> m_driveEntries;  // the entries, by drive box index
+    CListCtrl m_listResults;      // 1002
+    CButton m_btnDelete;          // 1004
+    CStatic m_staticDescription;  // 1003
+    CStatic m_staticStatus;       // 1001
+    CButton m_btnScan;            // IDOK
+    CComboBox m_comboDrive;       // 1000
+    HICON m_hIcon = nullptr;      // icon 128: window, minimised drawing, drag icon
+    CImageList m_imageList;       // icons 129 to 134
+    DriveSource m_drives;         // asked once, at OnInitDialog
     std::unique_ptr<CCleanupDlg> m_pController;
     // The window the wake is posted to, written on the UI thread before any walk can start.
     HWND m_hWndWake = nullptr;

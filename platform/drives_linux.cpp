@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/drives.h"
+#include "platform/drives_linux.h"
 #include "platform/fs_services.h"
 #include "platform/linux_open.h"
 
