@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 #include <utility>
@@ -270,7 +271,7 @@ struct DirectoryStack::Impl {
             if (!pipe->Start()) {
                 return;
             }
-            bool failed = false;
+            std::exception_ptr failure;
             std::size_t lastNeed = kNoRecord;
             const char* bytes = nullptr;
             std::size_t size = 0;
@@ -280,10 +281,12 @@ struct DirectoryStack::Impl {
                     pipe->Release();
                 }
             } catch (const std::bad_alloc&) {
-                failed = true;
+                // Memory ran out for the listing, which belongs to the stack's thread: the very
+                // exception goes there (see Failure) and leaves ReadListing as if thrown on it.
+                failure = std::current_exception();
             }
             lent->lastNeed = lastNeed;
-            pipe->End(failed);
+            pipe->End(std::move(failure));
         });
     }
 
@@ -291,7 +294,8 @@ struct DirectoryStack::Impl {
     // read succeeds; a listing that fails part way keeps what it had read, and `partError` says
     // why it ended. `lastNeed` is set to the last record that needs the descriptor. A listing
     // longer than one buffer is gone through on a spare thread, where there is one, while this
-    // one reads on.
+    // one reads on. Memory that runs out, here or on the spare thread, leaves with std::bad_alloc
+    // once the spare thread is done with the listing.
     bool ReadListing(int fd, int& partError, std::size_t& lastNeed) {
         lastNeed = kNoRecord;
         partError = 0;
@@ -311,8 +315,8 @@ struct DirectoryStack::Impl {
             if (lent) {
                 buffer = lent->pipe.SlotToFill();
                 if (buffer == nullptr) {
-                    if (lent->pipe.Failed()) {
-                        throw std::bad_alloc();
+                    if (lent->pipe.Failure()) {
+                        std::rethrow_exception(lent->pipe.Failure());
                     }
                     goOnAlone();
                     buffer = scratch.data();
@@ -348,8 +352,8 @@ struct DirectoryStack::Impl {
         if (lent) {
             if (!lent->pipe.Finish()) {
                 goOnAlone();
-            } else if (lent->pipe.Failed()) {
-                throw std::bad_alloc();
+            } else if (lent->pipe.Failure()) {
+                std::rethrow_exception(lent->pipe.Failure());
             } else if (lent->lastNeed != kNoRecord) {
                 lastNeed = lent->lastNeed;
             }
@@ -357,30 +361,43 @@ struct DirectoryStack::Impl {
         return !first || partError == 0;
     }
 
+    // A level being pushed, undone unless it is kept: its records leave the arena and its
+    // descriptor is closed (errno kept), also when memory runs out part way.
+    class PushGuard {
+      public:
+        PushGuard(Impl& d, int fd)
+            : m_d(d), m_fd(fd), m_begin(d.arena.size()), m_dirBegin(d.dirRecords.size()) {}
+        ~PushGuard() {
+            if (m_fd >= 0) {
+                m_d.arena.resize(m_begin);
+                m_d.dirRecords.resize(m_dirBegin);
+                CloseKeepErrno(m_fd);
+            }
+        }
+        PushGuard(const PushGuard&) = delete;
+        PushGuard& operator=(const PushGuard&) = delete;
+
+        void Keep() { m_fd = -1; }
+
+      private:
+        Impl& m_d;
+        int m_fd;
+        std::size_t m_begin;
+        std::size_t m_dirBegin;
+    };
+
     // Pushes a level for the open directory `fd`, listing it. False (and `fd` closed) when it
-    // cannot be listed.
+    // cannot be listed; std::bad_alloc (and `fd` closed) when memory runs out.
     bool PushLevel(int fd, FileIdentity identity) {
+        PushGuard guard(*this, fd);
         const std::size_t begin = arena.size();
         const std::size_t dirBegin = dirRecords.size();
         int partError = 0;
         std::size_t lastNeed = kNoRecord;
-        bool listed = false;
-        try {
-            if (levels.size() == levels.capacity()) {  // so that the push below cannot throw
-                levels.reserve(std::max<std::size_t>(16, 2 * levels.size()));
-            }
-            listed = ReadListing(fd, partError, lastNeed);
-        } catch (const std::bad_alloc&) {
-            // The walk ends with the error; what it holds is closed as the stack goes.
-            arena.resize(begin);
-            dirRecords.resize(dirBegin);
-            CloseKeepErrno(fd);
-            throw;
+        if (levels.size() == levels.capacity()) {  // so that the push below cannot throw
+            levels.reserve(std::max<std::size_t>(16, 2 * levels.size()));
         }
-        if (!listed) {
-            arena.resize(begin);
-            dirRecords.resize(dirBegin);
-            CloseKeepErrno(fd);
+        if (!ReadListing(fd, partError, lastNeed)) {
             return false;
         }
         assert(lastNeed == kNoRecord || (lastNeed >= begin && lastNeed < arena.size()));
@@ -398,6 +415,7 @@ struct DirectoryStack::Impl {
         level.pos = begin;
         level.end = arena.size();
         levels.push_back(level);
+        guard.Keep();
         ++open;
         assert(open <= budget);
         return true;
