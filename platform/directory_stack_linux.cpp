@@ -21,20 +21,15 @@
 
 #include "platform/fs_services.h"
 #include "platform/listing_pipe.h"
+#include "platform/listing_records.h"
 #include "platform/posix_open.h"
 #include "platform/posix_syscalls.h"
 
 namespace clearnook::platform {
 namespace {
 
-// Arena records: one byte of type, one byte of name length (NAME_MAX is 255), the name, a NUL.
-// A directory's record becomes kRecHandedOff when it is given to another walker. A file the
-// examiner tagged is kRecTagged, which the NUL follows with the tag, a byte saying whether the
-// file was still there, and its FileInfo as read with the listing; one it did not tag has no
-// record at all (most of a drive's files: nothing is kept or gone through again for them).
-enum : unsigned char { kRecDir, kRecFile, kRecUnknown, kRecHandedOff, kRecTagged };
-constexpr std::size_t kRecHeader = 2;
-constexpr std::size_t kTaggedExtra = 2 + sizeof(FileInfo);
+namespace records = listing_records;
+
 // Descriptors a stack keeps from its pool beyond those it holds open.
 constexpr std::size_t kKeepSpare = 4;
 
@@ -63,12 +58,6 @@ std::size_t NameLength(const char* name, std::size_t room) {
         ++len;
     }
     return len;
-}
-
-std::size_t RecordSize(const char* rec) {
-    const auto len = static_cast<std::size_t>(static_cast<unsigned char>(rec[1]));
-    const bool tagged = static_cast<unsigned char>(rec[0]) == kRecTagged;
-    return kRecHeader + len + 1 + (tagged ? kTaggedExtra : 0);
 }
 
 }  // namespace
@@ -102,8 +91,8 @@ struct DirectoryStack::Impl {
         std::size_t pos = 0;
         std::size_t dirBegin = 0;  // its subdirectories' records, in dirRecords: [dirBegin, dirEnd)
         std::size_t dirEnd = 0;    // (those handed off or found passed are cut from the end)
-        std::size_t last = kNoRecord;    // the record NextEntry returned last
-        std::size_t nameAt = kNoRecord;  // its own name, NUL-terminated, in its parent's listing
+        std::size_t last = kNoRecord;        // the record NextEntry returned last
+        std::size_t nameRecord = kNoRecord;  // the record of its own name, in its parent's listing
         bool dead = false;     // lost its descriptor and could not get it back: lists no further
         int listingError = 0;  // why its listing ended early (dead, or a read failed part way)
         // The last record that needs the descriptor (a subdirectory, an entry of unknown type, a
@@ -132,7 +121,9 @@ struct DirectoryStack::Impl {
     int lastError = 0;          // of the last OpenRoot, AdoptRoot or EnterChild that failed
     EntryExaminer* examiner = nullptr;
     SpareThreads* spare = nullptr;
-    const char* lastTaggedName = nullptr;  // the name of the tagged record NextEntry returned last
+    // The name of the tagged record NextEntry returned last, and what was read of it.
+    const char* lastTaggedName = nullptr;
+    std::optional<FileInfo> lastTaggedInfo;
 
     explicit Impl(std::size_t descriptorBudget)
         : budget(descriptorBudget == 0 ? DirectoryDescriptorBudget()
@@ -170,29 +161,6 @@ struct DirectoryStack::Impl {
         }
     }
 
-    // Appends a record of `kind` for the NUL-terminated `name` of `len` bytes, with room for
-    // `extra` bytes after the NUL; returns where they go.
-    char* AppendRecord(unsigned char kind, const char* name, std::size_t len, std::size_t extra) {
-        const std::size_t at = arena.size();
-        arena.resize(at + kRecHeader + len + 1 + extra);
-        char* rec = arena.data() + at;
-        rec[0] = static_cast<char>(kind);
-        rec[1] = static_cast<char>(static_cast<unsigned char>(len));
-        std::memcpy(rec + kRecHeader, name, len + 1);
-        return rec + kRecHeader + len + 1;
-    }
-
-    // Appends a record for the file `name` of `fd` that the examiner tagged: its size and
-    // identity are read now, while the directory is open.
-    void AppendTagged(int fd, const char* name, std::size_t len, std::uint8_t tag) {
-        char* extra = AppendRecord(kRecTagged, name, len, kTaggedExtra);
-        const std::optional<FileInfo> info = ReadFileInfo(fd, name);
-        extra[0] = static_cast<char>(tag);
-        extra[1] = info ? 1 : 0;
-        const FileInfo stored = info.value_or(FileInfo{});
-        std::memcpy(extra + 2, &stored, sizeof stored);
-    }
-
     // Appends the entries of `got` bytes of getdents64 records at `bytes`, read from `fd`, to the
     // listing at the end of the arena; `lastNeed` moves to the last record that needs the
     // descriptor.
@@ -205,17 +173,17 @@ struct DirectoryStack::Impl {
             const auto dtype = static_cast<unsigned char>(rec[offsetof(struct dirent64, d_type)]);
             const char* name = rec + kNameAt;
             off += reclen;
-            unsigned char kind;
+            records::Kind kind;
             switch (dtype) {
                 case DT_DIR:
-                    kind = kRecDir;
+                    kind = records::Kind::Directory;
                     break;
                 case DT_REG:
                 case DT_LNK:
-                    kind = kRecFile;
+                    kind = records::Kind::File;
                     break;
                 case DT_UNKNOWN:
-                    kind = kRecUnknown;
+                    kind = records::Kind::Unknown;
                     break;
                 default:
                     continue;  // devices, FIFOs, sockets play no part
@@ -228,7 +196,7 @@ struct DirectoryStack::Impl {
             }
             const std::size_t at = arena.size();
             std::uint8_t tag = 0;
-            if (kind == kRecFile && examiner != nullptr) {
+            if (kind == records::Kind::File && examiner != nullptr) {
                 tag = examiner->TagFile(std::string_view(name, len));
                 if (tag == 0) {
                     continue;
@@ -242,14 +210,20 @@ struct DirectoryStack::Impl {
                 continue;
             }
             if (tag != 0) {
-                AppendTagged(fd, name, len, tag);
+                // Its size and identity are read now, while the directory is surely open.
+                const std::optional<FileInfo> info = ReadFileInfo(fd, name);
+                records::Append(arena, {.kind = records::Kind::Tagged,
+                                        .name = std::string_view(name, len),
+                                        .tag = tag,
+                                        .found = info.has_value(),
+                                        .info = info.value_or(FileInfo{})});
                 continue;
             }
             lastNeed = at;
-            if (kind == kRecDir) {
+            if (kind == records::Kind::Directory) {
                 dirRecords.push_back(at);
             }
-            AppendRecord(kind, name, len, 0);
+            records::Append(arena, {.kind = kind, .name = std::string_view(name, len)});
         }
     }
 
@@ -417,6 +391,7 @@ struct DirectoryStack::Impl {
         levels.push_back(level);
         guard.Keep();
         ++open;
+        lastTaggedName = nullptr;
         assert(open <= budget);
         return true;
     }
@@ -442,13 +417,13 @@ struct DirectoryStack::Impl {
         }
         for (std::size_t i = 1; i <= target; ++i) {
             const Level& level = levels[i];
-            if (level.nameAt == kNoRecord || level.identity == FileIdentity{}) {
+            if (level.nameRecord == kNoRecord || level.identity == FileIdentity{}) {
                 CloseKeepErrno(fd);
                 return false;
             }
             bool otherMount = false;
-            const int child =
-                OpenSubdirectory(fd, arena.data() + level.nameAt, rootMount, otherMount);
+            const int child = OpenSubdirectory(
+                fd, records::NameAt(arena.data() + level.nameRecord).data(), rootMount, otherMount);
             CloseKeepErrno(fd);
             struct stat st {};
             if (child < 0) {
@@ -475,13 +450,13 @@ struct DirectoryStack::Impl {
         }
         std::string path = rootPath;
         for (std::size_t i = 1; i <= index; ++i) {
-            if (levels[i].nameAt == kNoRecord) {
+            if (levels[i].nameRecord == kNoRecord) {
                 return {};
             }
             if (path.empty() || path.back() != '/') {
                 path.push_back('/');
             }
-            path.append(arena.data() + levels[i].nameAt);
+            path.append(records::NameAt(arena.data() + levels[i].nameRecord));
         }
         return path;
     }
@@ -611,15 +586,16 @@ std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
                 break;
             }
             --level.dirEnd;
+            char* const record = d.arena.data() + at;
             // Never the top's own listing, and never a record already given.
             assert(at >= level.begin && at < level.end && level.end <= d.levels.back().begin &&
-                   static_cast<unsigned char>(d.arena[at]) == kRecDir);
-            const char* name = d.arena.data() + at + kRecHeader;
+                   records::KindAt(record) == records::Kind::Directory);
+            const std::string_view name = records::NameAt(record);
             // All that can fail for want of memory comes before the directory is opened and
             // marked: a failure leaves neither a descriptor nor a record without its subtree.
             HandOff handOff;
             handOff.level = i;
-            handOff.name.assign(name, static_cast<unsigned char>(d.arena[at + 1]));
+            handOff.name.assign(name);
             handOff.directory.m_impl = std::make_unique<HandedDirectory::Impl>();
             HandedDirectory::Impl& handed = *handOff.directory.m_impl;
             handed.mount = d.rootMount;
@@ -631,14 +607,14 @@ std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
                 handed.path.append(handOff.name);
             }
             bool otherMount = false;
-            handed.fd = OpenSubdirectory(level.fd, name, d.rootMount, otherMount);
+            handed.fd = OpenSubdirectory(level.fd, name.data(), d.rootMount, otherMount);
             if (handed.fd < 0) {
                 if (++failures == kMostFailures) {
                     return std::nullopt;
                 }
                 continue;
             }
-            d.arena[at] = static_cast<char>(kRecHandedOff);
+            records::SetKind(record, records::Kind::HandedOff);
             return handOff;
         }
     }
@@ -671,18 +647,15 @@ DirectoryStack::EnterResult DirectoryStack::EnterChild(std::string_view name) {
         return otherMount ? EnterResult::Skipped : EnterResult::Unlistable;
     }
     // Where the child's name lies in this listing, should the child have to be found again.
-    const Impl::Level& parent = d.levels.back();
-    std::size_t nameAt = Impl::kNoRecord;
-    if (parent.last != Impl::kNoRecord &&
-        std::string_view(d.arena.data() + parent.last + kRecHeader,
-                         static_cast<unsigned char>(d.arena[parent.last + 1])) == name) {
-        nameAt = parent.last + kRecHeader;
-    }
+    const std::size_t last = d.levels.back().last;
+    const std::size_t nameRecord =
+        last != Impl::kNoRecord && records::NameAt(d.arena.data() + last) == name ? last
+                                                                                  : Impl::kNoRecord;
     if (!d.PushLevel(fd, {})) {
         d.lastError = errno;
         return EnterResult::Unlistable;
     }
-    d.levels.back().nameAt = nameAt;
+    d.levels.back().nameRecord = nameRecord;
     return EnterResult::Entered;
 }
 
@@ -733,6 +706,7 @@ void DirectoryStack::Leave() {
     d.arena.resize(d.levels[top].begin);
     d.dirRecords.resize(d.levels[top].dirBegin);
     d.levels.pop_back();
+    d.lastTaggedName = nullptr;
     d.GiveBackSpare(d.levels.empty() ? 0 : kKeepSpare);
     d.firstMaybeOpen = std::min(d.firstMaybeOpen, d.levels.size());
     d.firstMayGive = std::min(d.firstMayGive, d.levels.size());
@@ -754,37 +728,37 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
     assert(level.begin <= level.pos && level.pos <= level.end && level.end == d.arena.size());
     d.lastTaggedName = nullptr;
     entry.tag = kUnexamined;
+    records::Record r;
     while (level.pos < level.end) {
-        const char* rec = d.arena.data() + level.pos;
         level.last = level.pos;
-        const auto kind = static_cast<unsigned char>(rec[0]);
-        const auto len = static_cast<std::size_t>(static_cast<unsigned char>(rec[1]));
-        level.pos += RecordSize(rec);
+        level.pos =
+            static_cast<std::size_t>(records::Read(d.arena.data() + level.pos, r) - d.arena.data());
         assert(level.pos <= level.end);
-        entry.name = std::string_view(rec + kRecHeader, len);
-        if (kind == kRecDir) {
-            entry.type = EntryType::Directory;
-            return true;
-        }
-        if (kind == kRecFile) {
-            entry.type = EntryType::File;
-            return true;
-        }
-        if (kind == kRecTagged) {
-            entry.type = EntryType::File;
-            entry.tag = static_cast<std::uint8_t>(rec[kRecHeader + len + 1]);
-            d.lastTaggedName = entry.name.data();
-            return true;
-        }
-        if (kind == kRecHandedOff) {
-            entry.type = EntryType::HandedOff;
-            return true;
+        entry.name = r.name;
+        switch (r.kind) {
+            case records::Kind::Directory:
+                entry.type = EntryType::Directory;
+                return true;
+            case records::Kind::File:
+                entry.type = EntryType::File;
+                return true;
+            case records::Kind::Tagged:
+                entry.type = EntryType::File;
+                entry.tag = r.tag;
+                d.lastTaggedName = r.name.data();
+                d.lastTaggedInfo = r.found ? std::optional<FileInfo>(r.info) : std::nullopt;
+                return true;
+            case records::Kind::HandedOff:
+                entry.type = EntryType::HandedOff;
+                return true;
+            case records::Kind::Unknown:
+                break;
         }
         // The file system did not say what it is (some network and FUSE file systems): ask. Such a
         // record never lies past lastNeed, so the level kept or got back its descriptor for it.
         assert(level.fd >= 0);
         struct stat st {};
-        if (posix::Fstatat(level.fd, rec + kRecHeader, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (posix::Fstatat(level.fd, r.name.data(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             continue;
         }
         if (S_ISDIR(st.st_mode)) {
@@ -816,17 +790,7 @@ void DirectoryStack::SetExaminer(EntryExaminer* examiner) {
 std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
     Impl& d = *m_impl;
     if (name.data() == d.lastTaggedName && d.lastTaggedName != nullptr) {
-        // Read with the listing: its extra bytes follow the name's NUL, all in the top's listing.
-        assert(!d.levels.empty() && d.lastTaggedName >= d.arena.data() + d.levels.back().begin &&
-               d.lastTaggedName + name.size() + 1 + kTaggedExtra <=
-                   d.arena.data() + d.levels.back().end);
-        const char* extra = d.lastTaggedName + name.size() + 1;
-        if (extra[1] == 0) {
-            return std::nullopt;  // gone (or no longer a file) when the listing was read
-        }
-        FileInfo info;
-        std::memcpy(&info, extra + 2, sizeof info);
-        return info;
+        return d.lastTaggedInfo;  // read with the listing
     }
     if (d.levels.empty() || d.levels.back().fd < 0) {
         return std::nullopt;
