@@ -392,7 +392,7 @@ struct DirectoryStack::Impl {
         guard.Keep();
         ++open;
         lastTaggedName = nullptr;
-        assert(open <= budget);
+        AssertInvariants();
         return true;
     }
 
@@ -461,41 +461,56 @@ struct DirectoryStack::Impl {
         return path;
     }
 
-    // Whether level `i` has no subdirectory left that the walk has not reached (and so never will
-    // again, while it is on the stack); forgets those it passed.
-    bool NothingLaterIn(std::size_t i) {
-        Level& level = levels[i];
-        if (level.dirEnd != level.dirBegin && dirRecords[level.dirEnd - 1] < level.pos) {
-            level.dirEnd = level.dirBegin;  // the walk is past them all
-        }
-        if (level.dirEnd != level.dirBegin) {
-            return false;
-        }
-        if (i == firstMayGive) {
-            ++firstMayGive;
-        }
-        return true;
+    // Whether `level` has a subdirectory the walk has not reached (and so never will again, while
+    // it is on the stack) and has not handed off.
+    bool HasDirectoryLeft(const Level& level) const {
+        return level.dirEnd != level.dirBegin && dirRecords[level.dirEnd - 1] >= level.pos;
     }
 
     // Whether level `i` may still hand off a subdirectory: it has one left and its descriptor.
-    bool MayGive(std::size_t i) {
-        return !NothingLaterIn(i) && levels[i].fd >= 0 && !levels[i].dead;
+    bool MayGive(std::size_t i) const {
+        return HasDirectoryLeft(levels[i]) && levels[i].fd >= 0 && !levels[i].dead;
     }
 
-    // The first level that may have a subdirectory to hand off and holds a descriptor for it.
-    // Levels are passed once each while on the stack, so a deep chain costs no scan per call.
-    std::size_t FirstThatMayGive() {
-        while (firstMayGive + 1 < levels.size() && NothingLaterIn(firstMayGive)) {
+    // Moves firstMayGive past the levels that have no subdirectory left to give. A level that has
+    // none never has one again while it is on the stack (its position only moves on, and its
+    // subdirectories are only given away), so each is passed once, and a deep chain costs no scan
+    // per hand-off.
+    void SkipSpentLevels() {
+        while (firstMayGive + 1 < levels.size() && !HasDirectoryLeft(levels[firstMayGive])) {
+            ++firstMayGive;
         }
-        return std::max(firstMayGive, firstMaybeOpen);
+    }
+
+    // The first level that may have a subdirectory to hand off and holds a descriptor for it,
+    // once SkipSpentLevels has run.
+    std::size_t FirstThatMayGive() const {
+        return std::max(firstMayGive, firstMaybeOpen);  // a closed level cannot open what it gives
+    }
+
+    // What holds between the stack's operations. Each checks it before it returns (in the builds
+    // that keep assertions).
+    void AssertInvariants() const {
+        assert(open <= budget && taken <= budget && (pool != nullptr || taken == 0));
+        assert(firstMaybeOpen <= levels.size() &&
+               (firstMaybeOpen == 0 || levels[firstMaybeOpen - 1].fd < 0));
+        assert(firstMayGive <= levels.size() &&
+               (firstMayGive == 0 || !HasDirectoryLeft(levels[firstMayGive - 1])));
+        assert(!levels.empty() || (open == 0 && arena.empty() && dirRecords.empty()));
+        // The top's listing ends the arena, and lies after the one below, as its subdirectories
+        // do.
+        assert(levels.empty() ||
+               (levels.back().begin <= levels.back().pos &&
+                levels.back().pos <= levels.back().end && levels.back().end == arena.size() &&
+                levels.back().dirBegin <= levels.back().dirEnd &&
+                levels.back().dirEnd <= dirRecords.size()));
+        assert(levels.size() < 2 || (levels[levels.size() - 2].end <= levels.back().begin &&
+                                     levels[levels.size() - 2].dirEnd <= levels.back().dirBegin));
     }
 
     // Keeps the descriptor count within budget by closing the shallowest open level. Its identity
     // is recorded first so that Leave can check the directory it gets back through "..".
     void MakeRoom() {
-        // Every level before firstMaybeOpen is closed; the one just before it is looked at.
-        assert(firstMaybeOpen <= levels.size() &&
-               (firstMaybeOpen == 0 || levels[firstMaybeOpen - 1].fd < 0));
         if (open >= budget && pool != nullptr && pool->Take()) {
             ++budget;
             ++taken;
@@ -569,6 +584,8 @@ bool DirectoryStack::AdoptRoot(HandedDirectory directory) {
 
 std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
     Impl& d = *m_impl;
+    d.SkipSpentLevels();
+    d.AssertInvariants();
     // A directory that cannot be opened stays the walk's: it meets it in its place and shows it
     // as it would any other. Only so many are tried per call, so a listing of thousands of
     // closed directories costs the giver no long pause.
@@ -579,16 +596,11 @@ std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
             continue;
         }
         Impl::Level& level = d.levels[i];
-        while (level.dirEnd != level.dirBegin) {
-            const std::size_t at = d.dirRecords[level.dirEnd - 1];
-            if (at < level.pos) {
-                level.dirEnd = level.dirBegin;  // the walk is past them all
-                break;
-            }
-            --level.dirEnd;
+        while (d.HasDirectoryLeft(level)) {
+            const std::size_t at = d.dirRecords[--level.dirEnd];
             char* const record = d.arena.data() + at;
             // Never the top's own listing, and never a record already given.
-            assert(at >= level.begin && at < level.end && level.end <= d.levels.back().begin &&
+            assert(at >= level.pos && at < level.end && level.end <= d.levels.back().begin &&
                    records::KindAt(record) == records::Kind::Directory);
             const std::string_view name = records::NameAt(record);
             // All that can fail for want of memory comes before the directory is opened and
@@ -623,6 +635,8 @@ std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
 
 bool DirectoryStack::HasLaterDirectory() {
     Impl& d = *m_impl;
+    d.SkipSpentLevels();
+    d.AssertInvariants();
     for (std::size_t i = d.FirstThatMayGive(); i + 1 < d.levels.size(); ++i) {
         if (d.MayGive(i)) {
             return true;
@@ -710,7 +724,7 @@ void DirectoryStack::Leave() {
     d.GiveBackSpare(d.levels.empty() ? 0 : kKeepSpare);
     d.firstMaybeOpen = std::min(d.firstMaybeOpen, d.levels.size());
     d.firstMayGive = std::min(d.firstMayGive, d.levels.size());
-    assert(d.open <= d.budget && (!d.levels.empty() || d.open == 0));
+    d.AssertInvariants();
     // The new top holds its descriptor, or is dead, or lists the rest from the arena alone.
     assert(d.levels.empty() || d.levels.back().fd >= 0 || d.levels.back().dead ||
            !Impl::WantsDescriptor(d.levels.back()));
@@ -725,7 +739,7 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
     if (level.dead) {
         return false;
     }
-    assert(level.begin <= level.pos && level.pos <= level.end && level.end == d.arena.size());
+    d.AssertInvariants();
     d.lastTaggedName = nullptr;
     entry.tag = kUnexamined;
     records::Record r;
@@ -770,6 +784,7 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
             return true;
         }
     }
+    d.AssertInvariants();
     return false;
 }
 
