@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fs_services.h"
+#include "platform/files_in_use_linux.h"
 
 namespace {
 

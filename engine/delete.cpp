@@ -3,7 +3,7 @@
 #include <cassert>
 #include <limits>
 
-#include "platform/fs_services.h"
+#include "platform/recorded_file_remover.h"
 
 namespace clearnook {
 namespace {

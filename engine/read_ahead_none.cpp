@@ -8,6 +8,8 @@ bool RunReadAheadWalk(const ScanParams& /*params*/, unsigned /*threads*/) {
     return false;
 }
 
+void PrepareForWalkThreads() {}
+
 std::uint64_t scan_testing::HandOffCount() {
     return 0;
 }

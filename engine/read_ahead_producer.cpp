@@ -18,6 +18,25 @@ PathClassifier ClassifierFor(Subtree& subtree, const std::string* rootPath, Rule
 
 using walk_records::Kind;
 
+}  // namespace clearnook::read_ahead
+
+namespace clearnook {
+
+bool TreeWalker::Adopt(platform::HandedDirectory directory, std::string_view name) {
+    static_cast<void>(m_sink.Push(name));
+    if (!platform::StackSharing::AdoptRoot(m_dirs, std::move(directory))) {
+        m_sink.Unlistable(m_dirs.LastError());
+        return false;
+    }
+    CheckSharedTemporary();
+    m_sink.Entered();
+    return true;
+}
+
+}  // namespace clearnook
+
+namespace clearnook::read_ahead {
+
 Producer::Producer(Coordinator& walk) : m_walk(walk) {}
 
 void Producer::Begin(Subtree& subtree, const std::string* rootPath) {
@@ -25,9 +44,11 @@ void Producer::Begin(Subtree& subtree, const std::string* rootPath) {
     if (m_walker && m_walker->Finished()) {
         m_walker->Restart(std::move(classifier));  // keeps the stack's buffers
     } else {
-        m_walker.emplace(*this, std::move(classifier), m_walk.State(), m_walk.DescriptorsEach());
-        m_walker->Stack().SetSpareThreads(this);
-        m_walker->Stack().SetDescriptorPool(&m_walk.SharedDescriptors());
+        m_walker.emplace(*this, std::move(classifier), m_walk.State());
+        platform::DirectoryStack& stack = m_walker->Stack();
+        platform::StackSharing::SetDescriptorBudget(stack, m_walk.DescriptorsEach());
+        platform::StackSharing::SetSpareThreads(stack, this);
+        platform::StackSharing::SetDescriptorPool(stack, &m_walk.SharedDescriptors());
     }
     m_baseDepth = m_walker->Classifier().Depth();
     m_subtree = &subtree;
@@ -174,7 +195,7 @@ void Producer::HandedOff() {
 }
 
 void Producer::Offer() {
-    if (!m_walker->Stack().HasLaterDirectory()) {
+    if (!platform::StackSharing::HasLaterDirectory(m_walker->Stack())) {
         m_offerable = false;  // until a listing is read; a chain of directories gives nothing
         return;
     }
@@ -182,8 +203,8 @@ void Producer::Offer() {
     if (taker == nullptr) {
         return;  // another producer got there first
     }
-    std::optional<platform::DirectoryStack::HandOff> handOff =
-        m_walker->Stack().HandOffLaterDirectory();
+    std::optional<platform::StackSharing::HandOff> handOff =
+        platform::StackSharing::HandOffLaterDirectory(m_walker->Stack());
     if (!handOff) {
         m_offerable = false;  // until a listing is read
         m_walk.Release(*taker);

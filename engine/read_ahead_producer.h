@@ -15,7 +15,7 @@
 #include "engine/path_classifier.h"
 #include "engine/tree_walker.h"
 #include "engine/walk_records.h"
-#include "platform/fs_services.h"
+#include "platform/read_ahead_support.h"
 
 namespace clearnook::read_ahead {
 

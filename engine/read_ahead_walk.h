@@ -16,4 +16,10 @@ namespace clearnook {
 // the helpers are joined, whichever thread ran out.
 [[nodiscard]] bool RunReadAheadWalk(const ScanParams& params, unsigned threads);
 
+// Readies the process for a walk's threads while it has one thread alone: the descriptor table
+// grown to hold a walk's share (a table grown while threads share it makes them all wait), the
+// allocator kept within a limit on the address space. Call before starting the scan thread.
+// Where there is no read-ahead walk there is nothing to ready.
+void PrepareForWalkThreads();
+
 }  // namespace clearnook

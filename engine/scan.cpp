@@ -79,8 +79,7 @@ unsigned ScanThreadProc(ScanParams shared) {
 }
 
 bool StartScanThread(ScanParams params) {
-    platform::DirectoryStack::ReserveDescriptorRoom();  // while no walk thread shares the table
-    platform::ShareAllocatorUnderAddressLimit();        // before the walk's threads allocate
+    PrepareForWalkThreads();  // while no walk thread shares the table or allocates
     // std::thread reports a thread it cannot create only by throwing.
     try {
         std::thread(ScanThreadProc, std::move(params)).detach();

@@ -12,12 +12,10 @@ constexpr int kBatchEntries = 128;
 
 }  // namespace
 
-TreeWalker::TreeWalker(WalkSink& sink, PathClassifier classifier, ScanState& state,
-                       std::size_t descriptorBudget)
+TreeWalker::TreeWalker(WalkSink& sink, PathClassifier classifier, ScanState& state)
     : m_sink(sink),
       m_classifier(std::move(classifier)),
       m_entries(state),
-      m_dirs(descriptorBudget),
       m_now(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                            std::chrono::system_clock::now().time_since_epoch())
                                            .count())) {
@@ -38,19 +36,6 @@ bool TreeWalker::OpenRoot(const std::string& path) {
     m_sink.RootEntered(m_dirs.RootIdentity());
     return true;
 }
-
-#ifdef CLEARNOOK_CAN_HAND_OFF_DIRECTORIES
-bool TreeWalker::Adopt(platform::HandedDirectory directory, std::string_view name) {
-    static_cast<void>(m_sink.Push(name));
-    if (!m_dirs.AdoptRoot(std::move(directory))) {
-        m_sink.Unlistable(m_dirs.LastError());
-        return false;
-    }
-    CheckSharedTemporary();
-    m_sink.Entered();
-    return true;
-}
-#endif
 
 TreeWalker::Progress TreeWalker::Walk() {
     platform::DirEntry entry;

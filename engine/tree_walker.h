@@ -11,9 +11,12 @@
 #include "engine/path_classifier.h"
 #include "engine/scan.h"
 #include "engine/walk_sink.h"
-#include "platform/fs_services.h"
+#include "platform/directory_stack.h"
 
 namespace clearnook {
+namespace platform {
+class HandedDirectory;
+}
 
 // Counts the entries one thread reads into ScanState::entriesSeen, a batch at a time, so the
 // listing loop does no atomic operation per entry. What is left is added on destruction.
@@ -81,42 +84,31 @@ class CategoryExaminer final : public platform::EntryExaminer {
 // batch of entries at a time. One thread at a time.
 class TreeWalker {
   public:
-    // `classifier` stands in the directory the walk starts from; `descriptorBudget` as for
-    // DirectoryStack (0: the process's share).
-    TreeWalker(WalkSink& sink, PathClassifier classifier, ScanState& state,
-               std::size_t descriptorBudget = 0);
+    // `classifier` stands in the directory the walk starts from.
+    TreeWalker(WalkSink& sink, PathClassifier classifier, ScanState& state);
     TreeWalker(const TreeWalker&) = delete;
     TreeWalker& operator=(const TreeWalker&) = delete;
 
     // Opens the walk's root and tells the sink RootEntered or RootUnlistable. False: nothing to
     // walk.
     bool OpenRoot(const std::string& path);
-#ifdef CLEARNOOK_CAN_HAND_OFF_DIRECTORIES
     // Starts in a directory another walker handed over, as if entering `name` (Push, then
-    // Entered or Unlistable). False: nothing to walk.
+    // Entered or Unlistable). False: nothing to walk. Defined with the read-ahead walk, the one
+    // walk that hands directories over, where it exists.
     bool Adopt(platform::HandedDirectory directory, std::string_view name);
-#endif
 
     // Starts over with a classifier standing in another directory, for OpenRoot or Adopt;
     // keeps the stack's buffers. Only once the walk before is Finished.
-    void Restart(PathClassifier classifier) {
-        m_classifier = std::move(classifier);
-    }
-    [[nodiscard]] bool Finished() const {
-        return m_dirs.Depth() == 0;
-    }
+    void Restart(PathClassifier classifier) { m_classifier = std::move(classifier); }
+    [[nodiscard]] bool Finished() const { return m_dirs.Depth() == 0; }
 
     enum class Progress { More, Done, Stopped };
     // Goes through a batch of entries (the sink is asked before each). Done once the walk has
     // left its first directory; Stopped when the sink said so.
     [[nodiscard]] Progress Walk();
 
-    [[nodiscard]] platform::DirectoryStack& Stack() {
-        return m_dirs;
-    }
-    [[nodiscard]] PathClassifier& Classifier() {
-        return m_classifier;
-    }
+    [[nodiscard]] platform::DirectoryStack& Stack() { return m_dirs; }
+    [[nodiscard]] PathClassifier& Classifier() { return m_classifier; }
 
   private:
     void EnterDirectory(std::string_view name);

@@ -32,6 +32,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/directory_stack.h"
 #include "platform/directory_stack_impl.h"
 #include "platform/fs_services.h"
 #include "platform/listing_reader.h"
@@ -114,9 +115,7 @@ class PushGuard {
 
 // ---- Levels ----
 
-DirectoryStack::Impl::Impl(std::size_t descriptorBudget)
-    : budget(descriptorBudget == 0 ? DirectoryDescriptorBudget()
-                                   : std::max<std::size_t>(descriptorBudget, 2)) {}
+DirectoryStack::Impl::Impl() : budget(DirectoryDescriptorBudget()) {}
 
 DirectoryStack::Impl::~Impl() {
     for (Level& level : levels) {
@@ -282,8 +281,7 @@ void DirectoryStack::Impl::AssertInvariants() const {
 
 // ---- The stack's operations ----
 
-DirectoryStack::DirectoryStack(std::size_t descriptorBudget)
-    : m_impl(std::make_unique<Impl>(descriptorBudget)) {}
+DirectoryStack::DirectoryStack() : m_impl(std::make_unique<Impl>()) {}
 DirectoryStack::~DirectoryStack() = default;
 
 bool DirectoryStack::OpenRoot(const std::string& path) {
@@ -438,10 +436,6 @@ int DirectoryStack::ListingError() const {
 
 RootIdentity DirectoryStack::RootIdentity() const {
     return {m_impl->rootIdentity, m_impl->rootMount.mountId};
-}
-
-std::size_t DirectoryStack::OpenDescriptors() const {
-    return m_impl->open;
 }
 
 }  // namespace clearnook::platform

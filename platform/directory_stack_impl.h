@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/directory_stack.h"
 #include "platform/fs_services.h"
 #include "platform/listing_reader.h"
 
 namespace clearnook::platform {
+
+class DescriptorPool;
 
 // An arena offset that names no record.
 inline constexpr std::size_t kNoRecord = static_cast<std::size_t>(-1);
@@ -61,7 +64,7 @@ struct DirectoryStack::Impl {
     const char* lastTaggedName = nullptr;
     std::optional<FileInfo> lastTaggedInfo;
 
-    explicit Impl(std::size_t descriptorBudget);
+    Impl();
     ~Impl();
     Impl(const Impl&) = delete;
     Impl& operator=(const Impl&) = delete;

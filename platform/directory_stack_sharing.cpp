@@ -11,10 +11,13 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/directory_stack.h"
 #include "platform/directory_stack_impl.h"
 #include "platform/fs_services.h"
+#include "platform/linux_testing.h"
 #include "platform/listing_reader.h"
 #include "platform/listing_records.h"
+#include "platform/read_ahead_support.h"
 
 namespace clearnook::platform {
 
@@ -77,8 +80,8 @@ std::string DirectoryStack::Impl::PathOf(std::size_t index) const {
 
 // ---- Handing off and adopting ----
 
-bool DirectoryStack::AdoptRoot(HandedDirectory directory) {
-    Impl& d = *m_impl;
+bool StackSharing::AdoptRoot(DirectoryStack& stack, HandedDirectory directory) {
+    DirectoryStack::Impl& d = *stack.m_impl;
     if (!d.levels.empty() || !directory.m_impl || directory.m_impl->fd < 0) {
         return false;
     }
@@ -98,8 +101,9 @@ bool DirectoryStack::AdoptRoot(HandedDirectory directory) {
     return true;
 }
 
-std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
-    Impl& d = *m_impl;
+std::optional<StackSharing::HandOff> StackSharing::HandOffLaterDirectory(DirectoryStack& stack) {
+    using Impl = DirectoryStack::Impl;
+    Impl& d = *stack.m_impl;
     d.SkipSpentLevels();
     d.AssertInvariants();
     // A directory that cannot be opened stays the walk's: it meets it in its place and shows it
@@ -149,8 +153,8 @@ std::optional<DirectoryStack::HandOff> DirectoryStack::HandOffLaterDirectory() {
     return std::nullopt;
 }
 
-bool DirectoryStack::HasLaterDirectory() {
-    Impl& d = *m_impl;
+bool StackSharing::HasLaterDirectory(DirectoryStack& stack) {
+    DirectoryStack::Impl& d = *stack.m_impl;
     d.SkipSpentLevels();
     d.AssertInvariants();
     for (std::size_t i = d.FirstThatMayGive(); i + 1 < d.levels.size(); ++i) {
@@ -195,25 +199,36 @@ void DirectoryStack::Impl::GiveBackSpare(std::size_t keep) {
     }
 }
 
-void DirectoryStack::SetSpareThreads(SpareThreads* spare) {
-    m_impl->reader.SetSpareThreads(spare);
+void StackSharing::SetSpareThreads(DirectoryStack& stack, SpareThreads* spare) {
+    stack.m_impl->reader.SetSpareThreads(spare);
 }
 
-void DirectoryStack::SetDescriptorPool(DescriptorPool* pool) {
-    Impl& d = *m_impl;
+void StackSharing::SetDescriptorPool(DirectoryStack& stack, DescriptorPool* pool) {
+    DirectoryStack::Impl& d = *stack.m_impl;
     assert(d.levels.empty() && d.taken == 0);
     d.pool = pool;
 }
 
-std::size_t DirectoryStack::DescriptorBudget() const {
-    return m_impl->budget;
+void StackSharing::SetDescriptorBudget(DirectoryStack& stack, std::size_t budget) {
+    DirectoryStack::Impl& d = *stack.m_impl;
+    assert(d.levels.empty() && d.taken == 0);
+    d.budget = budget == 0 ? DirectoryDescriptorBudget() : std::max<std::size_t>(budget, 2);
+    d.AssertInvariants();
 }
 
-std::size_t DirectoryStack::ProcessDescriptorShare() {
+std::size_t StackSharing::DescriptorBudget(const DirectoryStack& stack) {
+    return stack.m_impl->budget;
+}
+
+std::size_t TestObserver::OpenDescriptors(const DirectoryStack& stack) {
+    return stack.m_impl->open;
+}
+
+std::size_t StackSharing::ProcessDescriptorShare() {
     return DirectoryDescriptorBudget();
 }
 
-void DirectoryStack::ReserveDescriptorRoom() {
+void StackSharing::ReserveDescriptorRoom() {
     // The walk's descriptors take the lowest free numbers: room for its share, and for a
     // directory being handed off and a root found again.
     constexpr std::size_t kBesides = 8;

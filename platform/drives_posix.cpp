@@ -19,7 +19,7 @@
 
 #include "platform/drives.h"
 #include "platform/fs_services.h"
-#include "platform/posix_open.h"
+#include "platform/linux_open.h"
 
 namespace clearnook::platform {
 namespace {

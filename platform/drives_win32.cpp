@@ -1,10 +1,4 @@
 // The lettered logical drives of Windows: the drive mask and the volume labels.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include "platform/drives.h"

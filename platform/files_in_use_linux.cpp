@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/fs_services.h"
-#include "platform/posix_open.h"
+#include "platform/files_in_use_linux.h"
+#include "platform/linux_open.h"
 
 namespace clearnook::platform {
 namespace {

@@ -1,12 +1,6 @@
 // Windows file-system services: each directory listed whole with FindFirstFileA/FindNextFileA on
 // its path + "\*.*", in the order the file system yields it; lower-casing in the ANSI code page;
 // files removed through a handle, only while they are the file the walk saw.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <winternl.h>
 
@@ -15,17 +9,21 @@
 #include <string>
 #include <vector>
 
-#include "platform/fs_services.h"
+#include "platform/directory_stack.h"
+#include "platform/recorded_file_remover.h"
 #include "platform/win32_testing.h"
 
 namespace clearnook::platform {
 namespace {
 
-// Arena records: one byte of type, the 64-bit size, two bytes of name length, the name, a NUL.
+// Arena records: one byte of type, the 64-bit size, two bytes of name length, the examiner's tag
+// (kUnexamined for all but files it tagged), the name, a NUL. A file the examiner did not tag
+// has no record.
 enum : unsigned char { kRecDir, kRecFile, kRecOther };
 constexpr std::size_t kRecSize = 1;
 constexpr std::size_t kRecNameLen = kRecSize + sizeof(std::uint64_t);
-constexpr std::size_t kRecHeader = kRecNameLen + 2;
+constexpr std::size_t kRecTag = kRecNameLen + 2;
+constexpr std::size_t kRecHeader = kRecTag + 1;
 
 bool IsDots(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -198,6 +196,7 @@ struct DirectoryStack::Impl {
     std::string directory;           // scratch: the path of the top directory to open
     const char* lastName = nullptr;  // the entry NextEntry gave last, and its size
     std::uint64_t lastSize = 0;
+    EntryExaminer* examiner = nullptr;
 
     // Reads the volume serial number of the top directory `level` into it, once. False when the
     // directory cannot be opened or is no longer a directory.
@@ -241,9 +240,16 @@ struct DirectoryStack::Impl {
                 continue;
             }
             const EntryType type = TypeOf(AttributesOf(data.dwFileAttributes, data.cFileName));
+            const std::size_t len = std::strlen(data.cFileName);
+            std::uint8_t tag = kUnexamined;
+            if (type == EntryType::File && examiner != nullptr) {
+                tag = examiner->TagFile(std::string_view(data.cFileName, len));
+                if (tag == 0) {
+                    continue;
+                }
+            }
             const std::uint64_t size =
                 (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-            const std::size_t len = std::strlen(data.cFileName);
             const auto len16 = static_cast<std::uint16_t>(len);
             const std::size_t at = arena.size();
             arena.resize(at + kRecHeader + len + 1);
@@ -252,6 +258,7 @@ struct DirectoryStack::Impl {
                                                                        : kRecOther);
             std::memcpy(arena.data() + at + kRecSize, &size, sizeof size);
             std::memcpy(arena.data() + at + kRecNameLen, &len16, sizeof len16);
+            arena[at + kRecTag] = static_cast<char>(tag);
             std::memcpy(arena.data() + at + kRecHeader, data.cFileName, len + 1);
         } while (FindNextFileA(find, &data) != 0);
         FindClose(find);
@@ -264,8 +271,7 @@ struct DirectoryStack::Impl {
 };
 
 // Find handles are closed as soon as a listing is read: there is no descriptor budget to share.
-DirectoryStack::DirectoryStack(std::size_t /*descriptorBudget*/)
-    : m_impl(std::make_unique<Impl>()) {}
+DirectoryStack::DirectoryStack() : m_impl(std::make_unique<Impl>()) {}
 DirectoryStack::~DirectoryStack() = default;
 
 bool DirectoryStack::OpenRoot(const std::string& path) {
@@ -332,7 +338,7 @@ bool DirectoryStack::NextEntry(DirEntry& entry) {
             entry.type = EntryType::Other;
             break;
     }
-    entry.tag = kUnexamined;  // the walk decides and counts each entry itself
+    entry.tag = static_cast<std::uint8_t>(rec[kRecTag]);
     return true;
 }
 
@@ -398,12 +404,9 @@ std::optional<FileInfo> DirectoryStack::StatEntry(std::string_view name) {
     }
 }
 
-// Entries here come back kUnexamined: the listing already brings each file's size.
-void DirectoryStack::SetExaminer(EntryExaminer* /*examiner*/) {}
-
-void DirectoryStack::SetSpareThreads(SpareThreads* /*spare*/) {}
-
-void DirectoryStack::SetDescriptorPool(DescriptorPool* /*pool*/) {}
+void DirectoryStack::SetExaminer(EntryExaminer* examiner) {
+    m_impl->examiner = examiner;
+}
 
 std::size_t DirectoryStack::Depth() const {
     return m_impl->levels.size();
@@ -422,17 +425,6 @@ std::string ErrorText(int error) {
 RootIdentity DirectoryStack::RootIdentity() const {
     return {};
 }
-// Listings are read whole and their handles closed at once: no level keeps one open.
-std::size_t DirectoryStack::DescriptorBudget() const {
-    return 2;
-}
-std::size_t DirectoryStack::ProcessDescriptorShare() {
-    return 2;
-}
-void DirectoryStack::ReserveDescriptorRoom() {}
-std::size_t DirectoryStack::OpenDescriptors() const {
-    return 0;
-}
 
 bool DirectoryStack::TopIsSharedTemporary() const {
     return false;
@@ -441,9 +433,6 @@ bool DirectoryStack::TopIsSharedTemporary() const {
 bool IsWindowsFileSystem(const std::string& /*root*/) {
     return true;
 }
-
-// The walk stays on one thread here: there are no walk threads to fit.
-void ShareAllocatorUnderAddressLimit() {}
 
 bool IsListableDirectory(const std::string& path) {
     std::string pattern;
@@ -502,16 +491,6 @@ RemoveResult RecordedFileRemover::Remove(std::string_view path, const FileIdenti
     }
     CloseHandle(h);  // the file goes with its last handle
     return result;
-}
-
-std::uint64_t RecordedFileRemover::DirectoryOpens() const {
-    return 0;
-}
-std::size_t RecordedFileRemover::OpenDescriptors() const {
-    return 0;
-}
-std::size_t RecordedFileRemover::DescriptorBudget() const {
-    return 0;
 }
 
 void win32_testing::PretendReparsePoint(std::string name) {

@@ -15,24 +15,33 @@
 
 namespace clearnook::platform {
 
+class EntryExaminer;
+class SpareThreads;
+
 // ---- Directories ----
 
 // The file system and mount a tree is confined to: its root's device and, where the kernel
-// tells, its mount id.
+// tells, its mount id. Each walker and remover holds its own, with what it learnt of the
+// kernel's calls.
 struct RootMount {
     std::uint64_t device = 0;
     std::uint64_t mountId = 0;
+    // Linux: openat2 refuses mount crossings and links in one call; where the kernel (or a
+    // seccomp filter) lacks it, the first refusal turns this off and children are opened with
+    // openat, their mounts compared by hand.
+    bool tryOpenat2 = true;
 };
 
 // Opens the root of a tree (a symbolic link naming the root itself is followed, as the user gave
-// it) and tells its identity and mount. -1 when it is not an openable directory.
+// it) and tells its identity and mount (device and mount id; what was learnt of the kernel's
+// calls is left as it is). -1 when it is not an openable directory.
 int OpenRootDirectory(const char* path, FileIdentity& identity, RootMount& mount);
 
 // Opens the subdirectory `name` of `parent` without following links and without leaving the
 // root's mount. -1 with `otherMount` set for a mount point, -1 alone (errno set) for any other
 // failure. Both the walk and the delete pass come down through here, so they agree on what lies
 // inside a tree.
-int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& otherMount);
+int OpenSubdirectory(int parent, const char* name, RootMount& root, bool& otherMount);
 
 // Opens the directory that holds the open directory `fd` (its ".."), as it is now: -1 (errno
 // set) when it cannot. Nothing is checked: the caller compares identities.

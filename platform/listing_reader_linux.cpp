@@ -17,10 +17,12 @@
 #include <new>
 #include <utility>
 
+#include "platform/directory_stack.h"
+#include "platform/linux_open.h"
+#include "platform/linux_syscalls.h"
 #include "platform/listing_pipe.h"
 #include "platform/listing_reader.h"
-#include "platform/posix_open.h"
-#include "platform/posix_syscalls.h"
+#include "platform/read_ahead_support.h"
 
 namespace clearnook::platform {
 namespace {
@@ -167,7 +169,7 @@ ListingOutcome ListingReader::Read(int fd, ListingSink& sink) {
                 buffer = m_buffer.data();
             }
         }
-        const long n = posix::Getdents64(fd, buffer, m_buffer.size());
+        const long n = sys::Getdents64(fd, buffer, m_buffer.size());
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -206,12 +208,12 @@ ListingOutcome ListingReader::Read(int fd, ListingSink& sink) {
 }
 
 int OpenParentDirectory(int fd) {
-    return posix::Openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return sys::Openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 bool IdentityOfOpen(int fd, FileIdentity& identity) {
     struct stat st {};
-    if (posix::Fstat(fd, &st) != 0) {
+    if (sys::Fstat(fd, &st) != 0) {
         return false;
     }
     identity = IdentityOf(st);
@@ -220,7 +222,7 @@ bool IdentityOfOpen(int fd, FileIdentity& identity) {
 
 EntryType TypeAt(int dirFd, const char* name) {
     struct stat st {};
-    if (posix::Fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (sys::Fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return EntryType::Other;
     }
     if (S_ISDIR(st.st_mode)) {
@@ -231,7 +233,7 @@ EntryType TypeAt(int dirFd, const char* name) {
 
 bool IsSharedTemporary(int fd) {
     struct stat st {};
-    return posix::Fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0 &&
+    return sys::Fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0 &&
            (st.st_mode & S_IWOTH) != 0;
 }
 

@@ -10,9 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/fs_services.h"
-#include "platform/posix_open.h"
-#include "platform/posix_syscalls.h"
+#include "platform/files_in_use_linux.h"
+#include "platform/linux_open.h"
+#include "platform/linux_syscalls.h"
+#include "platform/linux_testing.h"
+#include "platform/recorded_file_remover.h"
 
 namespace clearnook::platform {
 namespace {
@@ -275,7 +277,7 @@ struct RecordedFileRemover::Impl {
         // Someone able to write this directory could still swap the name between the check and
         // the unlink; what they could make us remove is then a name in a directory they can
         // already change, never a file elsewhere. Flags 0: unlinkat never removes a directory.
-        if (posix::Unlinkat(dirFd, nameBuf.c_str(), 0) != 0) {
+        if (sys::Unlinkat(dirFd, nameBuf.c_str(), 0) != 0) {
             return ResultOfErrno(errno);
         }
         return RemoveResult::Removed;
@@ -291,16 +293,16 @@ RemoveResult RecordedFileRemover::Remove(std::string_view path, const FileIdenti
     return m_impl->Remove(path, identity);
 }
 
-std::uint64_t RecordedFileRemover::DirectoryOpens() const {
-    return m_impl->opens;
+std::uint64_t TestObserver::DirectoryOpens(const RecordedFileRemover& remover) {
+    return remover.m_impl->opens;
 }
 
-std::size_t RecordedFileRemover::OpenDescriptors() const {
-    return m_impl->Held();
+std::size_t TestObserver::OpenDescriptors(const RecordedFileRemover& remover) {
+    return remover.m_impl->Held();
 }
 
-std::size_t RecordedFileRemover::DescriptorBudget() const {
-    return m_impl->budget;
+std::size_t TestObserver::DescriptorBudget(const RecordedFileRemover& remover) {
+    return remover.m_impl->budget;
 }
 
 }  // namespace clearnook::platform

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -20,7 +21,8 @@
 
 #include "engine/delete.h"
 #include "engine/scan.h"
-#include "platform/posix_testing.h"
+#include "platform/recorded_file_remover.h"
+#include "tests/support/fault_syscalls.h"
 #include "tests/support/temp_tree.h"
 
 namespace clearnook {
@@ -74,8 +76,9 @@ std::map<std::string, platform::FileIdentity> FilesBelow(const std::string& dir)
 // directories: openat2 where the kernel has it, and the openat fallback.
 class DeleteAttackTest : public ::testing::TestWithParam<bool> {
   protected:
-    void SetUp() override { platform::posix_testing::UseOpenat2(GetParam()); }
-    void TearDown() override { platform::posix_testing::UseOpenat2(true); }
+    void SetUp() override { m_refusal.emplace(!GetParam()); }
+    void TearDown() override { m_refusal.reset(); }
+    std::optional<testing::Openat2Refusal> m_refusal;
 
     void Scan(const std::string& root) {
         m_root = root;

@@ -1,11 +1,5 @@
 // The delete pass on Windows: a real scan, then the removal of the files it recorded, each only
 // while its recorded path still leads to the very file the scan saw.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -31,7 +31,7 @@
 
 #include "engine/scan.h"
 #include "engine/scan_testing.h"
-#include "platform/fs_services.h"
+#include "platform/read_ahead_support.h"
 #include "tests/support/process_probe.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/scan_run.h"
@@ -385,7 +385,7 @@ TEST_P(ReadAheadTreeTest, GivesTheOneThreadWalksResultsAndTexts) {
     if (tc.softLimit != 0) {
         low.emplace(tc.softLimit);
     }
-    const std::size_t budget = platform::DirectoryStack().DescriptorBudget();
+    const std::size_t budget = platform::StackSharing::ProcessDescriptorShare();
     const std::size_t before = testing::OpenDescriptorCount();
     WalkRecord oneThread;
     WalkRecord readAhead;

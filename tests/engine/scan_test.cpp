@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix_testing.h"
+#include "tests/support/fault_syscalls.h"
 #include "tests/support/process_probe.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/scan_run.h"
@@ -315,10 +315,11 @@ TEST_P(MountTest, OtherMountsAreNotEntered) {
     if (haveTmpfs) {
         t.File("tmpfs/c.tmp", 4);
     }
-    platform::posix_testing::UseOpenat2(GetParam());
     Scan s;
-    s.Run(t.path());
-    platform::posix_testing::UseOpenat2(true);
+    {
+        const testing::Openat2Refusal refusal(!GetParam());
+        s.Run(t.path());
+    }
     ::umount2((t / "bound").c_str(), MNT_DETACH);
     if (haveTmpfs) {
         ::umount2((t / "tmpfs").c_str(), MNT_DETACH);

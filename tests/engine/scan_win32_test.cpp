@@ -1,11 +1,5 @@
 // The walk on Windows: real trees made with the ANSI file interfaces, lists holding lower-cased
 // paths, status texts with backslashes, the MAX_PATH limit, 64-bit totals.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <gtest/gtest.h>

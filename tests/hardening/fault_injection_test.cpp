@@ -15,7 +15,6 @@
 
 #include "engine/delete.h"
 #include "engine/scan.h"
-#include "platform/posix_testing.h"
 #include "tests/support/fault_syscalls.h"
 #include "tests/support/reference_walk.h"
 #include "tests/support/scan_run.h"
@@ -63,7 +62,7 @@ class ModeGuard {
             injector.SetHideEntryTypes(true);
         }
         if (mode == Mode::OpenatFallback) {
-            platform::posix_testing::UseOpenat2(false);
+            injector.SetRefuseOpenat2(true);
         }
         if (mode == Mode::FewDescriptors) {
             EXPECT_EQ(::getrlimit(RLIMIT_NOFILE, &m_saved), 0);
@@ -73,9 +72,6 @@ class ModeGuard {
         }
     }
     ~ModeGuard() {
-        if (m_mode == Mode::OpenatFallback) {
-            platform::posix_testing::UseOpenat2(true);
-        }
         if (m_mode == Mode::FewDescriptors) {
             ::setrlimit(RLIMIT_NOFILE, &m_saved);
         }

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/fs_services.h"
+#include "platform/read_ahead_support.h"
 #include "tests/support/fault_syscalls.h"
 #include "tests/support/process_probe.h"
 #include "tests/support/temp_tree.h"
@@ -49,7 +49,7 @@ WalkLog WalkAll(DirectoryStack& stack, const std::string& root, bool examine) {
     std::vector<std::string> dirs = {root};
     DirEntry entry;
     while (stack.Depth() > 0) {
-        log.mostDescriptors = std::max(log.mostDescriptors, stack.OpenDescriptors());
+        log.mostDescriptors = std::max(log.mostDescriptors, TestObserver::OpenDescriptors(stack));
         if (!stack.NextEntry(entry)) {
             stack.Leave();
             dirs.pop_back();
@@ -121,17 +121,19 @@ TEST_P(DirectoryStackTest, ListsInOrderWithinItsBudget) {
     const StackCase& c = GetParam();
     TempDir t(TempDir::Where::Memory);
     c.make(t);
-    DirectoryStack roomy(64);
+    DirectoryStack roomy;
+    StackSharing::SetDescriptorBudget(roomy, 64);
     const WalkLog expected = WalkAll(roomy, t.path(), false);
 
     FaultInjector injector;
     DescriptorPool pool(c.pooled);
-    DirectoryStack tight(c.budget);
-    tight.SetDescriptorPool(&pool);
+    DirectoryStack tight;
+    StackSharing::SetDescriptorBudget(tight, c.budget);
+    StackSharing::SetDescriptorPool(tight, &pool);
     const WalkLog got = WalkAll(tight, t.path(), c.examine);
     EXPECT_EQ(got.lines, expected.lines);
     EXPECT_LE(got.mostDescriptors, c.budget + c.pooled);
-    EXPECT_EQ(tight.OpenDescriptors(), 0u);
+    EXPECT_EQ(TestObserver::OpenDescriptors(tight), 0u);
     EXPECT_EQ(pool.Free(), c.pooled);  // all given back
     EXPECT_EQ(injector.Names(FaultOp::Open).count("..") != 0, c.climbs);
 }
@@ -193,7 +195,7 @@ TEST(DirectoryStackLendTest, ALongListingReadsTheSameWithASpareThread) {
         SCOPED_TRACE(static_cast<int>(mode));
         TestSpareThreads spare(mode);
         DirectoryStack stack;
-        stack.SetSpareThreads(&spare);
+        StackSharing::SetSpareThreads(stack, &spare);
         const WalkLog got = WalkAll(stack, t.path(), true);
         EXPECT_EQ(got.lines, expected.lines);
         EXPECT_GE(spare.lent, 1);
@@ -228,7 +230,7 @@ TEST(DirectoryStackLendTest, MemoryRunningOutOnASpareThreadEndsTheListingOnTheSt
         TestSpareThreads spare(TestSpareThreads::Mode::Now);
         DirectoryStack stack;
         stack.SetExaminer(&examiner);
-        stack.SetSpareThreads(&spare);
+        StackSharing::SetSpareThreads(stack, &spare);
         ASSERT_TRUE(stack.OpenRoot(t.path()));
         DirEntry entry;
         ASSERT_TRUE(stack.NextEntry(entry));
@@ -239,7 +241,7 @@ TEST(DirectoryStackLendTest, MemoryRunningOutOnASpareThreadEndsTheListingOnTheSt
             thrown = true;
             EXPECT_TRUE(examiner.thrown);
             EXPECT_EQ(stack.Depth(), 1u);
-            EXPECT_EQ(stack.OpenDescriptors(), 1u);
+            EXPECT_EQ(TestObserver::OpenDescriptors(stack), 1u);
             EXPECT_FALSE(stack.NextEntry(entry));
         }
     }
@@ -259,24 +261,26 @@ TEST(DirectoryStackHandOffTest, GivesTheFarthestLaterDirectoryAndMarksItsPlace) 
     DirEntry entry;
     ASSERT_TRUE(stack.NextEntry(entry));
     ASSERT_EQ(entry.name, "s4");
-    EXPECT_FALSE(stack.HasLaterDirectory());
-    EXPECT_FALSE(stack.HandOffLaterDirectory()) << "the top's own subdirectories are its next work";
+    EXPECT_FALSE(StackSharing::HasLaterDirectory(stack));
+    EXPECT_FALSE(StackSharing::HandOffLaterDirectory(stack))
+        << "the top's own subdirectories are its next work";
     ASSERT_EQ(stack.EnterChild("s4"), DirectoryStack::EnterResult::Entered);
 
-    EXPECT_TRUE(stack.HasLaterDirectory());
-    std::optional<DirectoryStack::HandOff> first = stack.HandOffLaterDirectory();
-    std::optional<DirectoryStack::HandOff> second = stack.HandOffLaterDirectory();
+    EXPECT_TRUE(StackSharing::HasLaterDirectory(stack));
+    std::optional<StackSharing::HandOff> first = StackSharing::HandOffLaterDirectory(stack);
+    std::optional<StackSharing::HandOff> second = StackSharing::HandOffLaterDirectory(stack);
     ASSERT_TRUE(first && second);
     EXPECT_EQ(first->level, 0u);
     EXPECT_EQ(first->name, "s0");
     EXPECT_EQ(second->name, "s1");
 
-    EXPECT_TRUE(stack.HandOffLaterDirectory() && stack.HandOffLaterDirectory());  // s2, s3
-    EXPECT_FALSE(stack.HasLaterDirectory()) << "all given";
-    EXPECT_FALSE(stack.HandOffLaterDirectory());
+    EXPECT_TRUE(StackSharing::HandOffLaterDirectory(stack) &&
+                StackSharing::HandOffLaterDirectory(stack));  // s2, s3
+    EXPECT_FALSE(StackSharing::HasLaterDirectory(stack)) << "all given";
+    EXPECT_FALSE(StackSharing::HandOffLaterDirectory(stack));
 
     DirectoryStack other;
-    ASSERT_TRUE(other.AdoptRoot(std::move(second->directory)));
+    ASSERT_TRUE(StackSharing::AdoptRoot(other, std::move(second->directory)));
     ASSERT_TRUE(other.NextEntry(entry));
     EXPECT_EQ(entry.name, "inner");
     EXPECT_EQ(entry.type, EntryType::Directory);
@@ -312,9 +316,9 @@ TEST(DescriptorRoomTest, TheTableHoldsTheWalksShareBeforehand) {
             if (tableSize() >= 128) {
                 ::_exit(2);  // no small table to start from
             }
-            DirectoryStack::ReserveDescriptorRoom();
+            StackSharing::ReserveDescriptorRoom();
             // Room for the share above the three standard descriptors.
-            ::_exit(tableSize() > DirectoryStack::ProcessDescriptorShare() + 3 ? 0 : 1);
+            ::_exit(tableSize() > StackSharing::ProcessDescriptorShare() + 3 ? 0 : 1);
         }
         int got = 0;
         ::_exit(grandchild > 0 && ::waitpid(grandchild, &got, 0) == grandchild && WIFEXITED(got)

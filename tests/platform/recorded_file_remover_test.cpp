@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/fs_services.h"
-#include "platform/posix_testing.h"
+#include "platform/linux_testing.h"
+#include "platform/recorded_file_remover.h"
+#include "tests/support/fault_syscalls.h"
 #include "tests/support/file_holder.h"
 #include "tests/support/temp_tree.h"
 
@@ -178,7 +179,7 @@ TEST(RecordedFileRemoverTest, OpensEachDirectoryOnceForFilesInWalkOrder) {
     for (const std::string& p : order) {
         EXPECT_EQ(remover.Remove(t / p, IdentityAt(t / p)), RemoveResult::Removed) << p;
     }
-    EXPECT_EQ(remover.DirectoryOpens(), 4u);  // the root, A, A/B, C
+    EXPECT_EQ(TestObserver::DirectoryOpens(remover), 4u);  // the root, A, A/B, C
 }
 
 // Descriptors this process has open right now.
@@ -217,12 +218,14 @@ TEST(RecordedFileRemoverTest, DeepTreesStayWithinTheDescriptorBudget) {
     const std::size_t before = OpenDescriptorsOfProcess();
     {
         RecordedFileRemover remover(t.path(), RootIdentityAt(t.path()));
-        EXPECT_EQ(remover.DescriptorBudget(), 4u);
+        EXPECT_EQ(TestObserver::DescriptorBudget(remover), 4u);
         for (const std::string& p : paths) {
             const FileIdentity id = IdentityAt(p);
             EXPECT_EQ(remover.Remove(p, id), RemoveResult::Removed);
-            EXPECT_LE(remover.OpenDescriptors(), remover.DescriptorBudget() + 1);
-            EXPECT_LE(OpenDescriptorsOfProcess(), before + remover.DescriptorBudget() + 1);
+            EXPECT_LE(TestObserver::OpenDescriptors(remover),
+                      TestObserver::DescriptorBudget(remover) + 1);
+            EXPECT_LE(OpenDescriptorsOfProcess(),
+                      before + TestObserver::DescriptorBudget(remover) + 1);
         }
     }
     EXPECT_EQ(OpenDescriptorsOfProcess(), before);
@@ -340,11 +343,14 @@ TEST_P(RemoverMountTest, NeverEntersAMountThatAppearedAfterTheWalk) {
         0) {
         GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
     }
-    posix_testing::UseOpenat2(GetParam());
-    RecordedFileRemover remover(t / "walked", RootIdentityAt(t / "walked"));
-    const RemoveResult recordedOne = remover.Remove(t / "walked/Temp/a.tmp", a);
-    const RemoveResult victimsOwn = remover.Remove(t / "walked/Temp/a.tmp", victimA);
-    posix_testing::UseOpenat2(true);
+    RemoveResult recordedOne{};
+    RemoveResult victimsOwn{};
+    {
+        const testing::Openat2Refusal refusal(!GetParam());
+        RecordedFileRemover remover(t / "walked", RootIdentityAt(t / "walked"));
+        recordedOne = remover.Remove(t / "walked/Temp/a.tmp", a);
+        victimsOwn = remover.Remove(t / "walked/Temp/a.tmp", victimA);
+    }
     ::umount2((t / "walked/Temp").c_str(), MNT_DETACH);
     EXPECT_EQ(recordedOne, RemoveResult::Changed);
     EXPECT_EQ(victimsOwn, RemoveResult::Changed);  // even the identity of the file over there

@@ -11,7 +11,7 @@
 namespace clearnook::testing {
 namespace {
 
-namespace posix = platform::posix;
+namespace sys = platform::sys;
 
 std::string LastComponent(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -51,11 +51,11 @@ FaultInjector::FaultInjector(std::vector<Fault> faults) : m_faults(std::move(fau
                &FaultInjector::Fstat,
                &FaultInjector::Unlinkat,
                &FaultInjector::Close};
-    m_previous = platform::posix_testing::SetSyscallTable(&m_table);
+    m_previous = platform::linux_testing::SetSyscallTable(&m_table);
 }
 
 FaultInjector::~FaultInjector() {
-    platform::posix_testing::SetSyscallTable(m_previous);
+    platform::linux_testing::SetSyscallTable(m_previous);
 }
 
 void FaultInjector::SetListChunk(std::size_t bytes) {
@@ -66,6 +66,11 @@ void FaultInjector::SetListChunk(std::size_t bytes) {
 void FaultInjector::SetHideEntryTypes(bool hide) {
     const std::lock_guard lock(m_mutex);
     m_hideTypes = hide;
+}
+
+void FaultInjector::SetRefuseOpenat2(bool refuse) {
+    const std::lock_guard lock(m_mutex);
+    m_refuseOpenat2 = refuse;
 }
 
 void FaultInjector::SetStatxAnswer(std::function<void(struct statx&)> edit) {
@@ -178,15 +183,15 @@ long FaultInjector::OpenThrough(const std::string& full, const char* name, RealO
 int FaultInjector::Open(void* self, const char* path, int flags) {
     FaultInjector& d = Self(self);
     const std::lock_guard lock(d.m_mutex);
-    return static_cast<int>(d.OpenThrough(
-        path, path, [&] { return posix::RealSyscalls().open(nullptr, path, flags); }));
+    return static_cast<int>(
+        d.OpenThrough(path, path, [&] { return sys::RealSyscalls().open(nullptr, path, flags); }));
 }
 
 int FaultInjector::Openat(void* self, int dirFd, const char* path, int flags) {
     FaultInjector& d = Self(self);
     const std::lock_guard lock(d.m_mutex);
     return static_cast<int>(d.OpenThrough(d.PathAt(dirFd, path), path, [&] {
-        return posix::RealSyscalls().openat(nullptr, dirFd, path, flags);
+        return sys::RealSyscalls().openat(nullptr, dirFd, path, flags);
     }));
 }
 
@@ -194,8 +199,12 @@ long FaultInjector::Openat2(void* self, int dirFd, const char* path, open_how* h
                             std::size_t size) {
     FaultInjector& d = Self(self);
     const std::lock_guard lock(d.m_mutex);
+    if (d.m_refuseOpenat2) {
+        errno = ENOSYS;
+        return -1;
+    }
     return d.OpenThrough(d.PathAt(dirFd, path), path, [&] {
-        return posix::RealSyscalls().openat2(nullptr, dirFd, path, how, size);
+        return sys::RealSyscalls().openat2(nullptr, dirFd, path, how, size);
     });
 }
 
@@ -216,7 +225,7 @@ long FaultInjector::Getdents64(void* self, int fd, void* buffer, std::size_t siz
         size = std::min(size, d.m_listChunk);
     }
     const long n =
-        d.Failed(posix::RealSyscalls().getdents64(nullptr, fd, buffer, size), FaultOp::List, path);
+        d.Failed(sys::RealSyscalls().getdents64(nullptr, fd, buffer, size), FaultOp::List, path);
     if (n > 0 && (d.m_hideTypes || d.m_nulFor != 0)) {
         char* bytes = static_cast<char*>(buffer);
         for (long off = 0; off < n;) {
@@ -250,16 +259,15 @@ int FaultInjector::StatAt(int dirFd, const char* path, RealCall real) {
 }
 
 int FaultInjector::Fstatat(void* self, int dirFd, const char* path, struct stat* st, int flags) {
-    return Self(self).StatAt(dirFd, path, [&] {
-        return posix::RealSyscalls().fstatat(nullptr, dirFd, path, st, flags);
-    });
+    return Self(self).StatAt(
+        dirFd, path, [&] { return sys::RealSyscalls().fstatat(nullptr, dirFd, path, st, flags); });
 }
 
 int FaultInjector::Statx(void* self, int dirFd, const char* path, int flags, unsigned int mask,
                          struct statx* out) {
     FaultInjector& d = Self(self);
     return d.StatAt(dirFd, path, [&] {
-        const int rc = posix::RealSyscalls().statx(nullptr, dirFd, path, flags, mask, out);
+        const int rc = sys::RealSyscalls().statx(nullptr, dirFd, path, flags, mask, out);
         if (rc == 0 && d.m_statxEdit) {
             d.m_statxEdit(*out);  // under the lock StatAt holds
         }
@@ -277,7 +285,7 @@ int FaultInjector::Fstat(void* self, int fd, struct stat* st) {
         return -1;
     }
     return static_cast<int>(
-        d.Failed(posix::RealSyscalls().fstat(nullptr, fd, st), FaultOp::Stat, path));
+        d.Failed(sys::RealSyscalls().fstat(nullptr, fd, st), FaultOp::Stat, path));
 }
 
 int FaultInjector::Unlinkat(void* self, int dirFd, const char* path, int flags) {
@@ -288,7 +296,7 @@ int FaultInjector::Unlinkat(void* self, int dirFd, const char* path, int flags) 
         errno = error;
         return -1;
     }
-    return static_cast<int>(d.Failed(posix::RealSyscalls().unlinkat(nullptr, dirFd, path, flags),
+    return static_cast<int>(d.Failed(sys::RealSyscalls().unlinkat(nullptr, dirFd, path, flags),
                                      FaultOp::Unlink, d.PathAt(dirFd, path)));
 }
 
@@ -300,7 +308,7 @@ int FaultInjector::Close(void* self, int fd) {
     d.m_listReads.erase(fd);
     int error = 0;
     const bool strikes = d.Strikes(FaultOp::Close, LastComponent(path), path, 0, error);
-    const int rc = posix::RealSyscalls().close(nullptr, fd);
+    const int rc = sys::RealSyscalls().close(nullptr, fd);
     if (strikes) {
         errno = error;  // as on Linux: the descriptor is gone whatever close reports
         return -1;

@@ -7,11 +7,13 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "platform/posix_syscalls.h"
+#include "platform/linux_syscalls.h"
+#include "platform/linux_testing.h"
 
 namespace clearnook::testing {
 
@@ -75,6 +77,10 @@ class FaultInjector {
     // another mount of one) would answer. Empty: the kernel's answer as it is.
     void SetStatxAnswer(std::function<void(struct statx&)> edit);
 
+    // Answers every openat2 with ENOSYS, as a kernel before 5.6 or a seccomp filter does, so
+    // directories are opened with openat and mounts told apart by hand.
+    void SetRefuseOpenat2(bool refuse);
+
     // Calls of `op` made so far, those that failed included.
     [[nodiscard]] std::uint64_t Calls(FaultOp op) const;
     [[nodiscard]] std::vector<FaultHit> Hits() const;
@@ -122,10 +128,26 @@ class FaultInjector {
     std::map<int, std::uint64_t> m_listReads;
     std::size_t m_listChunk = 0;
     bool m_hideTypes = false;
+    bool m_refuseOpenat2 = false;
     char m_nulFor = 0;
     std::function<void(struct statx&)> m_statxEdit;
-    platform::posix::SyscallTable m_table;
-    const platform::posix::SyscallTable* m_previous = nullptr;
+    platform::sys::SyscallTable m_table;
+    const platform::sys::SyscallTable* m_previous = nullptr;
+};
+
+// For its lifetime, when `refuse`, openat2 answers ENOSYS and nothing else fails: the walk and
+// the delete pass open directories the way they do on kernels without it. Nothing when not.
+class Openat2Refusal {
+  public:
+    explicit Openat2Refusal(bool refuse) {
+        if (refuse) {
+            m_injector.emplace();
+            m_injector->SetRefuseOpenat2(true);
+        }
+    }
+
+  private:
+    std::optional<FaultInjector> m_injector;
 };
 
 }  // namespace clearnook::testing

@@ -1,5 +1,7 @@
 #include "tests/support/temp_tree.h"
 
+#include "platform/directory_stack.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>

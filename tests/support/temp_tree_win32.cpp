@@ -1,11 +1,5 @@
 // The Windows side of the test trees: ANSI paths joined with backslashes, made and removed
 // through the wide file interfaces so that trees may reach past MAX_PATH.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <vector>

@@ -1,4 +1,5 @@
-#include "platform/posix_syscalls.h"
+#include "platform/linux_syscalls.h"
+#include "platform/linux_testing.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -6,7 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace clearnook::platform::posix {
+namespace clearnook::platform::sys {
 namespace {
 
 int RealOpen(void*, const char* path, int flags) {
@@ -58,12 +59,12 @@ namespace detail {
 std::atomic<const SyscallTable*> g_syscallOverride{nullptr};
 }  // namespace detail
 
-}  // namespace clearnook::platform::posix
+}  // namespace clearnook::platform::sys
 
-namespace clearnook::platform::posix_testing {
+namespace clearnook::platform::linux_testing {
 
-const posix::SyscallTable* SetSyscallTable(const posix::SyscallTable* table) {
-    return posix::detail::g_syscallOverride.exchange(table, std::memory_order_acq_rel);
+const sys::SyscallTable* SetSyscallTable(const sys::SyscallTable* table) {
+    return sys::detail::g_syscallOverride.exchange(table, std::memory_order_acq_rel);
 }
 
-}  // namespace clearnook::platform::posix_testing
+}  // namespace clearnook::platform::linux_testing

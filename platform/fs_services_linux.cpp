@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
@@ -24,19 +23,14 @@
 
 #include "platform/drives.h"
 #include "platform/fs_services.h"
-#include "platform/posix_open.h"
-#include "platform/posix_syscalls.h"
-#include "platform/posix_testing.h"
+#include "platform/linux_open.h"
+#include "platform/linux_syscalls.h"
+#include "platform/read_ahead_support.h"
 
 namespace clearnook::platform {
 namespace {
 
 constexpr int kDirOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-// openat2 refuses mount crossings and links in one call; where the kernel (or a seccomp filter)
-// lacks it we fall back to openat and compare mount identities ourselves. Atomic: the two
-// threads of a read-ahead walk open directories at the same time.
-std::atomic<bool> g_tryOpenat2{true};
 
 // What one statx call tells about a file the walk records or the delete pass checks: type, size,
 // device, inode and the birth time (the change time where the file system keeps none).
@@ -58,8 +52,8 @@ std::uint64_t Nanoseconds(const struct statx_timestamp& t) {
 // copy of the file system mounted in the same place could answer with it.
 std::uint64_t MountIdOf(int fd) {
     struct statx sx {};
-    if (posix::Statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID_UNIQUE | STATX_MNT_ID,
-                     &sx) == 0 &&
+    if (sys::Statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID_UNIQUE | STATX_MNT_ID,
+                   &sx) == 0 &&
         (sx.stx_mask & (STATX_MNT_ID_UNIQUE | STATX_MNT_ID)) != 0) {
         return sx.stx_mnt_id;
     }
@@ -82,7 +76,7 @@ bool ChangedBeforeThisSecond(const struct statx_timestamp& changed) {
 
 int CloseKeepErrno(int fd) {
     const int saved = errno;
-    const int rc = posix::Close(fd);
+    const int rc = sys::Close(fd);
     errno = saved;
     return rc;
 }
@@ -92,7 +86,7 @@ FileIdentity IdentityOf(const struct stat& st) {
 }
 
 bool StatxFile(int dirFd, const char* name, struct statx& sx) {
-    if (posix::Statx(dirFd, name, AT_SYMLINK_NOFOLLOW, kFileStatxMask, &sx) != 0) {
+    if (sys::Statx(dirFd, name, AT_SYMLINK_NOFOLLOW, kFileStatxMask, &sx) != 0) {
         return false;
     }
     if ((sx.stx_mask & (STATX_TYPE | STATX_INO)) != (STATX_TYPE | STATX_INO)) {
@@ -129,12 +123,12 @@ std::optional<FileInfo> ReadFileInfo(int dirFd, const char* name) {
 }
 
 int OpenRootDirectory(const char* path, FileIdentity& identity, RootMount& mount) {
-    const int fd = posix::Open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = sys::Open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return -1;
     }
     struct stat st {};
-    if (posix::Fstat(fd, &st) != 0) {
+    if (sys::Fstat(fd, &st) != 0) {
         CloseKeepErrno(fd);
         return -1;
     }
@@ -144,13 +138,13 @@ int OpenRootDirectory(const char* path, FileIdentity& identity, RootMount& mount
     return fd;
 }
 
-int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& otherMount) {
+int OpenSubdirectory(int parent, const char* name, RootMount& root, bool& otherMount) {
     otherMount = false;
-    if (g_tryOpenat2.load(std::memory_order_relaxed)) {
+    if (root.tryOpenat2) {
         struct open_how how {};
         how.flags = static_cast<std::uint64_t>(kDirOpenFlags);
         how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-        const long fd = posix::Openat2(parent, name, &how, sizeof how);
+        const long fd = sys::Openat2(parent, name, &how, sizeof how);
         if (fd >= 0) {
             return static_cast<int>(fd);
         }
@@ -161,14 +155,14 @@ int OpenSubdirectory(int parent, const char* name, const RootMount& root, bool& 
         if (errno != ENOSYS && errno != EPERM && errno != E2BIG) {
             return -1;
         }
-        g_tryOpenat2.store(false, std::memory_order_relaxed);
+        root.tryOpenat2 = false;
     }
-    const int fd = posix::Openat(parent, name, kDirOpenFlags);
+    const int fd = sys::Openat(parent, name, kDirOpenFlags);
     if (fd < 0) {
         return -1;
     }
     struct stat st {};
-    const bool sameMount = posix::Fstat(fd, &st) == 0 &&
+    const bool sameMount = sys::Fstat(fd, &st) == 0 &&
                            static_cast<std::uint64_t>(st.st_dev) == root.device &&
                            (root.mountId == 0 || MountIdOf(fd) == root.mountId);
     if (!sameMount) {
@@ -196,10 +190,6 @@ void ShareAllocatorUnderAddressLimit() {
     }
 }
 
-void posix_testing::UseOpenat2(bool use) {
-    g_tryOpenat2.store(use, std::memory_order_relaxed);
-}
-
 std::string ErrorText(int error) {
     char buf[256];
     return ::strerror_r(error, buf, sizeof buf);  // GNU: returns the text, in buf or static
@@ -224,19 +214,19 @@ bool IsWindowsFileSystem(const std::string& root) {
 }
 
 bool IsListableDirectory(const std::string& path) {
-    const int fd = posix::Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = sys::Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
     char buf[4096];
-    const long n = posix::Getdents64(fd, buf, sizeof buf);
+    const long n = sys::Getdents64(fd, buf, sizeof buf);
     CloseKeepErrno(fd);
     return n >= 0;
 }
 
 std::optional<std::uint64_t> FileSizeNow(const std::string& path) {
     struct statx sx {};
-    if (posix::Statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_SIZE, &sx) != 0 ||
+    if (sys::Statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_SIZE, &sx) != 0 ||
         (sx.stx_mask & STATX_SIZE) == 0) {
         return std::nullopt;
     }

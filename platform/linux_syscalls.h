@@ -11,7 +11,7 @@
 
 struct open_how;
 
-namespace clearnook::platform::posix {
+namespace clearnook::platform::sys {
 
 // One entry per call the services make. Each takes `context` first and otherwise the arguments
 // and result conventions of the system call it stands for (-1 or a negative count with errno set
@@ -35,7 +35,7 @@ struct SyscallTable {
 
 namespace detail {
 // TEST HOOK: the table in effect; null means RealSyscalls(). Written only through
-// posix_testing::SetSyscallTable.
+// linux_testing::SetSyscallTable.
 extern std::atomic<const SyscallTable*> g_syscallOverride;
 }  // namespace detail
 
@@ -83,13 +83,4 @@ inline int Close(int fd) {
     return t.close(t.context, fd);
 }
 
-}  // namespace clearnook::platform::posix
-
-namespace clearnook::platform::posix_testing {
-
-// TEST HOOK: puts `table` in effect for every later call of the services, on every thread;
-// null puts the real calls back. Returns the table that was in effect before (null for the real
-// one). `table` must stay alive and unchanged until it is replaced. Not for the programs.
-const posix::SyscallTable* SetSyscallTable(const posix::SyscallTable* table);
-
-}  // namespace clearnook::platform::posix_testing
+}  // namespace clearnook::platform::sys
