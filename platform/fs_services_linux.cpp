@@ -1,7 +1,8 @@
 // Linux file-system services: how a walk's tree is opened (children relative to their parent's
 // descriptor, links never followed, mounts never crossed), what statx tells of a file, the
 // descriptor budget, and the small services of fs_services.h. The directory stack lives in
-// directory_stack_linux.cpp, the remover in recorded_file_remover_linux.cpp.
+// directory_stack.cpp (its listings in listing_reader_linux.cpp), the remover in
+// recorded_file_remover_linux.cpp.
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <malloc.h>

@@ -7,8 +7,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace clearnook::platform {
 
@@ -31,7 +33,7 @@ class ListingPipe {
 
     // The next slot to read into; null when the reader goes on alone from here: the borrowed
     // thread never started (the slots filled so far are the reader's to go through, see
-    // Filled/SlotBytes), or it failed.
+    // Filled/SlotBytes), or it failed (see Failure).
     char* SlotToFill() {
         std::unique_lock lock(m_mu);
         const auto freeSlot = [this] { return m_filled - m_done < kSlots || m_failed; };
@@ -75,8 +77,9 @@ class ListingPipe {
     [[nodiscard]] const char* SlotBytes(std::size_t i) const { return m_slots[i % kSlots].get(); }
     [[nodiscard]] std::size_t SlotSizeUsed(std::size_t i) const { return m_sizes[i % kSlots]; }
 
-    // The borrowed thread ran out of memory. Valid once Finish returned or SlotToFill gave null.
-    [[nodiscard]] bool Failed() const { return m_failed; }
+    // What the borrowed thread ran into, for the reader to rethrow on its own thread: its
+    // std::bad_alloc, or null. Valid once Finish returned or SlotToFill gave null.
+    [[nodiscard]] const std::exception_ptr& Failure() const { return m_failure; }
 
     // ---- the borrowed thread ----
 
@@ -114,11 +117,13 @@ class ListingPipe {
         m_cv.notify_all();
     }
 
-    // The thread is through (`failed`: it ran out of memory part way) and touches nothing more.
-    void End(bool failed) {
+    // The thread is through (`failure`: what stopped it part way, or null) and touches nothing
+    // more.
+    void End(std::exception_ptr failure) {
         {
             const std::lock_guard lock(m_mu);
-            m_failed = failed;
+            m_failure = std::move(failure);
+            m_failed = m_failure != nullptr;
             m_finished = true;
         }
         m_cv.notify_all();
@@ -136,6 +141,7 @@ class ListingPipe {
     bool m_ended = false;
     bool m_finished = false;
     bool m_failed = false;
+    std::exception_ptr m_failure;
 };
 
 }  // namespace clearnook::platform

@@ -4,10 +4,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <fstream>
 #include <functional>
+#include <new>
 #include <set>
 #include <string>
 #include <thread>
@@ -15,6 +17,7 @@
 
 #include "platform/read_ahead_support.h"
 #include "tests/support/fault_syscalls.h"
+#include "tests/support/process_probe.h"
 #include "tests/support/temp_tree.h"
 
 namespace clearnook::platform {
@@ -197,6 +200,53 @@ TEST(DirectoryStackLendTest, ALongListingReadsTheSameWithASpareThread) {
         EXPECT_EQ(got.lines, expected.lines);
         EXPECT_GE(spare.lent, 1);
     }
+}
+
+// Runs out of memory, as far as the stack can tell, on any thread but the one that made it.
+struct ExhaustedElsewhereExaminer final : EntryExaminer {
+    std::uint8_t TagFile(std::string_view /*name*/) override {
+        if (std::this_thread::get_id() != owner) {
+            thrown = true;
+            throw std::bad_alloc();  // what the walk's containers throw when memory runs out
+        }
+        return 0;
+    }
+    const std::thread::id owner = std::this_thread::get_id();
+    std::atomic<bool> thrown{false};
+};
+
+// Memory that runs out on a borrowed thread ends the listing on the stack's own thread, with
+// that very std::bad_alloc, and leaves the stack as it was before, nothing more held open.
+TEST(DirectoryStackLendTest, MemoryRunningOutOnASpareThreadEndsTheListingOnTheStacksThread) {
+    TempDir t(TempDir::Where::Memory);
+    for (int i = 0; i < 20000; ++i) {
+        t.File("long/" + std::to_string(i) + "-a-name-of-some-length.txt", 0);
+    }
+    const std::size_t openBefore = testing::OpenDescriptorCount();
+    // A borrowed thread that comes too late leaves the listing to the stack: a few tries.
+    bool thrown = false;
+    for (int attempt = 0; attempt < 10 && !thrown; ++attempt) {
+        ExhaustedElsewhereExaminer examiner;
+        TestSpareThreads spare(TestSpareThreads::Mode::Now);
+        DirectoryStack stack;
+        stack.SetExaminer(&examiner);
+        StackSharing::SetSpareThreads(stack, &spare);
+        ASSERT_TRUE(stack.OpenRoot(t.path()));
+        DirEntry entry;
+        ASSERT_TRUE(stack.NextEntry(entry));
+        ASSERT_EQ(entry.name, "long");
+        try {
+            (void)stack.EnterChild("long");
+        } catch (const std::bad_alloc&) {
+            thrown = true;
+            EXPECT_TRUE(examiner.thrown);
+            EXPECT_EQ(stack.Depth(), 1u);
+            EXPECT_EQ(TestObserver::OpenDescriptors(stack), 1u);
+            EXPECT_FALSE(stack.NextEntry(entry));
+        }
+    }
+    EXPECT_TRUE(thrown);
+    EXPECT_EQ(testing::OpenDescriptorCount(), openBefore);
 }
 
 // A stack gives away the last subdirectory it has not reached of the shallowest level above the
