@@ -6,13 +6,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string_view>
-#include <type_traits>
 
 #include "engine/categories.h"
 #include "platform/fs_services.h"
+#include "platform/record_codec.h"
 
 namespace clearnook::walk_records {
 
@@ -74,18 +73,14 @@ constexpr void ForEachField(Kind kind, R& r, Field&& field) {
     }
 }
 
+// How the walk's records keep their names: no NUL follows one, and a record may be written again
+// in its own place, over its own name.
+inline constexpr platform::record_codec::NameLayout kNames{.nulAfter = false,
+                                                           .mayLieWhereWritten = true};
+
 // The bytes a `kind` record takes with a name of `nameLength` bytes.
 constexpr std::size_t SizeOf(Kind kind, std::size_t nameLength = 0) {
-    std::size_t size = 1;
-    Record r;
-    ForEachField(kind, r, [&](const auto& f) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(f)>, std::string_view>) {
-            size += 1 + nameLength;
-        } else {
-            size += sizeof f;
-        }
-    });
-    return size;
+    return platform::record_codec::SizeOf<Record, kNames>(kind, nameLength);
 }
 
 // The largest record of all: a chunk of records holds at least this much.
@@ -100,34 +95,12 @@ inline constexpr std::size_t kLargestRecord = [] {
 // Writes `r` at `at`, which has room for SizeOf(r.kind, r.name.size()) bytes, and returns its
 // end. `r.name` may lie where it is written to (a record written again in its own place).
 inline char* Write(char* at, const Record& r) {
-    *at++ = static_cast<char>(r.kind);
-    ForEachField(r.kind, r, [&](const auto& f) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(f)>, std::string_view>) {
-            *at++ = static_cast<char>(static_cast<unsigned char>(f.size()));
-            std::memmove(at, f.data(), f.size());
-            at += f.size();
-        } else {
-            std::memcpy(at, &f, sizeof f);
-            at += sizeof f;
-        }
-    });
-    return at;
+    return platform::record_codec::Write<Record, kNames>(at, r);
 }
 
 // Reads the record at `at` into `r` (its name points into the bytes) and returns its end.
 inline const char* Read(const char* at, Record& r) {
-    r.kind = static_cast<Kind>(*at++);
-    ForEachField(r.kind, r, [&](auto& f) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(f)>, std::string_view>) {
-            const auto length = static_cast<std::size_t>(static_cast<unsigned char>(*at++));
-            f = std::string_view(at, length);
-            at += length;
-        } else {
-            std::memcpy(&f, at, sizeof f);
-            at += sizeof f;
-        }
-    });
-    return at;
+    return platform::record_codec::Read<Record, kNames>(at, r);
 }
 
 // A block of records. Its writer fills it from the front and publishes how far it got; its

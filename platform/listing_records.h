@@ -7,12 +7,11 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
 #include "platform/fs_services.h"
+#include "platform/record_codec.h"
 
 namespace clearnook::platform::listing_records {
 
@@ -57,21 +56,13 @@ constexpr void ForEachField(Kind kind, R& r, Field&& field) {
     }
 }
 
-template <typename F>
-inline constexpr bool kIsName = std::is_same_v<std::remove_cvref_t<F>, std::string_view>;
+// How a directory stack's records keep their names: a NUL follows each, so a decoded name's data()
+// can be handed to the system as it is.
+inline constexpr record_codec::NameLayout kNames{.nulAfter = true, .mayLieWhereWritten = false};
 
-// The bytes a `kind` record takes with a name of `nameLength` bytes.
+// The bytes a `kind` record takes with a name of `nameLength` bytes: its length, its bytes, a NUL.
 constexpr std::size_t SizeOf(Kind kind, std::size_t nameLength) {
-    std::size_t size = 1;
-    Record r;
-    ForEachField(kind, r, [&](const auto& f) {
-        if constexpr (kIsName<decltype(f)>) {
-            size += 1 + nameLength + 1;  // its length, its bytes, a NUL
-        } else {
-            size += sizeof f;
-        }
-    });
-    return size;
+    return record_codec::SizeOf<Record, kNames>(kind, nameLength);
 }
 
 // Whether a record of kind `from` may become one of kind `to` in its place (SetKind).
@@ -82,36 +73,12 @@ constexpr bool SameLayout(Kind from, Kind to) {
 // Writes `r` at `at`, which has room for SizeOf(r.kind, r.name.size()) bytes, and returns its end.
 inline char* Write(char* at, const Record& r) {
     assert(r.name.size() <= kLongestName);
-    *at++ = static_cast<char>(r.kind);
-    ForEachField(r.kind, r, [&](const auto& f) {
-        if constexpr (kIsName<decltype(f)>) {
-            *at++ = static_cast<char>(static_cast<unsigned char>(f.size()));
-            std::memcpy(at, f.data(), f.size());
-            at += f.size();
-            *at++ = '\0';
-        } else {
-            static_assert(std::is_trivially_copyable_v<std::remove_cvref_t<decltype(f)>>);
-            std::memcpy(at, &f, sizeof f);
-            at += sizeof f;
-        }
-    });
-    return at;
+    return record_codec::Write<Record, kNames>(at, r);
 }
 
 // Reads the record at `at` into `r` (its name points into the bytes) and returns its end.
 inline const char* Read(const char* at, Record& r) {
-    r.kind = static_cast<Kind>(*at++);
-    ForEachField(r.kind, r, [&](auto& f) {
-        if constexpr (kIsName<decltype(f)>) {
-            const auto length = static_cast<std::size_t>(static_cast<unsigned char>(*at++));
-            f = std::string_view(at, length);
-            at += length + 1;
-        } else {
-            std::memcpy(&f, at, sizeof f);
-            at += sizeof f;
-        }
-    });
-    return at;
+    return record_codec::Read<Record, kNames>(at, r);
 }
 
 // Appends `r` to the end of `arena` and returns where it begins. Throws std::bad_alloc, as the
