@@ -85,6 +85,7 @@ class TreeWalker {
     // DirectoryStack (0: the process's share).
     TreeWalker(WalkSink& sink, PathClassifier classifier, ScanState& state,
                std::size_t descriptorBudget = 0);
+    ~TreeWalker() = default;
     TreeWalker(const TreeWalker&) = delete;
     TreeWalker& operator=(const TreeWalker&) = delete;
 

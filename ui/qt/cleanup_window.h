@@ -46,6 +46,7 @@ class CleanupWindow final : public QDialog,
                             private ResultListView,
                             private DriveBox {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CleanupWindow)
 
   public:
     explicit CleanupWindow(
