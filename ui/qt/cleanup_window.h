@@ -50,7 +50,7 @@ class CleanupWindow final : public QDialog,
 
   public:
     explicit CleanupWindow(
-        DriveSource drives = [] { return ListDriveEntries(); }, QWidget* parent = nullptr);
+        const DriveSource& drives = [] { return ListDriveEntries(); }, QWidget* parent = nullptr);
     ~CleanupWindow() override;
 
     // The controls, for tests and screenshots.
