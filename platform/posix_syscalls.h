@@ -38,6 +38,7 @@ struct SyscallTable {
 namespace detail {
 // TEST HOOK: the table in effect; null means RealSyscalls(). Written only through
 // posix_testing::SetSyscallTable.
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): the one test hook
 extern std::atomic<const SyscallTable*> g_syscallOverride;
 }  // namespace detail
 
