@@ -2,14 +2,17 @@
 # is missing, and builds the release programs into build/bin; `make test` installs what its suites
 # need, checks the layout of the sources (scripts/check-format) and that scripts/install-deps reads
 # apt's sources of either layout, then builds and runs every suite
-# (release, the sanitizer builds, the Windows builds under Wine: win32 is the shipped 32-bit
-# program, run through qemu-user on machines whose CPU mode leaves 32-bit code out, win64 the same
-# sources built for 64-bit Windows; then the fuzz targets for a bounded time each).
+# (release, then clang-tidy over the sources the release build compiles, the sanitizer builds, the
+# Windows builds under Wine: win32 is the shipped 32-bit program, run through qemu-user on
+# machines whose CPU mode leaves 32-bit code out, win64 the same sources built for 64-bit Windows;
+# then the fuzz targets for a bounded time each).
 SHELL := /bin/bash
-TEST_PRESETS ?= release asan tsan win32 win64 fuzz
+# The steps of `make test`, in order: each names a preset whose suites it runs, except tidy.
+TEST_PRESETS ?= release tidy asan tsan win32 win64 fuzz
 
 .PHONY: all deps deps-test deps-bench deps-package build test format check-format stress bench run \
-	clean screenshots package check-package test-win32-emulated $(addprefix test-,$(TEST_PRESETS))
+	clean screenshots package check-package test-win32-emulated test-tidy \
+	$(addprefix test-,$(TEST_PRESETS))
 
 all: deps build
 
@@ -42,11 +45,18 @@ format:
 
 # A static pattern rule: make looks for no implicit rule for a phony target, so a plain test-%
 # rule would leave every test-PRESET with nothing to do.
-$(addprefix test-,$(filter-out fuzz win32,$(TEST_PRESETS))): test-%:
+$(addprefix test-,$(filter-out fuzz tidy win32,$(TEST_PRESETS))): test-%:
 	@echo "== $* =="
 	cmake --preset $* -DCLEARNOOK_BUILD_TESTS=ON >/dev/null
 	cmake --build --preset $*
 	ctest --preset $* -j2
+
+# clang-tidy with the checks of .clang-tidy over the Linux programs' sources, compiled as the
+# release build compiles them; fails on any finding. A source found clean is checked again only
+# when it, a header of ours it includes, its compile command or the checks change.
+test-tidy:
+	@echo "== tidy =="
+	scripts/check-tidy
 
 # The hostile cases too large for `make test`: a million entries in one directory, and the
 # churn and descriptor tests many times over. Release build.

@@ -69,7 +69,7 @@ class Producer final : public WalkSink, public platform::SpareThreads {
 
     // Room for `size` more bytes of records.
     char* Reserve(std::size_t size);
-    void Wrote(char* end) { m_off = static_cast<std::size_t>(end - m_chunk->bytes.get()); }
+    void Wrote(const char* end) { m_off = static_cast<std::size_t>(end - m_chunk->bytes.get()); }
     void Write(const walk_records::Record& record);
     void Publish();
     // A directory was entered: its listing may have subdirectories to give away.

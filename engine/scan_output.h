@@ -66,8 +66,8 @@ class ScanOutput final : public WalkSink {
 
     static constexpr std::uint32_t kNotRecorded = static_cast<std::uint32_t>(-1);
     struct Frame {
-        std::size_t nameAt;                     // where the directory's name begins in m_status
-        std::size_t end;                        // and where it ends
+        std::size_t nameAt = 0;                 // where the directory's name begins in m_status
+        std::size_t end = 0;                    // and where it ends
         std::uint32_t recorded = kNotRecorded;  // in results.directories
     };
 

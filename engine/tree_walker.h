@@ -86,6 +86,7 @@ class TreeWalker {
   public:
     // `classifier` stands in the directory the walk starts from.
     TreeWalker(WalkSink& sink, PathClassifier classifier, ScanState& state);
+    ~TreeWalker() = default;
     TreeWalker(const TreeWalker&) = delete;
     TreeWalker& operator=(const TreeWalker&) = delete;
 

@@ -56,6 +56,7 @@ const SyscallTable& RealSyscalls() {
 }
 
 namespace detail {
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): the one test hook
 std::atomic<const SyscallTable*> g_syscallOverride{nullptr};
 }  // namespace detail
 

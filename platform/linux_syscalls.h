@@ -18,16 +18,18 @@ namespace clearnook::platform::sys {
 // on failure). Every pointer is non-null.
 struct SyscallTable {
     void* context = nullptr;
-    int (*open)(void* context, const char* path, int flags);
-    int (*openat)(void* context, int dirFd, const char* path, int flags);
-    long (*openat2)(void* context, int dirFd, const char* path, open_how* how, std::size_t size);
-    long (*getdents64)(void* context, int fd, void* buffer, std::size_t size);
-    int (*fstatat)(void* context, int dirFd, const char* path, struct stat* st, int flags);
+    int (*open)(void* context, const char* path, int flags) = nullptr;
+    int (*openat)(void* context, int dirFd, const char* path, int flags) = nullptr;
+    long (*openat2)(void* context, int dirFd, const char* path, open_how* how,
+                    std::size_t size) = nullptr;
+    long (*getdents64)(void* context, int fd, void* buffer, std::size_t size) = nullptr;
+    int (*fstatat)(void* context, int dirFd, const char* path, struct stat* st,
+                   int flags) = nullptr;
     int (*statx)(void* context, int dirFd, const char* path, int flags, unsigned int mask,
-                 struct statx* out);
-    int (*fstat)(void* context, int fd, struct stat* st);
-    int (*unlinkat)(void* context, int dirFd, const char* path, int flags);
-    int (*close)(void* context, int fd);
+                 struct statx* out) = nullptr;
+    int (*fstat)(void* context, int fd, struct stat* st) = nullptr;
+    int (*unlinkat)(void* context, int dirFd, const char* path, int flags) = nullptr;
+    int (*close)(void* context, int fd) = nullptr;
 };
 
 // The table of the real calls. Static; lives as long as the program.
@@ -36,6 +38,7 @@ struct SyscallTable {
 namespace detail {
 // TEST HOOK: the table in effect; null means RealSyscalls(). Written only through
 // linux_testing::SetSyscallTable.
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): the one test hook
 extern std::atomic<const SyscallTable*> g_syscallOverride;
 }  // namespace detail
 

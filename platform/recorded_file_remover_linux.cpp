@@ -99,6 +99,8 @@ struct RecordedFileRemover::Impl {
             CloseKeepErrno(rootFd);
         }
     }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
 
     // Drops the levels from `depth` down, closing their descriptors.
     void Truncate(std::size_t depth) {

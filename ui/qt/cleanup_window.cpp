@@ -56,7 +56,7 @@ QRect DialogUnitsToPixels(const QFont& font, const DialogUnitsRect& r) {
             MulDiv(r.width, base.width(), 4), MulDiv(r.height, base.height(), 8)};
 }
 
-CleanupWindow::CleanupWindow(DriveSource drives, QWidget* parent)
+CleanupWindow::CleanupWindow(const DriveSource& drives, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       m_staticDrive(new QLabel(QString::fromLatin1(dt::kDriveLabel.text), this)),

@@ -46,10 +46,11 @@ class CleanupWindow final : public QDialog,
                             private ResultListView,
                             private DriveBox {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CleanupWindow)
 
   public:
     explicit CleanupWindow(
-        DriveSource drives = [] { return ListDriveEntries(); }, QWidget* parent = nullptr);
+        const DriveSource& drives = [] { return ListDriveEntries(); }, QWidget* parent = nullptr);
     ~CleanupWindow() override;
 
     // The controls, for tests and screenshots.
