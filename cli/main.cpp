@@ -129,7 +129,7 @@ void ScanWithProgress(ScanParams params, std::chrono::steady_clock::time_point s
     const std::optional<std::uint64_t> usedInodes = platform::UsedInodesOfMountRoot(params.path);
     if (!StartScanThread(params)) {
         params.statusSink = nullptr;
-        ScanThreadProc(std::move(params));  // no thread for the walk: walk here, without progress
+        ScanThreadProc(params);  // no thread for the walk: walk here, without progress
         return;
     }
     const auto width = static_cast<std::size_t>(TerminalWidth());
@@ -353,7 +353,7 @@ int Run(int argc, char** argv) {
     if (onTerminal) {
         ScanWithProgress(std::move(params), start);
     } else {
-        ScanThreadProc(std::move(params));  // no progress to show: walk on this thread
+        ScanThreadProc(params);  // no progress to show: walk on this thread
     }
     const cli::WalkCounts walked = CountsOf(*state, start);
     if (state->outOfMemory.load(std::memory_order_acquire)) {

@@ -45,7 +45,8 @@ bool IsXServerLock(std::string_view lowerName) {
 
 }  // namespace
 
-LinuxPlace EnterLinuxPlace(const LinuxPlace& parent, std::string_view n) {
+LinuxPlace EnterLinuxPlace(const LinuxPlace& parent, std::string_view lowerName) {
+    const std::string_view n = lowerName;
     LinuxPlace p;
     p.browserCache = parent.browserCache;
     p.thumbnails = parent.thumbnails;
@@ -122,7 +123,8 @@ LinuxPlace EnterLinuxPlace(const LinuxPlace& parent, std::string_view n) {
     return p;
 }
 
-Verdict ClassifyLinux(const LinuxPlace& place, std::string_view n) {
+Verdict ClassifyLinux(const LinuxPlace& place, std::string_view lowerName) {
+    const std::string_view n = lowerName;
     const std::string_view ext = Extension3(n);
     if (ext == "tmp") {
         return {true, CAT_TEMP_FILES, 0};

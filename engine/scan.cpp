@@ -53,7 +53,7 @@ RuleSet ResolveRules(const ScanParams& params) {
     return RuleSet::Windows;
 }
 
-ScanEnd ScanDirectory(ScanParams params) {
+ScanEnd ScanDirectory(const ScanParams& params) {
     params.state->results.rules = ResolveRules(params);
     const unsigned threads = params.threads != 0 ? params.threads : DefaultWalkThreads();
     if (threads > 1) {
@@ -70,7 +70,7 @@ ScanEnd ScanDirectory(ScanParams params) {
     return ScanEnd::Walked;
 }
 
-unsigned ScanThreadProc(ScanParams shared) {
+unsigned ScanThreadProc(const ScanParams& shared) {
     // Memory can run out anywhere in a walk (the lists, a huge listing). The walk's results are
     // then incomplete: they are never marked done, so nothing is ever deleted on their strength.
     ScanEnd end = ScanEnd::Walked;

@@ -105,11 +105,12 @@ enum class ScanEnd {
 // completion flag. OutOfMemory where memory ran out within a read-ahead walk; memory that runs
 // out anywhere else (the one-thread walk, setting up the read-ahead walk) ends it with
 // std::bad_alloc, the containers' way of saying so.
-[[nodiscard]] ScanEnd ScanDirectory(ScanParams params);
+[[nodiscard]] ScanEnd ScanDirectory(const ScanParams& params);
 
-// The worker's entry: walks a private copy of `shared`, then raises m_bScanDone; or, when memory
-// ran out and the walk could not go on, raises outOfMemory and not m_bScanDone. Returns 0.
-unsigned ScanThreadProc(ScanParams shared);
+// The worker's entry: walks `shared` (a thread started on it holds its own copy), then raises
+// m_bScanDone; or, when memory ran out and the walk could not go on, raises outOfMemory and not
+// m_bScanDone. Returns 0.
+unsigned ScanThreadProc(const ScanParams& shared);
 
 // Starts ScanThreadProc on a new detached thread. Nobody waits for it. False when no thread can
 // be started (a process or thread limit): then no walk runs and the completion flag never rises.

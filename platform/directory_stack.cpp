@@ -47,6 +47,9 @@ namespace records = listing_records;
 // one that will need the directory's descriptor.
 class ListingAppender final : public ListingSink {
   public:
+    ~ListingAppender() override = default;
+    ListingAppender(const ListingAppender&) = delete;
+    ListingAppender& operator=(const ListingAppender&) = delete;
     ListingAppender(std::vector<char>& arena, std::vector<std::size_t>& dirRecords)
         : m_arena(arena), m_dirRecords(dirRecords) {}
 

@@ -96,17 +96,17 @@ struct DirectoryStack::Impl {
 
     // Whether `level` has a subdirectory the walk has not reached (and so never will again,
     // while it is on the stack) and has not handed off.
-    bool HasDirectoryLeft(const Level& level) const {
+    [[nodiscard]] bool HasDirectoryLeft(const Level& level) const {
         return level.dirEnd != level.dirBegin && dirRecords[level.dirEnd - 1] >= level.pos;
     }
     // Whether level `i` may still hand off a subdirectory: it has one left and its descriptor.
-    bool MayGive(std::size_t i) const {
+    [[nodiscard]] bool MayGive(std::size_t i) const {
         return HasDirectoryLeft(levels[i]) && levels[i].fd >= 0 && !levels[i].dead;
     }
     void SkipSpentLevels();
     // The first level that may give, once SkipSpentLevels has run.
-    std::size_t FirstThatMayGive() const;
-    std::string PathOf(std::size_t index) const;
+    [[nodiscard]] std::size_t FirstThatMayGive() const;
+    [[nodiscard]] std::string PathOf(std::size_t index) const;
 
     // ---- Invariants (directory_stack.cpp) ----
 

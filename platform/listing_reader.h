@@ -100,11 +100,9 @@ struct ListedEntry {
 // never after Read has returned.
 class ListingSink {
   public:
+    virtual ~ListingSink() = default;
     // May throw std::bad_alloc, which ends the listing and leaves Read with it.
     virtual void Add(const ListedEntry& entry) = 0;
-
-  protected:
-    ~ListingSink() = default;
 };
 
 // How reading a listing went.

@@ -40,7 +40,7 @@ std::size_t NameLength(const char* name, std::size_t room) {
     const std::size_t from = room > 8 ? room - 8 : 0;
     if constexpr (std::endian::native == std::endian::little) {
         if (room >= 5) {
-            std::uint64_t word;
+            std::uint64_t word = 0;
             std::memcpy(&word, name + room - 8, sizeof word);
             const std::size_t before = 8 - (room - from);  // bytes of the record ahead of the name
             word |= before == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * before);
@@ -66,12 +66,12 @@ void DecodeEntries(int fd, const char* bytes, std::size_t got, EntryExaminer* ex
     constexpr std::size_t kNameAt = offsetof(struct dirent64, d_name);
     for (std::size_t off = 0; off < got;) {
         const char* rec = bytes + off;
-        unsigned short reclen;
+        unsigned short reclen = 0;
         std::memcpy(&reclen, rec + offsetof(struct dirent64, d_reclen), sizeof reclen);
         const auto dtype = static_cast<unsigned char>(rec[offsetof(struct dirent64, d_type)]);
         const char* name = rec + kNameAt;
         off += reclen;
-        ListedType type;
+        ListedType type{};
         switch (dtype) {
             case DT_DIR:
                 type = ListedType::Directory;

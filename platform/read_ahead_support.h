@@ -34,6 +34,8 @@ class HandedDirectory {
     ~HandedDirectory();
     HandedDirectory(HandedDirectory&&) noexcept;
     HandedDirectory& operator=(HandedDirectory&&) noexcept;
+    HandedDirectory(const HandedDirectory&) = delete;
+    HandedDirectory& operator=(const HandedDirectory&) = delete;
 
     struct Impl;
 

@@ -33,7 +33,7 @@ std::vector<DriveEntry> ListDriveEntries(platform::LogicalDrives& drives) {
         entry.text = name;
         if (drives.VolumeLabel(name, label) && label[0] != '\0') {
             // A label that fills the buffer without its NUL is cut at the buffer's end.
-            const auto end = std::find(label.begin(), label.end(), '\0');
+            auto* const end = std::find(label.begin(), label.end(), '\0');
             entry.text = LabelledText(name, std::string(label.begin(), end));
         }
         entries.push_back(std::move(entry));
