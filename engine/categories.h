@@ -72,11 +72,13 @@ enum class RuleSet : unsigned char { Windows, Linux };
 
 // Which of the path markers a lower-cased, backslash-separated path contains. A directory's
 // markers, computed once over its path with a trailing backslash, hold for every file in it
-// whose name has no backslash (every marker ends with one).
+// whose name has no backslash (every marker ends with one). A new marker is a field here and a
+// row of kMarkers (categories.cpp), from which FindPathMarkers and ExtendPathMarkers work.
 struct PathMarkers {
     bool temp = false;           // "\temp\"
     bool internetCache = false;  // "\temporary internet files\content.ie5\"
     bool recent = false;         // "\recent\"
+    friend bool operator==(const PathMarkers&, const PathMarkers&) = default;
 };
 
 [[nodiscard]] PathMarkers FindPathMarkers(std::string_view lowerPath);

@@ -82,9 +82,7 @@ TEST(ClassifyFileTest, MarkersHeldByADirectoryPredictTheWholePath) {
                 const PathMarkers whole = FindPathMarkers(child);
                 const PathMarkers extended =
                     ExtendPathMarkers(FindPathMarkers(parent), child, parent.size());
-                EXPECT_EQ(whole.temp, extended.temp) << child;
-                EXPECT_EQ(whole.internetCache, extended.internetCache) << child;
-                EXPECT_EQ(whole.recent, extended.recent) << child;
+                EXPECT_EQ(whole, extended) << child;
             }
         }
     }
