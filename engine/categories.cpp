@@ -51,6 +51,15 @@ constexpr std::size_t LongestMarker() {
 
 constexpr std::string_view kThumbnailCacheName = "thumbs.db";
 
+// Every name a rule compares the whole of a file's name with. Any other name the rules could take
+// outside the marked directories, they take by its extension (NameMayHaveCategory counts on it).
+constexpr std::string_view kWholeNames[] = {kThumbnailCacheName};
+
+constexpr bool IsWholeNameLength(std::size_t size) {
+    return std::ranges::any_of(kWholeNames,
+                               [size](std::string_view n) { return n.size() == size; });
+}
+
 // The extension the rules look at: the last three bytes after a dot (every extension they name
 // has three letters), else empty.
 constexpr std::size_t kRuleExtensionSize = 3;
@@ -162,9 +171,11 @@ std::optional<CleanupCategory> ClassifyWithMarkers(const PathMarkers& markers,
 }
 
 bool NameMayHaveCategory(const PathMarkers& markers, std::string_view name) {
-    // Lowering keeps a name's length, and its dots where they are: no code page lowers a byte to
-    // or from '.', and none is the second byte of a character.
-    if (markers.temp || markers.internetCache || name.size() == kThumbnailCacheName.size()) {
+    // Below a marker the rules may take any name. Elsewhere they read a name's extension, or
+    // compare the whole of it with one of kWholeNames. Lowering keeps a name's length, and its
+    // dots where they are: no code page lowers a byte to or from '.', and none is the second byte
+    // of a character.
+    if (markers != PathMarkers{} || IsWholeNameLength(name.size())) {
         return true;
     }
     const std::string_view ext = RuleExtension(name);

@@ -96,9 +96,10 @@ struct PathMarkers {
 
 // False when ClassifyWithMarkers gives the file `name` none, known without lowering the name:
 // most of a drive's names are settled by their length and their extension. `name` is a component
-// as read, not lowered, holding no backslash. True says nothing. (The rules look at a name's
-// three-letter extension, and at the whole of a name only as long as "thumbs.db"; a rule that
-// looks further needs a word here.)
+// as read, not lowered, holding no backslash. True says nothing. Below a path marker every name
+// gets through; elsewhere the rules are asked about the name's three-letter extension alone, and
+// a name as long as one they compare whole (kWholeNames, categories.cpp) gets through. A rule that
+// reads a name some other way needs a word here; the rule examples' filter test fails until then.
 [[nodiscard]] bool NameMayHaveCategory(const PathMarkers& markers, std::string_view name);
 
 // The category of one file, or none. Both strings are already lower-cased: `fullPath` is the
