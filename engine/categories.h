@@ -25,32 +25,46 @@ struct CategoryInfo {
     const char* key;           // the command line's name for it: "temp", "thumbs"
     const char* name;          // the result row's text
     const char* description;   // shown in the description area when its row is clicked
-    int iconPosition;          // its icon among the category icons (res/resource.h)
+    // What each rule set takes into it, in a few words, as clearnook-cli --help says: the Windows
+    // words run on in one paragraph with the other categories'; the Linux words have a column of
+    // their own and start a new line of it where they hold a line break.
+    const char* windowsHolds;
+    const char* linuxHolds;
+    int iconPosition;  // its icon among the category icons (res/resource.h)
 };
 
 // The categories in category order. Static, read-only.
 inline constexpr CategoryInfo kCategoryTable[] = {
     {CAT_TEMP_FILES, "temp", "Temporary Files",
-     "Temporary files are left over by certain programs and are generally safe to delete.", 0},
+     "Temporary files are left over by certain programs and are generally safe to delete.",
+     "*.tmp, *.swp, anything below temp\\",
+     "*.tmp; files in shared tmp directories (sticky, world-writable) whose\n"
+     "times are all over 10 days old (30 in var/tmp); vim swap files as old",
+     0},
     {CAT_TEMP_INTERNET_FILES, "internet", "Temporary Internet Files",
      "Temporary Internet files are created and used by Internet Explorer while browsing. These "
      "files can be removed as they will be recreated when required.",
+     "anything below temporary internet files\\content.ie5\\",
+     "web browsers' HTTP caches below .cache (Firefox's cache2, the\n"
+     "Chromium family's Cache, Code Cache, GPUCache), Flatpak and Snap too",
      1},
     {CAT_HELP_SUPPORT_FILES, "help", "Help Support Files",
      "Help support files are created to aid in faster viewing of help files. These files are "
      "automatically recreated as required.",
-     2},
+     "*.gid", "none", 2},
     {CAT_PRECOMPILED_HEADERS, "pch", "Pre-Compiled Header Files",
      "Pre-compiled header files are created during program compilation and are no longer "
      "required after the program has been compiled. These files generally take up a lot of "
      "space and are safe to delete.",
-     3},
+     "*.pch", "*.pch, *.gch", 3},
     {CAT_RECENT_DOCUMENTS, "recent", "Recent Documents List",
-     "This contains shortcuts to recently opened documents and can be safely deleted.", 4},
+     "This contains shortcuts to recently opened documents and can be safely deleted.",
+     "*.lnk below recent\\",
+     ".local/share/recently-used.xbel, .local/share/RecentDocuments/*.desktop", 4},
     {CAT_THUMBNAIL_CACHE, "thumbs", "Thumbnail Cache",
      "These files are used for quick display of thumbnails of pictures. These can be deleted and "
      "will be recreated as required.",
-     5},
+     "thumbs.db", "below .cache/thumbnails and .thumbnails; thumbs.db", 5},
 };
 
 inline constexpr int CATEGORY_COUNT = static_cast<int>(std::size(kCategoryTable));

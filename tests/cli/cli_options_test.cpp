@@ -288,5 +288,32 @@ TEST(ParseCliArgsTest, HelpNeedsNoRoot) {
     EXPECT_TRUE(r.options.help);
 }
 
+// What each category holds under each rule set, as the help has always said it. The help puts it
+// together from the category table, where a new category's words follow these.
+TEST(CliUsageTest, SaysWhatEachCategoryHoldsUnderEachRuleSet) {
+    const std::string usage = CliUsage();
+    EXPECT_NE(
+        usage.find(
+            "What each holds under the Windows rules:\n"
+            "  temp *.tmp, *.swp, anything below temp\\; internet anything below temporary\n"
+            "  internet files\\content.ie5\\; help *.gid; pch *.pch; recent *.lnk below recent\\;\n"
+            "  thumbs thumbs.db"),
+        std::string::npos)
+        << usage;
+    EXPECT_NE(
+        usage.find(
+            "and under the Linux rules:\n"
+            "  temp      *.tmp; files in shared tmp directories (sticky, world-writable) whose\n"
+            "            times are all over 10 days old (30 in var/tmp); vim swap files as old\n"
+            "  internet  web browsers' HTTP caches below .cache (Firefox's cache2, the\n"
+            "            Chromium family's Cache, Code Cache, GPUCache), Flatpak and Snap too\n"
+            "  help      none\n"
+            "  pch       *.pch, *.gch\n"
+            "  recent    .local/share/recently-used.xbel, .local/share/RecentDocuments/*.desktop\n"
+            "  thumbs    below .cache/thumbnails and .thumbnails; thumbs.db\n"),
+        std::string::npos)
+        << usage;
+}
+
 }  // namespace
 }  // namespace clearnook::cli
