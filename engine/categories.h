@@ -18,8 +18,10 @@ enum CleanupCategory : int {
     CAT_THUMBNAIL_CACHE = 5,
 };
 
-// One category's fixed facts. A new category is one more row of kCategoryTable, one more
-// enumerator, one more rule in ClassifyWithMarkers, and one more icon in res/.
+// One category's fixed facts. A new category is one more enumerator and one more row of
+// kCategoryTable, its rules (ClassifyWithMarkers; ClassifyLinux in engine/linux_rules.cpp), their
+// examples (tests/support/rule_examples.h) and its icon (res/: resource.h, clearnook.rc and
+// icons/draw-icons). Counts, keys, names, help texts and icons are read from the table.
 struct CategoryInfo {
     CleanupCategory category;  // the row's own index, so the table is checked against the enum
     const char* key;           // the command line's name for it: "temp", "thumbs"

@@ -1,4 +1,4 @@
-// Where Linux keeps each kind of disposable file. The six categories are the same as on Windows;
+// Where Linux keeps each kind of disposable file. The categories are the same as on Windows;
 // the places differ, and so do a few names: on Linux a folder named temp is the user's own, and a
 // .swp file is the recovery file of an editor that may still be running.
 //
