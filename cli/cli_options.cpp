@@ -2,11 +2,62 @@
 
 #include <algorithm>
 #include <charconv>
+#include <string>
+#include <string_view>
 
 #include "cli/utf8.h"
 #include "engine/categories.h"
 
 namespace clearnook::cli {
+
+namespace {
+
+// Under the Windows rules, what each category holds as one paragraph ("KEY WORDS; KEY WORDS..."),
+// filled to kHoldsWidth columns.
+constexpr std::size_t kHoldsWidth = 84;
+
+std::string WindowsHolds() {
+    std::string words;
+    for (int c = 0; c < CATEGORY_COUNT; ++c) {
+        words += c == 0 ? "" : "; ";
+        words += CategoryKey(c);
+        words += ' ';
+        words += CategoryInfoOf(c).windowsHolds;
+    }
+    std::string out;
+    std::string line;
+    for (std::size_t from = 0; from < words.size();) {
+        const std::size_t end = std::min(words.find(' ', from), words.size());
+        const std::string_view word = std::string_view(words).substr(from, end - from);
+        if (!line.empty() && line.size() + 1 + word.size() > kHoldsWidth) {
+            out += line + "\n";
+            line.clear();
+        }
+        line += line.empty() ? "  " : " ";
+        line += word;
+        from = end + 1;
+    }
+    return out + line + "\n";
+}
+
+// Under the Linux rules, a row per category: its key, then from kHoldsColumn on its words, which
+// go on in that column after each line break they hold.
+constexpr std::size_t kHoldsColumn = 12;
+
+std::string LinuxHolds() {
+    std::string out;
+    for (int c = 0; c < CATEGORY_COUNT; ++c) {
+        std::string row = "  " + std::string(CategoryKey(c));
+        row.resize(std::max(row.size() + 2, kHoldsColumn), ' ');
+        for (const char* w = CategoryInfoOf(c).linuxHolds; *w != '\0'; ++w) {
+            row += *w == '\n' ? "\n" + std::string(kHoldsColumn, ' ') : std::string(1, *w);
+        }
+        out += row + "\n";
+    }
+    return out;
+}
+
+}  // namespace
 
 std::string CliUsage() {
     std::string usage =
@@ -44,18 +95,9 @@ std::string CliUsage() {
         "Category keys (or their index):\n"
         "%KEYS%"
         "What each holds under the Windows rules:\n"
-        "  temp *.tmp, *.swp, anything below temp\\; internet anything below temporary\n"
-        "  internet files\\content.ie5\\; help *.gid; pch *.pch; recent *.lnk below recent\\;\n"
-        "  thumbs thumbs.db\n"
+        "%WINDOWS%"
         "and under the Linux rules:\n"
-        "  temp      *.tmp; files in shared tmp directories (sticky, world-writable) whose\n"
-        "            times are all over 10 days old (30 in var/tmp); vim swap files as old\n"
-        "  internet  web browsers' HTTP caches below .cache (Firefox's cache2, the\n"
-        "            Chromium family's Cache, Code Cache, GPUCache), Flatpak and Snap too\n"
-        "  help      none\n"
-        "  pch       *.pch, *.gch\n"
-        "  recent    .local/share/recently-used.xbel, .local/share/RecentDocuments/*.desktop\n"
-        "  thumbs    below .cache/thumbnails and .thumbnails; thumbs.db\n"
+        "%LINUX%"
         "Exit status:\n"
         "  0  done (also when nothing was found, or deleting was not confirmed)\n"
         "  1  some files could not be removed\n"
@@ -68,6 +110,8 @@ std::string CliUsage() {
         keys += key + CategoryName(c) + "\n";
     }
     usage.replace(usage.find("%KEYS%"), 6, keys);
+    usage.replace(usage.find("%WINDOWS%"), 9, WindowsHolds());
+    usage.replace(usage.find("%LINUX%"), 7, LinuxHolds());
     usage.replace(usage.find("%MAXTHREADS%"), 12, std::to_string(kMostThreads));
     return usage;
 }

@@ -38,7 +38,7 @@ struct ParseResult {
 [[nodiscard]] ParseResult ParseCliArgs(const std::vector<std::string>& args);
 
 // Adds to `categories` the categories named by `keys`, a comma-separated list of category keys
-// (temp, internet, help, pch, recent, thumbs) or indexes 0-5, keeping them ascending and each
+// ("temp", "thumbs"...) or indexes (0 to CATEGORY_COUNT - 1), keeping them ascending and each
 // once. False with a one-line `error` that names the valid keys when one is unknown or empty.
 [[nodiscard]] bool ParseCategoryKeys(std::string_view keys, std::vector<int>& categories,
                                      std::string& error);

@@ -1,5 +1,6 @@
 #include "engine/categories.h"
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cstdint>
@@ -28,10 +29,36 @@ constexpr bool TableIsWellFormed() {
 }
 static_assert(TableIsWellFormed());
 
-constexpr std::string_view kMarkTemp = "\\temp\\";
-constexpr std::string_view kMarkInternetCache = "\\temporary internet files\\content.ie5\\";
-constexpr std::string_view kMarkRecent = "\\recent\\";
+// Each path marker's text and the field of PathMarkers that says a path holds it. Every marker
+// begins and ends with a backslash.
+struct Marker {
+    std::string_view text;
+    bool PathMarkers::*field;
+};
+constexpr Marker kMarkers[] = {
+    {"\\temp\\", &PathMarkers::temp},
+    {"\\temporary internet files\\content.ie5\\", &PathMarkers::internetCache},
+    {"\\recent\\", &PathMarkers::recent},
+};
+
+constexpr std::size_t LongestMarker() {
+    std::size_t longest = 0;
+    for (const Marker& m : kMarkers) {
+        longest = std::max(longest, m.text.size());
+    }
+    return longest;
+}
+
 constexpr std::string_view kThumbnailCacheName = "thumbs.db";
+
+// Every name a rule compares the whole of a file's name with. Any other name the rules could take
+// outside the marked directories, they take by its extension (NameMayHaveCategory counts on it).
+constexpr std::string_view kWholeNames[] = {kThumbnailCacheName};
+
+constexpr bool IsWholeNameLength(std::size_t size) {
+    return std::ranges::any_of(kWholeNames,
+                               [size](std::string_view n) { return n.size() == size; });
+}
 
 // The extension the rules look at: the last three bytes after a dot (every extension they name
 // has three letters), else empty.
@@ -59,11 +86,11 @@ bool ContainsMarker(std::string_view path, std::string_view marker, std::size_t 
 
 // The markers found at or after `from` of `lowerPath`.
 PathMarkers FindPathMarkersFrom(std::string_view lowerPath, std::size_t from) {
-    PathMarkers m;
-    m.temp = ContainsMarker(lowerPath, kMarkTemp, from);
-    m.internetCache = ContainsMarker(lowerPath, kMarkInternetCache, from);
-    m.recent = ContainsMarker(lowerPath, kMarkRecent, from);
-    return m;
+    PathMarkers found;
+    for (const Marker& m : kMarkers) {
+        found.*m.field = ContainsMarker(lowerPath, m.text, from);
+    }
+    return found;
 }
 
 }  // namespace
@@ -98,21 +125,24 @@ PathMarkers ExtendPathMarkers(const PathMarkers& parent, std::string_view lowerP
     // Every marker ends with a backslash, so one the new part completes ends at one of its
     // backslashes. Where the only one is its last byte (a name without a backslash), a new marker
     // can only end the path: no search.
+    PathMarkers out = parent;
     if (!lowerPath.empty() && lowerPath.find('\\', parentLen) == lowerPath.size() - 1) {
-        const auto ends = [&](std::string_view marker) {
-            return lowerPath.ends_with(marker) &&
-                   platform::StartsCharacter(lowerPath, lowerPath.size() - marker.size());
-        };
-        return {parent.temp || ends(kMarkTemp), parent.internetCache || ends(kMarkInternetCache),
-                parent.recent || ends(kMarkRecent)};
+        for (const Marker& m : kMarkers) {
+            out.*m.field = out.*m.field ||
+                           (lowerPath.ends_with(m.text) &&
+                            platform::StartsCharacter(lowerPath, lowerPath.size() - m.text.size()));
+        }
+        return out;
     }
     // A marker found before parentLen - (longest - 1) lies wholly in the parent's part.
-    constexpr std::size_t kOverlap = kMarkInternetCache.size() - 1;
+    constexpr std::size_t kOverlap = LongestMarker() - 1;
     const std::size_t from = parentLen > kOverlap ? parentLen - kOverlap : 0;
     // The bytes before `from` still tell whether a match begins a character.
     const PathMarkers tail = FindPathMarkersFrom(lowerPath, from);
-    return {parent.temp || tail.temp, parent.internetCache || tail.internetCache,
-            parent.recent || tail.recent};
+    for (const Marker& m : kMarkers) {
+        out.*m.field = out.*m.field || tail.*m.field;
+    }
+    return out;
 }
 
 std::optional<CleanupCategory> ClassifyWithMarkers(const PathMarkers& markers,
@@ -141,9 +171,11 @@ std::optional<CleanupCategory> ClassifyWithMarkers(const PathMarkers& markers,
 }
 
 bool NameMayHaveCategory(const PathMarkers& markers, std::string_view name) {
-    // Lowering keeps a name's length, and its dots where they are: no code page lowers a byte to
-    // or from '.', and none is the second byte of a character.
-    if (markers.temp || markers.internetCache || name.size() == kThumbnailCacheName.size()) {
+    // Below a marker the rules may take any name. Elsewhere they read a name's extension, or
+    // compare the whole of it with one of kWholeNames. Lowering keeps a name's length, and its
+    // dots where they are: no code page lowers a byte to or from '.', and none is the second byte
+    // of a character.
+    if (markers != PathMarkers{} || IsWholeNameLength(name.size())) {
         return true;
     }
     const std::string_view ext = RuleExtension(name);

@@ -23,6 +23,18 @@ bool IsChromiumBrowser(std::string_view lowerName) {
            kChromiumBrowsers.end();
 }
 
+constexpr std::string_view kThumbsDbName = "thumbs.db";  // a Windows thumbnail cache, copied over
+
+// Every name a rule compares the whole of a file's name with wherever the file lies. Any other
+// name the rules could take in a directory that is nothing to them (a LinuxPlace as made), they
+// take by its extension (LinuxNameMayHaveCategory counts on it).
+constexpr std::string_view kWholeNames[] = {kThumbsDbName};
+
+constexpr bool IsWholeNameLength(std::size_t size) {
+    return std::ranges::any_of(kWholeNames,
+                               [size](std::string_view n) { return n.size() == size; });
+}
+
 // The three bytes after a name's last dot, when it has exactly three.
 std::string_view Extension3(std::string_view name) {
     const std::size_t n = name.size();
@@ -139,7 +151,7 @@ Verdict ClassifyLinux(const LinuxPlace& place, std::string_view lowerName) {
         (place.kind == Kind::RecentDocuments && n.size() > 8 && n.ends_with(".desktop"))) {
         return {true, CAT_RECENT_DOCUMENTS, 0};
     }
-    if (place.thumbnails || n == "thumbs.db") {
+    if (place.thumbnails || n == kThumbsDbName) {
         return {true, CAT_THUMBNAIL_CACHE, 0};
     }
     if (place.temporaryDays != 0 && !IsXServerLock(n)) {
@@ -152,23 +164,25 @@ Verdict ClassifyLinux(const LinuxPlace& place, std::string_view lowerName) {
 }
 
 bool LinuxNameMayHaveCategory(const LinuxPlace& place, std::string_view name) {
-    if (place.browserCache || place.thumbnails || place.temporaryDays != 0 ||
-        place.kind == Kind::LocalShare || place.kind == Kind::RecentDocuments ||
-        name.size() == 9) {  // "thumbs.db"
+    // In a directory that is something to the rules they may take any name. Elsewhere they read a
+    // name's extension, or compare the whole of it with one of kWholeNames.
+    if (place != LinuxPlace{} || IsWholeNameLength(name.size())) {
         return true;
     }
     const std::string_view ext = Extension3(name);
     if (ext.empty()) {
         return false;
     }
-    char lower[3];
+    // The rules then look at the extension alone: put it to them as the name of a hidden file
+    // that is nothing but the extension. Hidden is the widest such a name can be, as vim's swap
+    // files are hidden (or named after a path).
+    char hidden[] = {'.', '.', 0, 0, 0};
+    static_assert(sizeof hidden == 2 + 3);
     for (std::size_t i = 0; i < 3; ++i) {
         const char c = ext[i];
-        lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+        hidden[2 + i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
     }
-    const std::string_view e(lower, 3);
-    return e == "tmp" || e == "pch" || e == "gch" ||
-           (e[0] == 's' && e[1] == 'w' && e[2] >= 'a' && e[2] <= 'p');
+    return ClassifyLinux(LinuxPlace{}, std::string_view(hidden, sizeof hidden)).matched;
 }
 
 }  // namespace clearnook

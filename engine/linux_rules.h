@@ -1,4 +1,4 @@
-// Where Linux keeps each kind of disposable file. The six categories are the same as on Windows;
+// Where Linux keeps each kind of disposable file. The categories are the same as on Windows;
 // the places differ, and so do a few names: on Linux a folder named temp is the user's own, and a
 // .swp file is the recovery file of an editor that may still be running.
 //
@@ -57,6 +57,7 @@ struct LinuxPlace {
     // (`unconfirmed`), and stays one only when it is world-writable with the sticky bit.
     std::uint8_t temporaryDays = 0;
     bool unconfirmed = false;
+    friend bool operator==(const LinuxPlace&, const LinuxPlace&) = default;
 };
 
 // The place of the directory `lowerName` (lowered, one component) entered from `parent`.
@@ -76,7 +77,10 @@ struct Verdict {
 [[nodiscard]] Verdict ClassifyLinux(const LinuxPlace& place, std::string_view lowerName);
 
 // False when ClassifyLinux gives the file `name` (as read, not lowered) none, known without
-// lowering it. True says nothing.
+// lowering it. True says nothing. In a place other than LinuxPlace{} every name gets through;
+// elsewhere the rules are asked about the name's three-letter extension alone, and a name as long
+// as one they compare whole (kWholeNames, linux_rules.cpp) gets through. A rule that reads a name
+// some other way needs a word here; the rule examples' filter test fails until then.
 [[nodiscard]] bool LinuxNameMayHaveCategory(const LinuxPlace& place, std::string_view name);
 
 // The ages of systemd-tmpfiles' defaults, in days.

@@ -54,9 +54,9 @@ struct FoundFile {
 // Byte totals per category, 64-bit: a single file of 4 GiB must not vanish from its row.
 using CategoryTotals = std::array<std::uint64_t, CATEGORY_COUNT>;
 
-// Six path lists and six byte totals, indexed by category. The scan worker is the only writer.
-// Totals may be read by any thread at any time; the lists only after the completion flag has been
-// seen (ScanState::m_bScanDone).
+// A path list and a byte total per category, indexed by category. The scan worker is the only
+// writer. Totals may be read by any thread at any time; the lists only after the completion flag
+// has been seen (ScanState::m_bScanDone).
 struct CategoryResults {
     std::array<std::vector<FoundFile>, CATEGORY_COUNT> lists;
     RecordedDirectories directories;  // of the files in `lists`

@@ -48,6 +48,7 @@ class EntryCounter {
 // A verdict as a listing's tag: 0 for none, its category + 1, or for a category a file takes
 // only once old enough, kAgedTag + its days.
 inline constexpr std::uint8_t kAgedTag = 64;
+static_assert(CATEGORY_COUNT <= kAgedTag, "a category's tag would be read as an age");
 [[nodiscard]] constexpr std::uint8_t TagOf(const Verdict& v) {
     if (!v.matched) {
         return 0;

@@ -1,5 +1,6 @@
 #include "cli/cli_options.h"
 #include "cli/confirm.h"
+#include "engine/categories.h"
 
 #include <gtest/gtest.h>
 
@@ -148,7 +149,11 @@ TEST_P(CategoryKeysTest, ParsesOrNamesTheValidKeys) {
     if (GetParam().ok) {
         EXPECT_EQ(categories, GetParam().categories);
     } else {
-        EXPECT_NE(error.find("temp, internet, help, pch, recent, thumbs, or 0-5"),
+        // The six keys, then any category's added after them, then the range of indexes.
+        EXPECT_NE(error.find("(valid: temp, internet, help, pch, recent, thumbs, "),
+                  std::string::npos)
+            << error;
+        EXPECT_NE(error.find(", or 0-" + std::to_string(CATEGORY_COUNT - 1) + ")"),
                   std::string::npos)
             << error;
         EXPECT_EQ(error.find('\n'), std::string::npos);
@@ -157,15 +162,14 @@ TEST_P(CategoryKeysTest, ParsesOrNamesTheValidKeys) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CategoryKeysTest,
-    ::testing::Values(KeysCase{"temp", true, {0}}, KeysCase{"internet", true, {1}},
-                      KeysCase{"help", true, {2}}, KeysCase{"pch", true, {3}},
-                      KeysCase{"recent", true, {4}}, KeysCase{"thumbs", true, {5}},
-                      KeysCase{"3", true, {3}}, KeysCase{"thumbs,0,temp", true, {0, 5}},
-                      KeysCase{"", false, {}}, KeysCase{"temp,", false, {}},
-                      KeysCase{",temp", false, {}}, KeysCase{"temp,,pch", false, {}},
-                      KeysCase{"Temp", false, {}}, KeysCase{"6", false, {}},
-                      KeysCase{"-1", false, {}}, KeysCase{"01", false, {}},
-                      KeysCase{"temp ", false, {}}, KeysCase{"thumb", false, {}}));
+    ::testing::Values(
+        KeysCase{"temp", true, {0}}, KeysCase{"internet", true, {1}}, KeysCase{"help", true, {2}},
+        KeysCase{"pch", true, {3}}, KeysCase{"recent", true, {4}}, KeysCase{"thumbs", true, {5}},
+        KeysCase{"3", true, {3}}, KeysCase{"thumbs,0,temp", true, {0, 5}}, KeysCase{"", false, {}},
+        KeysCase{"temp,", false, {}}, KeysCase{",temp", false, {}},
+        KeysCase{"temp,,pch", false, {}}, KeysCase{"Temp", false, {}},
+        KeysCase{std::to_string(CATEGORY_COUNT), false, {}}, KeysCase{"-1", false, {}},
+        KeysCase{"01", false, {}}, KeysCase{"temp ", false, {}}, KeysCase{"thumb", false, {}}));
 
 struct AnswerCase {
     std::string line;
@@ -286,6 +290,33 @@ TEST(ParseCliArgsTest, HelpNeedsNoRoot) {
     const ParseResult r = ParseCliArgs({"--help"});
     EXPECT_TRUE(r.ok);
     EXPECT_TRUE(r.options.help);
+}
+
+// What each category holds under each rule set, as the help has always said it. The help puts it
+// together from the category table, where a new category's words follow these.
+TEST(CliUsageTest, SaysWhatEachCategoryHoldsUnderEachRuleSet) {
+    const std::string usage = CliUsage();
+    EXPECT_NE(
+        usage.find(
+            "What each holds under the Windows rules:\n"
+            "  temp *.tmp, *.swp, anything below temp\\; internet anything below temporary\n"
+            "  internet files\\content.ie5\\; help *.gid; pch *.pch; recent *.lnk below recent\\;\n"
+            "  thumbs thumbs.db"),
+        std::string::npos)
+        << usage;
+    EXPECT_NE(
+        usage.find(
+            "and under the Linux rules:\n"
+            "  temp      *.tmp; files in shared tmp directories (sticky, world-writable) whose\n"
+            "            times are all over 10 days old (30 in var/tmp); vim swap files as old\n"
+            "  internet  web browsers' HTTP caches below .cache (Firefox's cache2, the\n"
+            "            Chromium family's Cache, Code Cache, GPUCache), Flatpak and Snap too\n"
+            "  help      none\n"
+            "  pch       *.pch, *.gch\n"
+            "  recent    .local/share/recently-used.xbel, .local/share/RecentDocuments/*.desktop\n"
+            "  thumbs    below .cache/thumbnails and .thumbnails; thumbs.db\n"),
+        std::string::npos)
+        << usage;
 }
 
 }  // namespace

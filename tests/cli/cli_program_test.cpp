@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/categories.h"
 #include "platform/drives_linux.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/scoped_env.h"
@@ -277,7 +278,11 @@ TEST(CliProgramTest, DeleteWithUnknownKeyNamesTheValidOnes) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("'cookies'"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("temp, internet, help, pch, recent, thumbs, or 0-5"), std::string::npos)
+    // The six keys, then any category's added after them, then the range of indexes.
+    EXPECT_NE(r.err.find("(valid: temp, internet, help, pch, recent, thumbs, "), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(", or 0-" + std::to_string(clearnook::CATEGORY_COUNT - 1) + ")"),
+              std::string::npos)
         << r.err;
     EXPECT_TRUE(Exists(t / "Temp/a.log"));
 }

@@ -33,6 +33,7 @@
 #include "platform/read_ahead_support.h"
 #include "tests/support/process_probe.h"
 #include "tests/support/recording_sink.h"
+#include "tests/support/rule_examples.h"
 #include "tests/support/scan_run.h"
 #include "tests/support/temp_tree.h"
 #include "tests/support/wide_directory.h"
@@ -218,6 +219,13 @@ void MakeRandomTree(const TempDir& t, unsigned seed, int dirs, int files, bool d
             t.File(Join(dir, name), 1 + rng() % 5000);
         }
     }
+    // and every file the examples of the Windows rules have them take, below "examples" for the
+    // drive's root
+    for (const testing::RuleExample& e : testing::TakenExamples(testing::kWindowsRuleExamples)) {
+        std::string path = e.path;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        t.File("examples" + path.substr(path.find('/')), 1 + rng() % 5000);
+    }
 }
 
 struct RandomTree {
@@ -247,8 +255,9 @@ TEST(ReadAheadTest, RandomTreesGiveTheOneThreadWalksResultsAndTexts) {
 
         const WalkRecord oneThread = Walk(t.path(), 1);
         EXPECT_EQ(oneThread.subtreesHandedOff, 0u) << "the one-thread walk handed work off";
-        for (std::size_t c = 0; c < CATEGORY_COUNT; ++c) {  // the tree has files of every kind
-            ASSERT_FALSE(oneThread.lists[c].empty()) << "category " << c;
+        for (const testing::RuleExample& e :
+             testing::TakenExamples(testing::kWindowsRuleExamples)) {  // every kind of file
+            ASSERT_FALSE(oneThread.lists[static_cast<std::size_t>(e.category)].empty()) << e.path;
         }
 
         for (int run = 0; run < tree.readAheadRuns; ++run) {

@@ -72,8 +72,12 @@ TEST(ResultRowsTest, AllZeroEmptiesTheList) {
 }
 
 TEST(ResultRowsTest, EveryCategoryInOrder) {
-    const std::vector<ResultRow> rows = BuildResultRows({1, 2, 3, 4, 5, 6});
-    ASSERT_EQ(rows.size(), 6u);
+    CategoryTotals totals{};
+    for (std::size_t c = 0; c < totals.size(); ++c) {
+        totals[c] = c + 1;
+    }
+    const std::vector<ResultRow> rows = BuildResultRows(totals);
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(CATEGORY_COUNT));
     for (int i = 0; i < CATEGORY_COUNT; ++i) {
         const ResultRow& r = rows[static_cast<std::size_t>(i)];
         EXPECT_EQ(r.row, i);

@@ -5,7 +5,7 @@ icons' sizes and colour depths, the version resource field by field, and the man
 
     check_resources.py Clearnook.exe win32|win64
 """
-import os, re, struct, sys
+import os, re, runpy, struct, sys
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
@@ -41,6 +41,14 @@ def dialog_template(ids):
     return caption, rect, [(name,) + controls[name] for name in order]
 
 
+def drawn_icons():
+    """res/icons/draw-icons: the images of each icon it draws, by resource id, as (width, height,
+    bits per pixel)."""
+    drawn = runpy.run_path(os.path.join(SOURCE, "res", "icons", "draw-icons"))["ICONS"]
+    return {ident: [(size, size, bits) for size, bits, _ in images]
+            for ident, images in drawn.items()}
+
+
 def category_icons(ids):
     """The category table of engine/categories.h: each category's key and icon resource id."""
     text = source_text("engine/categories.h")
@@ -74,9 +82,8 @@ WINDOWS_ONLY = {
     "kAbout": (BUTTON, CV | BS_PUSHBUTTON | WS_TABSTOP),
     "kDelete": (BUTTON, CV | BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED),
 }
-# The program's icon, and the colour depth of each category's icon by its key.
+# The program's icon; each category's icon is as res/icons/draw-icons draws it.
 MAIN_ICON = (128, [(32, 32, 8), (16, 16, 8)])
-CATEGORY_ICON_BITS = {"temp": 4, "internet": 8, "help": 4, "pch": 4, "recent": 8, "thumbs": 8}
 VERSION_STRINGS = [
     ("Comments", ""), ("CompanyName", ""), ("FileDescription", "Clearnook - Disk Cleanup Utility"),
     ("FileVersion", "2, 0, 0, 1"), ("InternalName", "Clearnook"),
@@ -239,10 +246,11 @@ def main():
         c.eq(name + " extended style", got[5], 0)
 
     categories = category_icons(ids)
-    c.eq("category icons with a colour depth", sorted(k for k, _ in categories),
-         sorted(CATEGORY_ICON_BITS))
-    icons = dict([MAIN_ICON] + [(icon, [(16, 16, CATEGORY_ICON_BITS.get(key))])
-                                for key, icon in categories])
+    drawn = drawn_icons()
+    c.eq("category icons that draw-icons draws",
+         sorted(icon for _, icon in categories if icon in drawn),
+         sorted(icon for _, icon in categories))
+    icons = dict([MAIN_ICON] + [(icon, drawn.get(icon)) for _, icon in categories])
     c.eq("icon resources", sorted(k[1] for k in res if k[0] == RT_GROUP_ICON), sorted(icons))
     for icon, images in icons.items():
         if (RT_GROUP_ICON, icon, 0x0409) not in res:

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/categories.h"
 #include "res/resource.h"
 #include "tests/support/temp_tree.h"
 
@@ -274,7 +275,7 @@ TEST(CleanupWndTest, OpensReadyWithTheTemplateTextsAndAnEmptyList) {
     ASSERT_NE(GetGUIThreadInfo(d.ThreadId(), &gui), 0);
     EXPECT_EQ(gui.hwndFocus, combo);
 
-    // Two columns: 275 pixels left-aligned, 70 pixels right-aligned; six category images.
+    // Two columns: 275 pixels left-aligned, 70 pixels right-aligned; an image per category.
     const HWND list = d.Item(IDC_RESULTS);
     EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 0, 0), kNameColumnWidth);
     EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 1, 0), kSizeColumnWidth);
@@ -285,7 +286,7 @@ TEST(CleanupWndTest, OpensReadyWithTheTemplateTextsAndAnEmptyList) {
     EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 2, 0), 0);  // no third column
     const auto images =
         reinterpret_cast<HIMAGELIST>(SendMessageA(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
-    EXPECT_EQ(ImageList_GetImageCount(images), 6);
+    EXPECT_EQ(ImageList_GetImageCount(images), CATEGORY_COUNT);
     int cx = 0;
     int cy = 0;
     ImageList_GetIconSize(images, &cx, &cy);
@@ -409,7 +410,7 @@ TEST(CleanupWndTest, NoToTheConfirmationChangesNothingAndYesDeletesAndReports) {
     PostMessageA(GetDlgItem(report, IDOK), BM_CLICK, 0, 0);
     ASSERT_TRUE(d.WaitEnded());
     EXPECT_EQ(d.Result(), IDOK);
-    EXPECT_EQ(d.ImageCountAtEnd(), 6);
+    EXPECT_EQ(d.ImageCountAtEnd(), CATEGORY_COUNT);
 }
 
 TEST(CleanupWndTest, AboutShowsItsBoxInAnyStateAndChangesNothing) {
